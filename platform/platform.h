@@ -1,0 +1,24 @@
+#pragma once
+
+class QUrl;
+
+namespace tavlin {
+
+// The desktop services the program asks for: the beep, the mouse cursor and
+// opening a document with the desktop's handler. Every window receives one
+// Platform; tests hand in a subclass that counts instead of sounding.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual void beep();
+    // Hides or shows the mouse cursor over the whole application.
+    virtual void setCursorVisible(bool visible);
+    // Opens a file or address with the desktop's handler; false when nothing took it.
+    virtual bool openUrl(const QUrl& url);
+};
+
+// The process-wide instance used by the program itself.
+Platform& desktopPlatform();
+
+} // namespace tavlin

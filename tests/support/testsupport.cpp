@@ -1,0 +1,45 @@
+#include "support/testsupport.h"
+
+#include <QFile>
+#include <QImageWriter>
+#include <QPainter>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace tavlin::test {
+
+bool CountingPlatform::openUrl(const QUrl& url) {
+    openedUrls.append(url);
+    return true;
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+QImage patternImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, width, height);
+    g.setColorAt(0, QColor(230, 200, 40));
+    g.setColorAt(1, QColor(40, 120, 230));
+    p.fillRect(image.rect(), g);
+    p.fillRect(QRect(0, 0, width / 4, height / 4), Qt::black);
+    return image;
+}
+
+void writePicture(const QString& path, const QImage& image, int quality) {
+    QImageWriter writer(path);
+    writer.setQuality(quality);
+    ASSERT_TRUE(writer.write(image)) << writer.errorString().toStdString();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QString sourceDir() { return qEnvironmentVariable("TAVLIN_SOURCE_DIR", QStringLiteral(".")); }
+
+} // namespace tavlin::test

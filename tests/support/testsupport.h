@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QTemporaryDir>
+
+#include "platform/platform.h"
+
+namespace tavlin::test {
+
+// A Platform that counts beeps and cursor changes instead of performing them.
+class CountingPlatform : public Platform {
+public:
+    void beep() override { ++beeps; }
+    void setCursorVisible(bool visible) override {
+        ++cursorCalls;
+        cursorVisible = visible;
+    }
+    bool openUrl(const QUrl& url) override;
+
+    int beeps = 0;
+    int cursorCalls = 0;
+    bool cursorVisible = true;
+    QList<QUrl> openedUrls;
+};
+
+// True when the process can read and write any file (root), so permission
+// cases cannot be made with plain mode bits.
+bool runningAsRoot();
+
+// A picture with a recognisable pattern: a gradient with a dark square in the
+// top left quarter, so orientation and scaling can be checked.
+QImage patternImage(int width, int height);
+
+// Writes `image` to `path` in the format its extension names (jpg, bmp, gif).
+void writePicture(const QString& path, const QImage& image, int quality = 90);
+
+// Writes `size` bytes of text to `path`.
+void writeFile(const QString& path, const QByteArray& bytes);
+
+// The project's source folder (for the bundled samples).
+QString sourceDir();
+
+} // namespace tavlin::test

@@ -1,6 +1,18 @@
 #include <QApplication>
 
+#include "app/commandline.h"
+#include "viewer/tavlin.h"
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Tavlin"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
+
+    const tavlin::StartRequest request =
+        tavlin::parseCommandLine(QCoreApplication::arguments().mid(1));
+    tavlin::Tavlin window;
+    if (!window.Form_Load(request))
+        return 0;
+    window.showFullScreen();
+    return QApplication::exec();
 }

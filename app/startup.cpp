@@ -1,0 +1,124 @@
+// Start-up, run modes and the way out of the main window.
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTime>
+#include <QTimer>
+
+#include "app/frmsplash.h"
+#include "platform/platform.h"
+#include "viewer/drivelist.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/imageview.h"
+#include "viewer/tavlin.h"
+
+namespace tavlin {
+
+bool Tavlin::Form_Load(const StartRequest& request) {
+    if (request.mode == RunMode::Preview) {
+        m_exited = true;
+        return false;
+    }
+    if (request.mode == RunMode::Screensaver)
+        bScreensaverMode = true;
+
+    openStartFolder(request);
+
+    if (request.mode == RunMode::Settings) {
+        bScreensaverMode = true;
+        ExitProgram();
+        return false;
+    }
+
+    if (m_options.showSplash)
+        frmSplash::ShowMe(this);
+
+    applyStartupLayout();
+    StopSlideShow();
+
+    if (bScreensaverMode) {
+        chkCenter->setChecked(true);
+        chkStretch->setChecked(true);
+        chkLoop->setChecked(true);
+        chkPlaySound->setChecked(false);
+        bShowControls = false;
+        frameSettings->hide();
+        SetCursorVisible(false);
+        setWindowState(windowState() | Qt::WindowMaximized);
+        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        bTopMost = true;
+        StartSlideshow();
+        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
+        if (myFiles->count() > 0)
+            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+        DisplayPict(myPicture, selectedFilePath());
+    } else if (!request.picture.isEmpty()) {
+        const qsizetype index = myFiles->names().indexOf(request.picture);
+        if (index >= 0)
+            myFiles->setSelectedIndex(index);
+    }
+    return true;
+}
+
+void Tavlin::applyStartupLayout() {
+    const QSizeF screen = screenTwips();
+    m_layout = computeStartupLayout(screen.width(), screen.height(),
+                                    txtPicture->height() * m_tpp, txtWidth->height() * m_tpp);
+    setGeometry(0, 0, m_screen.width(), m_screen.height());
+    imgError->hide();
+    place(imgError, m_layout.imgError);
+    place(frameSettings, m_layout.frameSettings);
+    myPicture->hide();
+    myPicture->move(0, 0);
+    scrSeconds->setRange(0, 30);
+    frameChecks->move(frameChecks->x(), px(m_layout.frameChecksTop));
+    place(myPath, m_layout.myPath);
+    place(myFiles, m_layout.myFiles);
+    txtFile->setText(QString());
+    txtPicture->move(txtPicture->x(), px(m_layout.txtPictureTop));
+    txtWidth->move(txtWidth->x(), px(m_layout.txtWidthTop));
+    txtHeight->move(txtHeight->x(), px(m_layout.txtHeightTop));
+    txtFileSize->move(txtFileSize->x(), px(m_layout.txtFileSizeTop));
+}
+
+void Tavlin::openStartFolder(const StartRequest& request) {
+    // First-start values until the settings store takes over this step.
+    scrSeconds->setValue(5);
+    bShowControls = true;
+    const QString folder = request.folder.isEmpty() ? QDir::currentPath() : request.folder;
+    myDrive->setDrive(folder);
+    myPath->setPath(folder);
+}
+
+void Tavlin::ExitProgram() {
+    if (m_exited)
+        return;
+    SetCursorVisible(true);
+    m_exited = true;
+    hide();
+    if (m_options.exitProcess)
+        m_options.exitProcess();
+    else
+        QCoreApplication::exit(0);
+}
+
+void Tavlin::closeEvent(QCloseEvent* event) {
+    // Closed by the window manager or at log-out: leave as the exit button does.
+    ExitProgram();
+    event->accept();
+}
+
+void Tavlin::SetCursorVisible(bool visible) {
+    if (visible == m_cursorVisible)
+        return;
+    m_cursorVisible = visible;
+    m_platform->setCursorVisible(visible);
+}
+
+} // namespace tavlin

@@ -1,0 +1,31 @@
+// The drive, folder and file lists' handlers.
+#include "viewer/drivelist.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/imageview.h"
+#include "viewer/tavlin.h"
+
+namespace tavlin {
+
+void Tavlin::myDrive_Change() {
+    const QString previousFolder = myPath->path();
+    if (!myPath->setPath(myDrive->drive())) {
+        // A volume that is not ready: keep the lists as they were.
+        myDrive->revertTo(previousFolder.isEmpty()
+                              ? QString()
+                              : DriveList::driveOf(previousFolder, DriveList::volumeRoots()));
+        return;
+    }
+    myFiles->setFolder(myPath->path());
+    StopSlideShow();
+}
+
+void Tavlin::myPath_Change() {
+    myFiles->setFolder(myPath->path());
+    StopSlideShow();
+    Q_EMIT folderChanged();
+}
+
+void Tavlin::myFiles_Click() { DisplayPict(myPicture, selectedFilePath()); }
+
+} // namespace tavlin

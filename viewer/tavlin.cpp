@@ -1,0 +1,204 @@
+#include "viewer/tavlin.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cmath>
+
+#include "assets/artwork.h"
+#include "platform/platform.h"
+#include "viewer/drivelist.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/imageview.h"
+
+namespace tavlin {
+
+namespace {
+const QColor Green(0, 255, 0);
+const QColor LineGrey(224, 224, 224);
+
+QFont sansSerif(double points, bool bold) {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+void paintBlackAndGreen(QWidget* widget, bool fill) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, Green);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(fill);
+}
+} // namespace
+
+Tavlin::Tavlin(TavlinOptions options)
+    : m_platform(options.platform ? options.platform : &desktopPlatform()),
+      m_options(std::move(options)) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    m_screen = m_options.screenPixels.isEmpty() && screen ? screen->geometry().size()
+                                                          : m_options.screenPixels;
+    if (m_options.twipsPerPixel > 0)
+        m_tpp = m_options.twipsPerPixel;
+    else if (screen && screen->logicalDotsPerInchX() > 0)
+        m_tpp = 1440.0 / screen->logicalDotsPerInchX();
+
+    setWindowTitle(QStringLiteral("Tavlin 2.0"));
+    setWindowIcon(artwork::windowIcon());
+    setWindowFlag(Qt::FramelessWindowHint);
+    setFont(sansSerif(8.25, false));
+    paintBlackAndGreen(this, true);
+    buildWidgets();
+    connectHandlers();
+}
+
+Tavlin::~Tavlin() = default;
+
+int Tavlin::px(double twips) const { return static_cast<int>(std::lround(twips / m_tpp)); }
+
+void Tavlin::place(QWidget* widget, const TwipRect& r) {
+    widget->setGeometry(px(r.left), px(r.top), px(r.width), px(r.height));
+}
+
+TwipRect Tavlin::twipGeometry(const QWidget* widget) const {
+    const QRect g = widget->geometry();
+    return {g.x() * m_tpp, g.y() * m_tpp, g.width() * m_tpp, g.height() * m_tpp};
+}
+
+QSizeF Tavlin::screenTwips() const { return QSizeF(m_screen) * m_tpp; }
+
+QLabel* Tavlin::makeLabel(const QString& text, bool bold) {
+    auto* label = new QLabel(text, this);
+    if (bold)
+        label->setFont(sansSerif(9.75, true));
+    paintBlackAndGreen(label, false);
+    label->adjustSize();
+    return label;
+}
+
+void Tavlin::buildWidgets() {
+    mySeconds = new QTimer(this);
+    mySeconds->setInterval(3000);
+    myTimer = new QTimer(this);
+
+    // Later siblings draw over earlier ones: the picture lies lowest, the
+    // information lines over it, the panel on top of all.
+    myPicture = new ImageView(this);
+    place(myPicture, design::myPicture);
+    myPicture->hide();
+    txtPicture = makeLabel(QStringLiteral("Picture:"), true);
+    txtHeight = makeLabel(QStringLiteral("Height:"), false);
+    txtWidth = makeLabel(QStringLiteral("Width:"), false);
+    txtFileSize = makeLabel(QStringLiteral("File Size:"), false);
+    txtFile = makeLabel(QString(), true);
+    place(txtFile, design::txtFile);
+    txtFile->adjustSize();
+    for (auto [label, r] : {std::pair{txtPicture, design::txtPicture}, {txtHeight, design::txtHeight},
+                            {txtWidth, design::txtWidth}, {txtFileSize, design::txtFileSize}}) {
+        label->move(px(r.left), px(r.top));
+    }
+    imgError = new ImageView(this);
+    imgError->setPicture(artwork::errorPicture());
+    place(imgError, design::imgError);
+
+    frameSettings = new QGroupBox(QStringLiteral("Settings"), this);
+    paintBlackAndGreen(frameSettings, true);
+    place(frameSettings, design::frameSettings);
+
+    myDrive = new DriveList(frameSettings);
+    place(myDrive, design::myDrive);
+    myPath = new FolderList(frameSettings);
+    place(myPath, design::myPath);
+    myFiles = new FileList(frameSettings);
+    myFiles->setPattern(QStringLiteral("*.jpg;*.bmp;*.gif"));
+    place(myFiles, design::myFiles);
+
+    frameChecks = new QFrame(frameSettings);
+    paintBlackAndGreen(frameChecks, true);
+    place(frameChecks, design::frameChecks);
+
+    auto check = [this](const QString& caption, TwipRect r) {
+        auto* box = new QCheckBox(caption, frameChecks);
+        paintBlackAndGreen(box, false);
+        box->setChecked(true);
+        place(box, r);
+        return box;
+    };
+    chkCenter = check(QStringLiteral("Center Picture"), {600, 600, 1695, 375});
+    chkStretch = check(QStringLiteral("Stretch to Screen"), {600, 950, 1815, 375});
+    chkLoop = check(QStringLiteral("Loop Slideshow"), {600, 1300, 1815, 375});
+    chkPlaySound = check(QStringLiteral("Play Slide Sound"), {600, 1650, 1815, 375});
+    Line1 = new QFrame(frameChecks);
+    Line1->setFrameShape(QFrame::NoFrame);
+    Line1->setAutoFillBackground(true);
+    QPalette linePalette = Line1->palette();
+    linePalette.setColor(QPalette::Window, LineGrey);
+    Line1->setPalette(linePalette);
+    Line1->setGeometry(px(510), px(2100), px(2310 - 510), 1);
+    chkShowPictureNumber = check(QStringLiteral("Show Pict Number"), {600, 2160, 1815, 375});
+    chkFilename = check(QStringLiteral("Show Filename"), {600, 2520, 1815, 375});
+    chkFileSize = check(QStringLiteral("Show File Size"), {600, 2880, 1815, 375});
+    chkDimensions = check(QStringLiteral("Show Dimensions"), {600, 3240, 1815, 375});
+
+    btnStartSlideshow = new QPushButton(QStringLiteral("&Start Slideshow"), frameChecks);
+    place(btnStartSlideshow, {120, 240, 1335, 285});
+    // The text box lies over the middle of the scroll bar so only its two
+    // arrows show, left and right of the number: a spin control.
+    scrSeconds = new QScrollBar(Qt::Horizontal, frameChecks);
+    place(scrSeconds, {1560, 210, 975, 285});
+    txtSeconds = new QLineEdit(QStringLiteral("0"), frameChecks);
+    txtSeconds->setAlignment(Qt::AlignCenter);
+    place(txtSeconds, {1800, 210, 495, 285});
+    btnRename = new QPushButton(QStringLiteral("Batch &Rename"), frameChecks);
+    place(btnRename, {120, 3720, 1335, 285});
+    btnExit = new QPushButton(QStringLiteral("E&xit"), frameChecks);
+    place(btnExit, {1560, 3720, 975, 285});
+}
+
+void Tavlin::connectHandlers() {
+    connect(myDrive, &DriveList::driveChanged, this, &Tavlin::myDrive_Change);
+    connect(myPath, &FolderList::pathChanged, this, &Tavlin::myPath_Change);
+    connect(myFiles, &FileList::selectionChanged, this, &Tavlin::myFiles_Click);
+    // toggled fires only on a real change of value, by a click or by the program.
+    connect(chkCenter, &QCheckBox::toggled, this, &Tavlin::chkCenter_Click);
+    connect(chkStretch, &QCheckBox::toggled, this, &Tavlin::chkStretch_Click);
+    connect(chkShowPictureNumber, &QCheckBox::toggled, this, &Tavlin::chkShowPictureNumber_Click);
+    connect(chkFilename, &QCheckBox::toggled, this, &Tavlin::chkFilename_Click);
+    connect(chkFileSize, &QCheckBox::toggled, this, &Tavlin::chkFileSize_Click);
+    connect(chkDimensions, &QCheckBox::toggled, this, &Tavlin::chkDimensions_Click);
+    connect(scrSeconds, &QScrollBar::valueChanged, this, &Tavlin::scrSeconds_Change);
+    connect(btnStartSlideshow, &QPushButton::clicked, this, &Tavlin::btnStartSlideshow_Click);
+    connect(btnExit, &QPushButton::clicked, this, &Tavlin::ExitProgram);
+}
+
+void Tavlin::chkCenter_Click() {
+    if (myFiles->selectedIndex() != -1)
+        myFiles_Click();
+}
+
+void Tavlin::chkStretch_Click() { chkCenter_Click(); }
+
+void Tavlin::chkShowPictureNumber_Click() { txtPicture->setVisible(chkShowPictureNumber->isChecked()); }
+
+void Tavlin::chkFilename_Click() { txtFile->setVisible(chkFilename->isChecked()); }
+
+void Tavlin::chkFileSize_Click() { txtFileSize->setVisible(chkFileSize->isChecked()); }
+
+void Tavlin::chkDimensions_Click() {
+    txtWidth->setVisible(chkDimensions->isChecked());
+    txtHeight->setVisible(chkDimensions->isChecked());
+}
+
+} // namespace tavlin

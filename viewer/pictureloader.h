@@ -1,12 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 #include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
-
-#include <cstdint>
-#include <functional>
 
 namespace tavlin {
 
@@ -24,16 +24,35 @@ using DecodePlanner = std::function<DecodeRequest(QSize orientedSize)>;
 
 struct LoadedPicture {
     bool ok = false;
-    QString error;          // a sentence a person can read when !ok
-    QSize size;             // the picture's own size in pixels, after EXIF orientation
+    QString error; // a sentence a person can read when !ok
+    QSize size;    // the picture's own size in pixels, after EXIF orientation
     std::int64_t fileSize = 0;
-    QImage image;           // the decoded pixels
-    QRect imageRect;        // where `image` sits in the scaled picture's coordinates
+    QImage image;      // the decoded pixels
+    QRect imageRect;   // where `image` sits in the scaled picture's coordinates
+    QByteArray format; // "jpeg", "bmp" or "gif" once the header is read
+};
+
+// Limits that keep every load bounded in time and memory.
+struct PictureLimits {
+    // Pictures claiming more pixels than this are refused before decoding.
+    static constexpr std::int64_t maxPixels = std::int64_t(1) << 28; // 268 megapixels
+    // Widest or tallest picture accepted (JPEG's own limit is 65535).
+    static constexpr int maxSide = 65535;
+    // Progressive JPEGs with more scans than this are refused: each scan walks the
+    // whole picture, so thousands of empty scans decode for minutes.
+    static constexpr int maxScans = 300;
+    // QImageReader's allocation limit in megabytes: a full-size decode of the
+    // largest accepted BMP or GIF at 4 bytes a pixel.
+    static constexpr int allocationLimitMB = int(maxPixels * 4 / (1024 * 1024));
 };
 
 // Loads a JPEG, BMP or GIF file for display. Only regular files are opened;
 // hostile files (absurd dimensions, endless progressive scans) are refused
 // before decoding, so every call ends in bounded time and memory.
 LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner);
+
+// The libjpeg reduction (1, 2, 4 or 8) to decode at: the largest whose output still
+// covers `target` when decoding a picture of `source` pixels.
+int jpegReduction(QSize source, QSize target);
 
 } // namespace tavlin

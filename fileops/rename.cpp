@@ -1,0 +1,238 @@
+#include "fileops/rename.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <QFile>
+
+namespace tavlin {
+
+namespace {
+
+bool isRefusedFlag(int error) {
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+// FAT-family file systems honour RENAME_NOREPLACE, so EINVAL there means a bad name.
+bool honoursNoReplace(int dirFd) {
+    struct statfs info {};
+    if (::fstatfs(dirFd, &info) != 0)
+        return false;
+    constexpr long kExfatMagic = 0x2011BAB0;
+    constexpr long kNtfs3Magic = 0x7366746e;
+    return info.f_type == MSDOS_SUPER_MAGIC || info.f_type == kExfatMagic ||
+           info.f_type == kNtfs3Magic;
+}
+
+RenameResult renamed(bool viaLink = false) {
+    return {RenameStatus::Renamed, 0, viaLink};
+}
+
+RenameResult moveImpl(int dirFd, const QByteArray& from, const QByteArray& to, bool caseFix);
+
+// Both names are the one file: the file system ignores letter case (or they are hard
+// links). Going through a temporary name changes the stored spelling.
+RenameResult caseOnlyRename(int dirFd, const QByteArray& from, const QByteArray& to) {
+    const QByteArray temp = QByteArray(fsops::kCaseTempPrefix) + to;
+    RenameResult first = moveImpl(dirFd, from, temp, false);
+    if (!first)
+        return first;
+    RenameResult second = moveImpl(dirFd, temp, to, false);
+    if (!second) {
+        // The target is a different entry after all; put the file back where it was.
+        moveImpl(dirFd, temp, from, false);
+    }
+    return second;
+}
+
+RenameResult moveImpl(int dirFd, const QByteArray& from, const QByteArray& to, bool caseFix) {
+    if (from == to)
+        return fsops::entryExists(dirFd, from) ? renamed()
+                                               : RenameResult{RenameStatus::FileGone, ENOENT};
+    if (::renameat2(dirFd, from.constData(), dirFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return renamed();
+    const int error = errno;
+    if (error == EEXIST && caseFix && fsops::sameFile(dirFd, from, to))
+        return caseOnlyRename(dirFd, from, to);
+    if (isRefusedFlag(error)) {
+        if (error == EINVAL && honoursNoReplace(dirFd))
+            return {RenameStatus::NameNotAllowed, error};
+        RenameResult viaLink = fsops::linkThenUnlink(dirFd, from, to);
+        if (viaLink.status == RenameStatus::NameTaken && caseFix &&
+            fsops::sameFile(dirFd, from, to))
+            return caseOnlyRename(dirFd, from, to);
+        return viaLink;
+    }
+    return fsops::resultFromErrno(error);
+}
+
+} // namespace
+
+QString RenameResult::describe() const {
+    switch (status) {
+    case RenameStatus::Renamed:
+        return QStringLiteral("the file was renamed");
+    case RenameStatus::NameTaken:
+        return QStringLiteral("the name is taken");
+    case RenameStatus::NameNotAllowed:
+        return QStringLiteral("the name is not allowed");
+    case RenameStatus::AccessDenied:
+        return QStringLiteral("access is denied");
+    case RenameStatus::FileGone:
+        return QStringLiteral("the file is gone");
+    case RenameStatus::Unsupported:
+        return QStringLiteral("this file system cannot rename a file without the risk of "
+                              "replacing another");
+    case RenameStatus::OtherError:
+        break;
+    }
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString GetExtension(const QString& svFilename) {
+    const qsizetype dot = svFilename.indexOf(QLatin1Char('.'));
+    return dot > 0 ? svFilename.mid(dot) : QString();
+}
+
+bool IsPlainFileName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(u'\0'));
+}
+
+RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
+                        const QString& svNewFileName) {
+    if (svFolder.isEmpty() || svFilename.isEmpty() || svNewFileName.isEmpty())
+        return {RenameStatus::NameNotAllowed, EINVAL};
+    if (!IsPlainFileName(svFilename))
+        return {RenameStatus::FileGone, ENOENT};
+    if (!IsPlainFileName(svNewFileName))
+        return {RenameStatus::NameNotAllowed, EINVAL};
+    fsops::FolderHandle folder(svFolder);
+    if (!folder.isOpen())
+        return fsops::resultFromErrno(folder.error());
+    return fsops::moveNoReplace(folder.fd(), fsops::encodeName(svFilename),
+                                fsops::encodeName(svNewFileName));
+}
+
+namespace fsops {
+
+QByteArray encodeName(const QString& name) {
+    return QFile::encodeName(name);
+}
+QString decodeName(const QByteArray& name) {
+    return QFile::decodeName(name);
+}
+
+RenameResult moveNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {
+    return moveImpl(dirFd, from, to, true);
+}
+
+RenameResult linkThenUnlink(int dirFd, const QByteArray& from, const QByteArray& to) {
+    if (::linkat(dirFd, from.constData(), dirFd, to.constData(), 0) != 0) {
+        const int error = errno;
+        // No hard links either (FAT, exFAT, some network shares): refuse rather than
+        // risk replacing a file.
+        if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS)
+            return {RenameStatus::Unsupported, error};
+        return resultFromErrno(error);
+    }
+    if (::unlinkat(dirFd, from.constData(), 0) != 0) {
+        const int error = errno;
+        // Drop the new name only while the old one still holds the file.
+        if (sameFile(dirFd, from, to))
+            ::unlinkat(dirFd, to.constData(), 0);
+        return resultFromErrno(error);
+    }
+    return renamed(true);
+}
+
+bool sameFile(int dirFd, const QByteArray& a, const QByteArray& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::fstatat(dirFd, a.constData(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(dirFd, b.constData(), &sb, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool entryExists(int dirFd, const QByteArray& name) {
+    struct stat st {};
+    return ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int recoverCaseRenames(int dirFd) {
+    const int scanFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scanFd < 0)
+        return 0;
+    DIR* dir = ::fdopendir(scanFd);
+    if (!dir) {
+        ::close(scanFd);
+        return 0;
+    }
+    QList<QByteArray> leftovers;
+    const QByteArray prefix(kCaseTempPrefix);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix) && name.size() > prefix.size())
+            leftovers.append(name);
+    }
+    ::closedir(dir);
+    int restored = 0;
+    for (const QByteArray& temp : leftovers) {
+        const QByteArray target = temp.mid(prefix.size());
+        if (sameFile(dirFd, temp, target)) {
+            ::unlinkat(dirFd, temp.constData(), 0);
+            ++restored;
+        } else if (moveImpl(dirFd, temp, target, false)) {
+            ++restored;
+        }
+    }
+    return restored;
+}
+
+FolderHandle::FolderHandle(const QString& folder) {
+    fd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0)
+        error_ = errno;
+}
+
+FolderHandle::~FolderHandle() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+RenameResult resultFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return renamed();
+    case EEXIST:
+    case ENOTEMPTY:
+    case EISDIR:
+        return {RenameStatus::NameTaken, error};
+    case ENAMETOOLONG:
+    case EILSEQ:
+    case EINVAL:
+        return {RenameStatus::NameNotAllowed, error};
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+        return {RenameStatus::AccessDenied, error};
+    case ENOENT:
+    case ENOTDIR:
+        return {RenameStatus::FileGone, error};
+    default:
+        return {RenameStatus::OtherError, error};
+    }
+}
+
+} // namespace fsops
+
+} // namespace tavlin

@@ -6,6 +6,11 @@
 
 #include "platform/platform.h"
 
+#include <ostream>
+
+// Readable strings in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace tavlin::test {
 
 // A Platform that counts beeps and cursor changes instead of performing them.

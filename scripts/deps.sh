@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs
+  bindfs fuse3
 )
 if [ "${1:-}" = "--print" ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 

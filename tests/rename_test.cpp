@@ -1,0 +1,307 @@
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "fileops/rename.h"
+#include "fileops/renamesingle.h"
+#include "support/testsupport.h"
+
+using namespace tavlin;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList namesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// A bindfs view of a temporary folder. bindfs passes renames on without their flags
+// and answers RENAME_NOREPLACE with EINVAL, so every rename there takes the link path.
+class BindfsMount {
+public:
+    BindfsMount() {
+        if (!QFile::exists(QStringLiteral("/dev/fuse"))) {
+            m_whyNot = "/dev/fuse does not exist";
+            return;
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty()) {
+            m_whyNot = "bindfs is not installed (scripts/deps.sh installs it)";
+            return;
+        }
+        QDir(m_base.path()).mkdir(QStringLiteral("src"));
+        QDir(m_base.path()).mkdir(QStringLiteral("mnt"));
+        QProcess bindfs;
+        bindfs.start(QStringLiteral("bindfs"), {source(), view()});
+        if (!bindfs.waitForFinished(20000) || bindfs.exitCode() != 0) {
+            m_whyNot = "bindfs could not mount: " + bindfs.readAllStandardError().trimmed();
+            return;
+        }
+        struct stat a {};
+        struct stat b {};
+        m_mounted = ::stat(QFile::encodeName(source()), &a) == 0 &&
+                    ::stat(QFile::encodeName(view()), &b) == 0 && a.st_dev != b.st_dev;
+        if (!m_mounted)
+            m_whyNot = "bindfs ran but no FUSE mount appeared";
+    }
+    ~BindfsMount() {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), view()});
+    }
+    BindfsMount(const BindfsMount&) = delete;
+    BindfsMount& operator=(const BindfsMount&) = delete;
+
+    bool mounted() const { return m_mounted; }
+    const QByteArray& whyNot() const { return m_whyNot; }
+    QString source() const { return m_base.filePath(QStringLiteral("src")); }
+    QString view() const { return m_base.filePath(QStringLiteral("mnt")); }
+
+private:
+    QTemporaryDir m_base;
+    bool m_mounted = false;
+    QByteArray m_whyNot;
+};
+
+} // namespace
+
+TEST(GetExtension, FromTheFirstDotUnlessTheNameStartsWithOne) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"beach.JPG", ".JPG"},
+        {"trip.2002.jpg", ".2002.jpg"},
+        {"archive.tar.gz", ".tar.gz"},
+        {"notes", ""},
+        {".hidden", ""},
+        {".hidden.jpg", ""},
+        {"", ""},
+        {"a.", "."},
+        {"x.y", ".y"},
+    };
+    for (const auto& [name, ext] : cases)
+        EXPECT_EQ(GetExtension(QString::fromUtf8(name)), QString::fromUtf8(ext)) << name;
+}
+
+// Each case runs on the local file system and, where FUSE works, on the fall-back path.
+class RenameFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) {
+            m_mount.emplace();
+            if (!m_mount->mounted())
+                GTEST_SKIP() << "FUSE is not available, link fall-back untested: "
+                             << m_mount->whyNot().constData();
+            m_folder = m_mount->view();
+        } else {
+            m_folder = m_local.path();
+        }
+    }
+    QString path(const QString& name) const { return m_folder + QLatin1Char('/') + name; }
+    bool onFallback() const { return GetParam(); }
+
+    QTemporaryDir m_local;
+    std::optional<BindfsMount> m_mount;
+    QString m_folder;
+};
+
+TEST_P(RenameFileTest, RenamesToAFreeNameAndNeverOverwrites) {
+    test::writeFile(path("a.jpg"), "alpha");
+    test::writeFile(path("b.jpg"), "beta");
+
+    const RenameResult taken = RenameFile(m_folder, "a.jpg", "b.jpg");
+    EXPECT_EQ(taken.status, RenameStatus::NameTaken);
+    EXPECT_EQ(readAll(path("a.jpg")), "alpha");
+    EXPECT_EQ(readAll(path("b.jpg")), "beta");
+
+    const RenameResult moved = RenameFile(m_folder + "/", "a.jpg", "c.jpg");
+    ASSERT_TRUE(moved.ok()) << moved.describe().toStdString();
+    EXPECT_EQ(moved.viaLink, onFallback());
+    EXPECT_EQ(namesIn(m_folder), QStringList({"b.jpg", "c.jpg"}));
+    EXPECT_EQ(readAll(path("c.jpg")), "alpha");
+
+    const RenameResult gone = RenameFile(m_folder, "a.jpg", "d.jpg");
+    EXPECT_EQ(gone.status, RenameStatus::FileGone);
+}
+
+TEST_P(RenameFileTest, LinkPathRefusesATakenNameEvenWhenTheFlagIsBypassed) {
+    // The kernel answers EEXIST itself for a target it knows, so call the link path
+    // directly to prove it cannot replace a file either.
+    test::writeFile(path("a.jpg"), "alpha");
+    test::writeFile(path("b.jpg"), "beta");
+    fsops::FolderHandle dir(m_folder);
+    ASSERT_TRUE(dir.isOpen());
+    EXPECT_EQ(fsops::linkThenUnlink(dir.fd(), "a.jpg", "b.jpg").status, RenameStatus::NameTaken);
+    EXPECT_EQ(readAll(path("a.jpg")), "alpha");
+    EXPECT_EQ(readAll(path("b.jpg")), "beta");
+
+    const RenameResult moved = fsops::linkThenUnlink(dir.fd(), "a.jpg", "e.jpg");
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(namesIn(m_folder), QStringList({"b.jpg", "e.jpg"}));
+}
+
+TEST_P(RenameFileTest, ChangesOnlyTheLetterCase) {
+    test::writeFile(path("beach.JPG"), "sand");
+    ASSERT_TRUE(RenameFile(m_folder, "beach.JPG", "beach.jpg").ok());
+    EXPECT_EQ(namesIn(m_folder), QStringList({"beach.jpg"}));
+    EXPECT_EQ(readAll(path("beach.jpg")), "sand");
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, RenameFileTest, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return std::string(info.param ? "FuseWithoutFlag" : "Local");
+                         });
+
+TEST(RenameFile, RefusesNamesThatLeaveTheFolderWithoutTouchingTheDisk) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("sub");
+    test::writeFile(dir.filePath("a.jpg"), "alpha");
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.jpg", ""},         {"", "b.jpg"},  {"a.jpg", "sub/a.jpg"},
+        {"a.jpg", "../a.jpg"}, {"a.jpg", "."}, {"a.jpg", ".."},
+    };
+    for (const auto& [from, to] : cases) {
+        const RenameResult r = RenameFile(dir.path(), from, to);
+        EXPECT_FALSE(r.ok()) << from << " -> " << to;
+    }
+    EXPECT_FALSE(RenameFile("", "a.jpg", "b.jpg").ok());
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"a.jpg"}));
+    EXPECT_TRUE(namesIn(dir.filePath("sub")).isEmpty());
+}
+
+TEST(RenameFile, SaysWhatFailed) {
+    QTemporaryDir dir;
+    test::writeFile(dir.filePath("a.jpg"), "alpha");
+    const RenameResult tooLong = RenameFile(dir.path(), "a.jpg", QString(300, QLatin1Char('x')));
+    EXPECT_EQ(tooLong.status, RenameStatus::NameNotAllowed);
+    EXPECT_EQ(tooLong.describe(), "the name is not allowed");
+    EXPECT_EQ(RenameFile(dir.filePath("nowhere"), "a.jpg", "b.jpg").status, RenameStatus::FileGone);
+    EXPECT_EQ(RenameResult({RenameStatus::OtherError, ENOSPC}).describe(),
+              "No space left on device");
+}
+
+TEST(RenameFile, RecoveryPutsBackAFileLeftUnderACaseChangeTemporaryName) {
+    QTemporaryDir dir;
+    test::writeFile(dir.filePath(".tavlin-case-beach.jpg"), "sand");
+    fsops::FolderHandle folder(dir.path());
+    EXPECT_EQ(fsops::recoverCaseRenames(folder.fd()), 1);
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"beach.jpg"}));
+}
+
+// The single rename with a scripted user: one answer, and every warning recorded.
+class SingleRename : public ::testing::Test {
+protected:
+    SingleRenameOutcome rename(const QString& oldName, std::optional<QString> answer) {
+        asked = false;
+        return RenameSingleFile(
+            dir.path(), oldName,
+            [&](const QString& prompt, const QString& title, const QString& defaultText) {
+                asked = true;
+                lastPrompt = prompt;
+                lastTitle = title;
+                EXPECT_TRUE(defaultText.isEmpty());
+                return answer;
+            },
+            [&](const QString& title, const QString& text) {
+                told.append({title, text});
+            });
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    bool asked = false;
+    QString lastPrompt, lastTitle;
+    QList<std::pair<QString, QString>> told;
+};
+
+TEST_F(SingleRename, BuildsTheNewNameFromTheAnswer) {
+    struct Case {
+        const char* old;
+        const char* answer;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"beach.JPG", "sunset", "sunset.JPG"}, {"beach2.JPG", "sunset.png", "sunset.png"},
+        {"trip.2002.jpg", "x", "x.2002.jpg"},  {"beach.jpg", "summer.2002", "summer.2002"},
+        {"notes", "plain", "plain"},
+    };
+    for (const Case& c : cases) {
+        test::writeFile(path(c.old), c.old);
+        const SingleRenameOutcome out = rename(c.old, QString::fromUtf8(c.answer));
+        EXPECT_EQ(out.kind, SingleRenameOutcome::Kind::Renamed) << c.old;
+        EXPECT_EQ(out.newName, c.result);
+        EXPECT_EQ(readAll(path(c.result)), c.old) << "contents travel with the name";
+        EXPECT_FALSE(QFile::exists(path(c.old)));
+    }
+    EXPECT_EQ(lastTitle, "Enter New Filename:");
+    EXPECT_TRUE(told.isEmpty());
+    rename("beach.JPG", std::nullopt);
+    EXPECT_EQ(lastPrompt, "Enter new filename for beach.JPG:");
+}
+
+TEST_F(SingleRename, ATakenNameIsNamedInTheWarningAndNothingMoves) {
+    test::writeFile(path("beach.JPG"), "sand");
+    test::writeFile(path("sunset.JPG"), "sky");
+    const SingleRenameOutcome out = rename("beach.JPG", QStringLiteral("sunset"));
+    EXPECT_EQ(out.kind, SingleRenameOutcome::Kind::Failed);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].first, "File Already Exists!");
+    EXPECT_EQ(told[0].second, "A file with the name sunset.JPG already exists!");
+    EXPECT_EQ(readAll(path("beach.JPG")), "sand");
+    EXPECT_EQ(readAll(path("sunset.JPG")), "sky");
+}
+
+TEST_F(SingleRename, AnswersThatLeaveTheFolderAreRefusedWithAMessage) {
+    QDir(dir.path()).mkdir("sub");
+    test::writeFile(path("beach.JPG"), "sand");
+    for (const char* answer : {"sub/x", "../x", "..", "."}) {
+        told.clear();
+        const SingleRenameOutcome out = rename("beach.JPG", QString::fromUtf8(answer));
+        EXPECT_EQ(out.kind, SingleRenameOutcome::Kind::Refused) << answer;
+        ASSERT_EQ(told.size(), 1) << answer;
+        EXPECT_EQ(told[0].first, "Name Not Allowed");
+        EXPECT_FALSE(told[0].second.contains("already exists"));
+    }
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"beach.JPG"}));
+    EXPECT_TRUE(namesIn(path("sub")).isEmpty());
+}
+
+TEST_F(SingleRename, AFailureThatIsNotATakenNameSaysWhatItIs) {
+    test::writeFile(path("beach.JPG"), "sand");
+    const SingleRenameOutcome out = rename("beach.JPG", QString(300, QLatin1Char('y')));
+    EXPECT_EQ(out.kind, SingleRenameOutcome::Kind::Failed);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].first, "Rename Failed");
+    EXPECT_TRUE(told[0].second.contains("the name is not allowed"));
+    told.clear();
+    ::unlink(QFile::encodeName(path("beach.JPG")));
+    rename("beach.JPG", QStringLiteral("sunset"));
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].second.endsWith("the file is gone."));
+}
+
+TEST_F(SingleRename, CaseOnlyChangeSucceeds) {
+    test::writeFile(path("beach.JPG"), "sand");
+    EXPECT_EQ(rename("beach.JPG", QStringLiteral("Beach.jpg")).kind,
+              SingleRenameOutcome::Kind::Renamed);
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"Beach.jpg"}));
+}
+
+TEST_F(SingleRename, CancelEmptyAnswerAndNoSelectionDoNothing) {
+    test::writeFile(path("beach.JPG"), "sand");
+    EXPECT_EQ(rename("beach.JPG", std::nullopt).kind, SingleRenameOutcome::Kind::Cancelled);
+    EXPECT_EQ(rename("beach.JPG", QString()).kind, SingleRenameOutcome::Kind::Cancelled);
+    EXPECT_EQ(rename(QString(), QStringLiteral("x")).kind, SingleRenameOutcome::Kind::NoSelection);
+    EXPECT_FALSE(asked) << "no selection asks nothing";
+    EXPECT_TRUE(told.isEmpty());
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"beach.JPG"}));
+}

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,15 @@ QImage patternImage(int width, int height) {
 }
 
 void writePicture(const QString& path, const QImage& image, int quality) {
+    if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
+        // Qt reads GIF but cannot write it; ImageMagick converts a PNG.
+        const QString png = path + QStringLiteral(".tmp.png");
+        ASSERT_TRUE(image.save(png, "PNG"));
+        const int rc = QProcess::execute(QStringLiteral("convert"), {png, QStringLiteral("GIF:") + path});
+        QFile::remove(png);
+        ASSERT_EQ(rc, 0) << "ImageMagick's convert could not write " << path.toStdString();
+        return;
+    }
     QImageWriter writer(path);
     writer.setQuality(quality);
     ASSERT_TRUE(writer.write(image)) << writer.errorString().toStdString();

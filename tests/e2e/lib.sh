@@ -1,0 +1,58 @@
+# Shared helpers for the end-to-end tests: a private X server, a private
+# settings folder and screen reads. Sourced by the *_e2e.sh scripts.
+set -euo pipefail
+
+skip() { echo "SKIP: $*"; exit 77; }
+
+for tool in Xvfb xdotool import convert; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+
+e2e_tmp=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$e2e_tmp"
+}
+trap cleanup EXIT
+
+# Starts Xvfb with a 1024 x 768 screen on a free display number.
+start_x() {
+  exec 3<> "$e2e_tmp/displayfd"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$e2e_tmp/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    if [ -s "$e2e_tmp/displayfd" ]; then break; fi
+    sleep 0.1
+  done
+  DISPLAY=":$(head -n1 "$e2e_tmp/displayfd" | tr -dc 0-9)"
+  export DISPLAY
+  export XDG_CONFIG_HOME="$e2e_tmp/config" XDG_RUNTIME_DIR="$e2e_tmp/run" HOME="$e2e_tmp/home"
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$HOME"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  unset QT_QPA_PLATFORM
+}
+
+# Waits until a visible window with this title exists; prints its id.
+wait_window() {
+  for _ in $(seq 150); do
+    if id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) && [ -n "$id" ]; then
+      echo "$id"; return 0
+    fi
+    sleep 0.1
+  done
+  echo "no window titled '$1' appeared" >&2
+  return 1
+}
+
+shot() { import -window root "$1"; }
+
+# The colour of one pixel as "r,g,b".
+pixel() {
+  convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# Fails the test with a message.
+fail() { echo "FAIL: $*" >&2; exit 1; }

@@ -168,9 +168,12 @@ std::vector<BatchEntry> PlanBatchRename(const QString& prefix, const QStringList
 }
 
 QString BatchPrefixProblem(const QString& prefix) {
+    // "." and ".." would give hidden names that no file list shows.
     if (prefix.contains(QLatin1Char('/')) || prefix.contains(QDir::separator()) ||
-        prefix.contains(QChar(u'\0')))
-        return QStringLiteral("The prefix %1 is not allowed: a file name cannot hold \"/\".")
+        prefix.contains(QChar(u'\0')) || prefix == QLatin1String(".") ||
+        prefix == QLatin1String(".."))
+        return QStringLiteral("The prefix %1 is not allowed: a file name cannot hold \"/\" or "
+                              "be \".\" or \"..\".")
             .arg(prefix);
     return {};
 }

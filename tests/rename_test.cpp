@@ -1,16 +1,14 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "bindfsmount.h"
 #include "fileops/rename.h"
 #include "fileops/renamesingle.h"
 #include "support/testsupport.h"
@@ -27,52 +25,6 @@ QByteArray readAll(const QString& path) {
 QStringList namesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
-
-// A bindfs view of a temporary folder. bindfs passes renames on without their flags
-// and answers RENAME_NOREPLACE with EINVAL, so every rename there takes the link path.
-class BindfsMount {
-public:
-    BindfsMount() {
-        if (!QFile::exists(QStringLiteral("/dev/fuse"))) {
-            m_whyNot = "/dev/fuse does not exist";
-            return;
-        }
-        if (QStandardPaths::findExecutable(QStringLiteral("bindfs")).isEmpty()) {
-            m_whyNot = "bindfs is not installed (scripts/deps.sh installs it)";
-            return;
-        }
-        QDir(m_base.path()).mkdir(QStringLiteral("src"));
-        QDir(m_base.path()).mkdir(QStringLiteral("mnt"));
-        QProcess bindfs;
-        bindfs.start(QStringLiteral("bindfs"), {source(), view()});
-        if (!bindfs.waitForFinished(20000) || bindfs.exitCode() != 0) {
-            m_whyNot = "bindfs could not mount: " + bindfs.readAllStandardError().trimmed();
-            return;
-        }
-        struct stat a {};
-        struct stat b {};
-        m_mounted = ::stat(QFile::encodeName(source()), &a) == 0 &&
-                    ::stat(QFile::encodeName(view()), &b) == 0 && a.st_dev != b.st_dev;
-        if (!m_mounted)
-            m_whyNot = "bindfs ran but no FUSE mount appeared";
-    }
-    ~BindfsMount() {
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), view()});
-    }
-    BindfsMount(const BindfsMount&) = delete;
-    BindfsMount& operator=(const BindfsMount&) = delete;
-
-    bool mounted() const { return m_mounted; }
-    const QByteArray& whyNot() const { return m_whyNot; }
-    QString source() const { return m_base.filePath(QStringLiteral("src")); }
-    QString view() const { return m_base.filePath(QStringLiteral("mnt")); }
-
-private:
-    QTemporaryDir m_base;
-    bool m_mounted = false;
-    QByteArray m_whyNot;
-};
 
 } // namespace
 
@@ -110,7 +62,7 @@ protected:
     bool onFallback() const { return GetParam(); }
 
     QTemporaryDir m_local;
-    std::optional<BindfsMount> m_mount;
+    std::optional<test::BindfsMount> m_mount;
     QString m_folder;
 };
 

@@ -75,25 +75,25 @@ bool isRestart(std::uint8_t m) {
     return m >= 0xD0 && m <= 0xD7;
 }
 
-// Reads the marker code after a 0xFF, skipping fill bytes; 0 at the end of the data.
-std::uint8_t readMarkerCode(ByteReader& in) {
+constexpr int kEnd = -1;
+
+// Reads the code after a 0xFF, skipping fill bytes; kEnd at the end of the data.
+int readMarkerCode(ByteReader& in) {
     std::uint8_t m = 0xFF;
     while (m == 0xFF) {
         if (!in.next(m))
-            return 0;
+            return kEnd;
     }
     return m;
 }
 
-// Skips entropy-coded data and returns the marker that ends it; 0 at the end of the data.
-std::uint8_t skipEntropyCodedData(ByteReader& in) {
+// Skips entropy-coded data and returns the marker that ends it; kEnd at the end of the data.
+int skipEntropyCodedData(ByteReader& in) {
     for (;;) {
         if (!in.skipToFF())
-            return 0;
-        const std::uint8_t m = readMarkerCode(in);
-        if (m == 0)
-            return 0;
-        if (m != 0x00 && !isRestart(m))
+            return kEnd;
+        const int m = readMarkerCode(in);
+        if (m == kEnd || (m != 0x00 && !isRestart(std::uint8_t(m))))
             return m;
     }
 }
@@ -109,17 +109,19 @@ JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
         return report;
     report.isJpeg = true;
 
-    std::uint8_t marker = 0;
+    // The marker in hand, or kNone between segments.
+    constexpr int kNone = -2;
+    int marker = kNone;
     for (;;) {
-        if (marker == 0) {
+        if (marker == kNone) {
             // Between segments: libjpeg skips stray bytes before a marker, so do we.
-            if (!in.skipToFF() || (marker = readMarkerCode(in)) == 0)
+            if (!in.skipToFF() || (marker = readMarkerCode(in)) == kEnd)
                 break;
         }
         if (marker == 0xD9)
             return report;
-        if (isRestart(marker) || marker == 0x01 || marker == 0x00) {
-            marker = 0;
+        if (isRestart(std::uint8_t(marker)) || marker == 0x01 || marker == 0x00) {
+            marker = kNone;
             continue;
         }
         std::uint8_t hi = 0;
@@ -130,7 +132,7 @@ JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
         if (length < 2)
             break;
         int consumed = 2;
-        if (isStartOfFrame(marker) && !report.frameSize.isValid() && length >= 7) {
+        if (isStartOfFrame(std::uint8_t(marker)) && !report.frameSize.isValid() && length >= 7) {
             std::uint8_t f[5];
             for (std::uint8_t& byte : f) {
                 if (!in.next(byte))
@@ -138,7 +140,7 @@ JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
             }
             consumed += 5;
             report.frameSize = QSize(f[3] << 8 | f[4], f[1] << 8 | f[2]);
-            report.progressive = isProgressiveFrame(marker);
+            report.progressive = isProgressiveFrame(std::uint8_t(marker));
         }
         if (!in.skip(length - consumed))
             break;
@@ -146,10 +148,10 @@ JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
             if (++report.scans > maxScans)
                 return report;
             marker = skipEntropyCodedData(in);
-            if (marker == 0)
+            if (marker == kEnd)
                 break;
         } else {
-            marker = 0;
+            marker = kNone;
         }
     }
     report.truncated = true;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -175,6 +178,44 @@ DecodePlan planDecode(QSize stored, QSize scaled, QRect want, bool jpeg) {
     return plan;
 }
 
+std::uint32_t littleEndian(const QByteArray& b, int at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | std::uint8_t(b[at + i]);
+    return v;
+}
+
+// The size a BMP or GIF header claims, read before Qt's reader sees it, so an absurd claim is
+// refused with a plain reason; invalid when the header says nothing.
+QSize claimedSize(QIODevice& device) {
+    const QByteArray head = device.peek(26);
+    if (head.size() >= 10 && head.startsWith("GIF8"))
+        return QSize(int(littleEndian(head, 6, 2)), int(littleEndian(head, 8, 2)));
+    if (head.size() >= 26 && head.startsWith("BM")) {
+        if (littleEndian(head, 14, 4) == 12) // OS/2 core header: 16-bit sides
+            return QSize(int(littleEndian(head, 18, 2)), int(littleEndian(head, 20, 2)));
+        const auto width = std::int32_t(littleEndian(head, 18, 4));
+        // A negative height marks a top-down picture.
+        const std::int64_t rows = std::abs(std::int64_t(std::int32_t(littleEndian(head, 22, 4))));
+        return QSize(width, int(std::min<std::int64_t>(rows, INT_MAX)));
+    }
+    return {};
+}
+
+bool tooLarge(QSize size) {
+    return size.width() > PictureLimits::maxSide || size.height() > PictureLimits::maxSide ||
+           std::int64_t(size.width()) * size.height() > PictureLimits::maxPixels;
+}
+
+QString tooLargeError(const QString& path, QSize size) {
+    return QStringLiteral("%1 claims to be %2 \u00d7 %3 pixels, more than can be shown (at most "
+                          "%4 megapixels).")
+        .arg(quoted(path))
+        .arg(size.width())
+        .arg(size.height())
+        .arg(PictureLimits::maxPixels / 1000000);
+}
+
 QString readerError(const QString& path, const QImageReader& reader) {
     return QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), reader.errorString());
 }
@@ -224,6 +265,12 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner) {
         return result;
     }
 
+    const QSize claimed = scan.isJpeg ? scan.frameSize : claimedSize(file);
+    if (claimed.isValid() && tooLarge(claimed)) {
+        result.error = tooLargeError(path, claimed);
+        return result;
+    }
+
     setAllocationLimitOnce();
     QImageReader reader(&file);
     reader.setAutoTransform(false); // orientation is applied after scaling, to fewer pixels
@@ -238,14 +285,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner) {
         result.error = readerError(path, reader);
         return result;
     }
-    if (stored.width() > PictureLimits::maxSide || stored.height() > PictureLimits::maxSide ||
-        std::int64_t(stored.width()) * stored.height() > PictureLimits::maxPixels) {
-        result.error = QStringLiteral("%1 claims to be %2 \u00d7 %3 pixels, more than can be "
-                                      "shown (at most %4 megapixels).")
-                           .arg(quoted(path))
-                           .arg(stored.width())
-                           .arg(stored.height())
-                           .arg(PictureLimits::maxPixels / 1000000);
+    if (tooLarge(stored)) {
+        result.error = tooLargeError(path, stored);
         return result;
     }
 

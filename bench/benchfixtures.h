@@ -1,0 +1,143 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QString>
+
+// Pictures the benchmarks make for themselves, so nothing large lives in the repository.
+namespace tavlin::bench {
+
+// A photo-like picture: smooth colour fields, hard edges and a little grain, so JPEG
+// decoding does about the work a camera picture costs (a flat picture decodes too fast).
+inline QImage photoLikeImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        const double fy = double(y) / height;
+        for (int x = 0; x < width; ++x) {
+            const double fx = double(x) / width;
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 28) - 8;
+            const int stripe = ((x / 97 + y / 61) & 1) * 40;
+            const int r = int(120 + 90 * std::sin(fx * 9 + fy * 4)) + grain + stripe;
+            const int g = int(110 + 80 * std::cos(fx * 5 - fy * 7)) + grain;
+            const int b = int(100 + 70 * std::sin(fx * 13 * fy + 1)) + grain - stripe / 2;
+            line[x] = qRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
+        }
+    }
+    return image;
+}
+
+inline bool writeJpeg(const QString& path, const QImage& image, int quality, bool progressive) {
+    QImageWriter writer(path, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(image);
+}
+
+// Qt reads GIF but does not write it: a plain GIF89a encoder (256-colour 6x7x6 palette,
+// variable-width LZW) good enough to give the decoder its usual work.
+inline bool writeGif(const QString& path, const QImage& source) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB32);
+    const int w = image.width();
+    const int h = image.height();
+    QByteArray out("GIF89a");
+    auto put16 = [&out](int v) {
+        out.append(char(v & 0xFF));
+        out.append(char(v >> 8 & 0xFF));
+    };
+    put16(w);
+    put16(h);
+    out.append(char(0xF7)); // global colour table of 256 entries
+    out.append('\0');
+    out.append('\0');
+    for (int i = 0; i < 256; ++i) {
+        const int r = i < 252 ? i / 42 : 0;
+        const int g = i < 252 ? i / 6 % 7 : 0;
+        const int b = i < 252 ? i % 6 : 0;
+        out.append(char(r * 51));
+        out.append(char(g * 255 / 6));
+        out.append(char(b * 51));
+    }
+    out.append(',');
+    put16(0);
+    put16(0);
+    put16(w);
+    put16(h);
+    out.append('\0');
+    out.append(char(8)); // minimum code size
+
+    QByteArray codes;
+    std::uint32_t bitBuffer = 0;
+    int bitCount = 0;
+    int codeSize = 9;
+    auto putCode = [&](int code) {
+        bitBuffer |= std::uint32_t(code) << bitCount;
+        bitCount += codeSize;
+        while (bitCount >= 8) {
+            codes.append(char(bitBuffer & 0xFF));
+            bitBuffer >>= 8;
+            bitCount -= 8;
+        }
+    };
+    const int clear = 256;
+    const int end = 257;
+    std::unordered_map<std::uint32_t, int> table;
+    int next = 258;
+    putCode(clear);
+    int prefix = -1;
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int index = qRed(line[x]) * 6 / 256 * 42 + qGreen(line[x]) * 7 / 256 * 6 +
+                              qBlue(line[x]) * 6 / 256;
+            if (prefix < 0) {
+                prefix = index;
+                continue;
+            }
+            const std::uint32_t key = std::uint32_t(prefix) << 8 | std::uint32_t(index);
+            const auto found = table.find(key);
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            putCode(prefix);
+            if (next < 4096) {
+                table.emplace(key, next);
+                if (next == (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
+                ++next;
+            } else {
+                putCode(clear);
+                table.clear();
+                next = 258;
+                codeSize = 9;
+            }
+            prefix = index;
+        }
+    }
+    putCode(prefix);
+    putCode(end);
+    if (bitCount > 0)
+        codes.append(char(bitBuffer & 0xFF));
+    for (qsizetype i = 0; i < codes.size(); i += 255) {
+        const qsizetype n = std::min<qsizetype>(255, codes.size() - i);
+        out.append(char(n));
+        out.append(codes.constData() + i, n);
+    }
+    out.append('\0');
+    out.append(';');
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+}
+
+} // namespace tavlin::bench

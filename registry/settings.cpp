@@ -1,0 +1,179 @@
+#include "registry/settings.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QDir>
+
+#include "fileops/exists.h"
+#include "registry/registrymanager.h"
+
+namespace tavlin {
+
+namespace {
+
+const QString kShowControls = QStringLiteral("Show Controls");
+const QString kCenterPicture = QStringLiteral("Center Picture");
+const QString kStretchPicture = QStringLiteral("Stretch Picture");
+const QString kLoopSlideshow = QStringLiteral("Loop Slideshow");
+const QString kPlaySound = QStringLiteral("Play Slideshow Sound");
+const QString kLastDirectory = QStringLiteral("Last Directory");
+const QString kWorkingDirectory = QStringLiteral("Working Directory");
+const QString kShowDimensions = QStringLiteral("Show Dimensions");
+const QString kShowFileSize = QStringLiteral("Show File Size");
+const QString kLoopSeconds = QStringLiteral("Loop Seconds");
+const QString kShowFilename = QStringLiteral("Show Filename");
+const QString kShowPictureNumber = QStringLiteral("Show Picture Number");
+
+// The key stored on the first start carries 5 seconds; that run itself uses 10.
+const QString kFirstStartStoredSeconds = QStringLiteral("5");
+
+RegistryManager settingsKey() {
+    RegistryManager rm;
+    rm.setUseAutoAppSubKeys(true);
+    rm.setUseApplication(true);
+    rm.setUseCompanyName(true);
+    rm.setCompanyName(QStringLiteral("Zan"));
+    rm.setApplication(QStringLiteral("Tavlin"));
+    rm.setBaseKey(hkey::CurrentUser);
+    rm.setSubkey(QString());
+    return rm;
+}
+
+QString readText(RegistryManager& rm, const QString& name) {
+    QString text;
+    rm.ReadValue(name, text);
+    return text;
+}
+
+bool write(RegistryManager& rm, const QString& name, const QString& text) {
+    return rm.WriteValue(name, text, regtype::Sz);
+}
+
+Settings firstStart(RegistryManager& rm) {
+    Settings s;
+    s.lastDirectory = PlatformRoot();
+    s.workingDirectory = QDir::toNativeSeparators(QDir::currentPath());
+    rm.CreateSubKey();
+    const QString on = SwitchText(true);
+    write(rm, kShowControls, on);
+    write(rm, kCenterPicture, on);
+    write(rm, kStretchPicture, on);
+    write(rm, kLoopSlideshow, on);
+    write(rm, kPlaySound, on);
+    write(rm, kLastDirectory, s.lastDirectory);
+    write(rm, kWorkingDirectory, s.workingDirectory);
+    write(rm, kShowDimensions, on);
+    write(rm, kShowFileSize, on);
+    write(rm, kLoopSeconds, kFirstStartStoredSeconds);
+    write(rm, kShowFilename, on);
+    write(rm, kShowPictureNumber, on);
+    return s;
+}
+
+Settings laterStart(RegistryManager& rm) {
+    Settings s;
+    s.workingDirectory = readText(rm, kWorkingDirectory);
+    s.showControls = SwitchIsOn(readText(rm, kShowControls));
+    s.centerPicture = SwitchIsOn(readText(rm, kCenterPicture));
+    s.stretchPicture = SwitchIsOn(readText(rm, kStretchPicture));
+    s.loopSlideshow = SwitchIsOn(readText(rm, kLoopSlideshow));
+    s.playSlideshowSound = SwitchIsOn(readText(rm, kPlaySound));
+    s.lastDirectory = readText(rm, kLastDirectory);
+    s.showDimensions = SwitchIsOn(readText(rm, kShowDimensions));
+    s.showFileSize = SwitchIsOn(readText(rm, kShowFileSize));
+    s.loopSeconds = LoopSecondsFromText(readText(rm, kLoopSeconds));
+    s.showFilename = SwitchIsOn(readText(rm, kShowFilename));
+    s.showPictureNumber = SwitchIsOn(readText(rm, kShowPictureNumber));
+    return s;
+}
+
+} // namespace
+
+QString SwitchText(bool on) {
+    return on ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+bool SwitchIsOn(const QString& text) {
+    return text.toLower() == QLatin1String("true");
+}
+
+int LoopSecondsFromText(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    const qsizetype digitsFrom = i;
+    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80)
+        ++i;
+    bool digits = i > digitsFrom;
+    if (i < text.size() && text[i] == u'.') {
+        const qsizetype fractionFrom = ++i;
+        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80)
+            ++i;
+        digits = digits || i > fractionFrom;
+    }
+    double value = 0;
+    if (digits)
+        value = text.mid(start, i - start).toDouble();
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    value = std::nearbyint(value);
+    return int(std::clamp(value, double(kMinLoopSeconds), double(kMaxLoopSeconds)));
+}
+
+QString PlatformRoot() {
+    return QDir::toNativeSeparators(QDir::rootPath());
+}
+
+Settings LoadRegistrySettings(const QString& svCommandLine) {
+    RegistryManager rm = settingsKey();
+    // A key that is there but cannot be written (read-only settings file) still holds the
+    // user's settings; only a key that cannot be read at all means a first start.
+    const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();
+    Settings s = keyThere ? laterStart(rm) : firstStart(rm);
+    if (!keyThere)
+        s.loopSeconds = kFirstStartLoopSeconds;
+
+    if (!svCommandLine.isEmpty() && FolderExists(svCommandLine))
+        s.lastDirectory = svCommandLine;
+    if (!FolderExists(s.lastDirectory)) {
+        s.lastDirectory = PlatformRoot();
+        write(rm, kLastDirectory, s.lastDirectory);
+    }
+    return s;
+}
+
+bool SaveRegistrySettings(const Settings& s) {
+    RegistryManager rm = settingsKey();
+    bool ok = true;
+    ok &= write(rm, kShowControls, SwitchText(s.showControls));
+    ok &= write(rm, kCenterPicture, SwitchText(s.centerPicture));
+    ok &= write(rm, kStretchPicture, SwitchText(s.stretchPicture));
+    ok &= write(rm, kLoopSlideshow, SwitchText(s.loopSlideshow));
+    ok &= write(rm, kPlaySound, SwitchText(s.playSlideshowSound));
+    ok &= write(rm, kLastDirectory, s.lastDirectory);
+    ok &= write(rm, kShowDimensions, SwitchText(s.showDimensions));
+    ok &= write(rm, kShowFileSize, SwitchText(s.showFileSize));
+    ok &= write(rm, kLoopSeconds,
+                QString::number(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds)));
+    ok &= write(rm, kShowFilename, SwitchText(s.showFilename));
+    ok &= write(rm, kShowPictureNumber, SwitchText(s.showPictureNumber));
+    return ok;
+}
+
+bool SaveScreensaverSettings(const Settings& s) {
+    RegistryManager rm = settingsKey();
+    bool ok = true;
+    ok &= write(rm, kLastDirectory, s.lastDirectory);
+    ok &= write(rm, kShowDimensions, SwitchText(s.showDimensions));
+    ok &= write(rm, kShowFileSize, SwitchText(s.showFileSize));
+    ok &= write(rm, kLoopSeconds,
+                QString::number(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds)));
+    ok &= write(rm, kShowFilename, SwitchText(s.showFilename));
+    ok &= write(rm, kShowPictureNumber, SwitchText(s.showPictureNumber));
+    return ok;
+}
+
+} // namespace tavlin

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+namespace tavlin {
+
+inline constexpr int kMinLoopSeconds = 1;
+inline constexpr int kMaxLoopSeconds = 30;
+// The very first start runs its slideshow at 10 seconds, though it stores 5 for later starts.
+inline constexpr int kFirstStartLoopSeconds = 10;
+
+// The persisted settings as plain values, kept under HKEY_CURRENT_USER\Software\Zan\Tavlin.
+// The main window copies them into its widgets after loading and out of them before saving.
+struct Settings {
+    bool showControls = true;       // "Show Controls": the settings panel is shown
+    bool centerPicture = true;      // "Center Picture"
+    bool stretchPicture = true;     // "Stretch Picture"
+    bool loopSlideshow = true;      // "Loop Slideshow"
+    bool playSlideshowSound = true; // "Play Slideshow Sound"
+    QString lastDirectory;          // "Last Directory": after loading, a folder that exists
+    QString workingDirectory;       // "Working Directory": fixed at the first start
+    bool showDimensions = true;     // "Show Dimensions"
+    bool showFileSize = true;       // "Show File Size"
+    int loopSeconds = kFirstStartLoopSeconds; // "Loop Seconds": 1 to 30 after loading
+    bool showFilename = true;                 // "Show Filename"
+    bool showPictureNumber = true;            // "Show Picture Number"
+
+    bool operator==(const Settings&) const = default;
+};
+
+// Reads the settings. On the first start (no settings key yet) it creates the key with the
+// first-start values and returns them; later starts return what is stored. A command line
+// that names an existing folder, tested as given, replaces the last folder, on the first start
+// too; a last folder that no longer exists becomes the file-system root, which is stored back.
+Settings LoadRegistrySettings(const QString& svCommandLine);
+
+// Stores the eleven values the program changes ("Working Directory" is never rewritten).
+// Never creates the key. True when every value was stored.
+bool SaveRegistrySettings(const Settings& settings);
+
+// The screensaver settings dialog's OK: stores only "Last Directory", "Show Dimensions",
+// "Show File Size", "Loop Seconds", "Show Filename" and "Show Picture Number".
+bool SaveScreensaverSettings(const Settings& settings);
+
+// Text forms of the stored values.
+QString SwitchText(bool on);
+// On exactly when the text, lower-cased, is "true".
+bool SwitchIsOn(const QString& text);
+// The leading decimal number of the text, rounded half to even, clamped to 1..30; a text
+// that does not begin with a number gives 1.
+int LoopSecondsFromText(const QString& text);
+// The folder the program falls back to: "/" here, "C:\" on Windows.
+QString PlatformRoot();
+
+} // namespace tavlin

@@ -133,8 +133,6 @@ Settings LoadRegistrySettings(const QString& svCommandLine) {
     // user's settings; only a key that cannot be read at all means a first start.
     const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();
     Settings s = keyThere ? laterStart(rm) : firstStart(rm);
-    if (!keyThere)
-        s.loopSeconds = kFirstStartLoopSeconds;
 
     if (!svCommandLine.isEmpty() && FolderExists(svCommandLine))
         s.lastDirectory = svCommandLine;

@@ -1,0 +1,227 @@
+#include "dialogs/frmscreensaversettings.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "assets/artwork.h"
+#include "registry/settings.h"
+#include "viewer/drivelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/tavlin.h"
+
+namespace tavlin {
+
+namespace {
+
+const QColor Green(0, 255, 0);
+constexpr int kMaxSeconds = 30;
+
+QFont sansSerif() {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+void paintGreenOnBlack(QWidget* widget, bool fill) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, Green);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(fill);
+}
+
+void paintWhite(QWidget* widget) {
+    QPalette palette = widget->palette();
+    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button, QPalette::Window})
+        palette.setColor(role, Qt::white);
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+        palette.setColor(role, Qt::black);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
+
+int ScreensaverSecondsFromText(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    auto isAsciiDigit = [&text](qsizetype at) { return text[at] >= u'0' && text[at] <= u'9'; };
+    const qsizetype digitsFrom = i;
+    while (i < text.size() && isAsciiDigit(i))
+        ++i;
+    bool digits = i > digitsFrom;
+    if (i < text.size() && text[i] == u'.') {
+        const qsizetype fractionFrom = ++i;
+        while (i < text.size() && isAsciiDigit(i))
+            ++i;
+        digits = digits || i > fractionFrom;
+    }
+    if (!digits)
+        return 0;
+    // nearbyint rounds halves to the even neighbour; the clamp also tames "1e999"-long texts.
+    const double value = std::nearbyint(text.mid(start, i - start).toDouble());
+    return static_cast<int>(std::clamp(value, 0.0, double(kMaxSeconds)));
+}
+
+frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
+    : QDialog(&owner), m_owner(owner),
+      m_tpp(owner.twipsPerPixel() > 0 ? owner.twipsPerPixel() : 15.0) {
+    setWindowTitle(QStringLiteral("Tavlin 2.0 Screensaver Settings"));
+    // A fixed tool window: a title and a close box, nothing to minimise or maximise.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(sansSerif());
+    paintGreenOnBlack(this, true);
+    setFixedSize(static_cast<int>(std::lround(5175 / m_tpp)),
+                 static_cast<int>(std::lround(4860 / m_tpp)));
+    buildWidgets();
+
+    connect(btnSS_Ok, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Ok_Click);
+    connect(btnSS_Cancel, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Cancel_Click);
+    connect(mySS_Drive, &DriveList::driveChanged, this, &frmScreensaverSettings::mySS_Drive_Change);
+    connect(scrSS_Seconds, &QScrollBar::valueChanged, this,
+            &frmScreensaverSettings::scrSS_Seconds_Change);
+}
+
+void frmScreensaverSettings::place(QWidget* widget, int left, int top, int width, int height) {
+    auto px = [this](int twips) { return static_cast<int>(std::lround(twips / m_tpp)); };
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+void frmScreensaverSettings::buildWidgets() {
+    Image1 = new QLabel(this);
+    Image1->setPixmap(QPixmap::fromImage(artwork::bannerPicture()));
+    Image1->setScaledContents(true);
+    place(Image1, 120, 0, 4935, 1575);
+
+    mySS_Drive = new DriveList(this);
+    paintWhite(mySS_Drive);
+    place(mySS_Drive, 120, 1560, 2655, 315);
+    mySS_Path = new FolderList(this);
+    paintWhite(mySS_Path);
+    place(mySS_Path, 120, 1920, 2655, 2790);
+
+    Frame1 = new QGroupBox(this);
+    paintGreenOnBlack(Frame1, true);
+    place(Frame1, 2880, 1440, 2175, 2415);
+    Label1 = new QLabel(QStringLiteral("Slide Seconds:"), Frame1);
+    paintGreenOnBlack(Label1, false);
+    place(Label1, 555, 240, 1065, 195);
+    // The box lies over the middle of the scroll bar and leaves its two arrows free: a spinner.
+    scrSS_Seconds = new QScrollBar(Qt::Horizontal, Frame1);
+    scrSS_Seconds->setFocusPolicy(Qt::StrongFocus);
+    place(scrSS_Seconds, 600, 480, 975, 285);
+    txtSS_Seconds = new QLineEdit(QStringLiteral("0"), Frame1);
+    txtSS_Seconds->setAlignment(Qt::AlignCenter);
+    paintWhite(txtSS_Seconds);
+    place(txtSS_Seconds, 840, 480, 495, 285);
+
+    auto check = [this](const QString& caption, int top) {
+        auto* box = new QCheckBox(caption, Frame1);
+        paintGreenOnBlack(box, false);
+        place(box, 240, top, 1815, 375);
+        return box;
+    };
+    chkSS_ShowPictureNumber = check(QStringLiteral("Show Pict Number"), 840);
+    chkSS_Filename = check(QStringLiteral("Show Filename"), 1200);
+    chkSS_FileSize = check(QStringLiteral("Show File Size"), 1560);
+    chkSS_Dimensions = check(QStringLiteral("Show Dimensions"), 1920);
+
+    btnSS_Ok = new QPushButton(QStringLiteral("&Ok"), this);
+    place(btnSS_Ok, 3000, 3960, 1935, 375);
+    btnSS_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    place(btnSS_Cancel, 3120, 4440, 1695, 255);
+    // No default button: Enter opens a folder in the list and must not press OK as well.
+    for (QPushButton* button : {btnSS_Ok, btnSS_Cancel}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    QWidget* tabOrder[] = {
+        mySS_Path,      mySS_Drive,     txtSS_Seconds,    scrSS_Seconds, chkSS_ShowPictureNumber,
+        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, btnSS_Ok,      btnSS_Cancel};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    mySS_Path->setFocus();
+}
+
+void frmScreensaverSettings::ShowScreenSaverOptions(Tavlin& owner) {
+    frmScreensaverSettings dialog(owner);
+    dialog.LoadFromMainWindow();
+    // The main window is not shown in this run, so centre on the screen rather than on it.
+    if (QScreen* screen = owner.screen() ? owner.screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = dialog.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        dialog.move(frame.topLeft());
+    }
+    dialog.exec();
+}
+
+void frmScreensaverSettings::LoadFromMainWindow() {
+    mySS_Drive->setDrive(m_owner.myDrive->drive());
+    mySS_Path->setPath(m_owner.myPath->path());
+    txtSS_Seconds->setText(m_owner.txtSeconds->text());
+    scrSS_Seconds->setRange(0, kMaxSeconds);
+    const int seconds = ScreensaverSecondsFromText(txtSS_Seconds->text());
+    if (scrSS_Seconds->value() == seconds)
+        scrSS_Seconds_Change(); // an unchanged value runs no handler, yet the box shows it plain
+    else
+        scrSS_Seconds->setValue(seconds);
+    chkSS_ShowPictureNumber->setCheckState(m_owner.chkShowPictureNumber->checkState());
+    chkSS_Filename->setCheckState(m_owner.chkFilename->checkState());
+    chkSS_FileSize->setCheckState(m_owner.chkFileSize->checkState());
+    chkSS_Dimensions->setCheckState(m_owner.chkDimensions->checkState());
+}
+
+void frmScreensaverSettings::btnSS_Ok_Click() {
+    SaveScreenSaverOptions();
+    accept();
+}
+
+void frmScreensaverSettings::btnSS_Cancel_Click() {
+    reject();
+}
+
+void frmScreensaverSettings::mySS_Drive_Change() {
+    const QString previousFolder = mySS_Path->path();
+    if (mySS_Path->setPath(mySS_Drive->drive()))
+        return;
+    // A volume that cannot be read (no medium, gone): keep the folder and its drive.
+    mySS_Drive->revertTo(previousFolder.isEmpty()
+                             ? QString()
+                             : DriveList::driveOf(previousFolder, DriveList::volumeRoots()));
+}
+
+void frmScreensaverSettings::scrSS_Seconds_Change() {
+    txtSS_Seconds->setText(QString::number(scrSS_Seconds->value()));
+}
+
+void frmScreensaverSettings::SaveScreenSaverOptions() {
+    // Only the six values the screensaver shares with the viewer; the store ignores the rest.
+    Settings values;
+    values.lastDirectory = QDir::toNativeSeparators(mySS_Path->path());
+    values.showDimensions = chkSS_Dimensions->checkState() == Qt::Checked;
+    values.showFileSize = chkSS_FileSize->checkState() == Qt::Checked;
+    values.loopSeconds = scrSS_Seconds->value();
+    values.showFilename = chkSS_Filename->checkState() == Qt::Checked;
+    values.showPictureNumber = chkSS_ShowPictureNumber->checkState() == Qt::Checked;
+    SaveScreensaverSettings(values);
+}
+
+} // namespace tavlin

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fileops/batchrenamehost.h"
+#include "fileops/frmgetprefix.h"
+#include "support/testsupport.h"
+
+using namespace tavlin;
+
+namespace {
+
+// A stand-in for the main window over a real folder: its list shows the folder's
+// pictures, and it records what the batch asked of it.
+class FolderHost : public BatchRenameHost {
+public:
+    explicit FolderHost(QString folder) : m_folder(std::move(folder)) { batchRefreshFiles(); }
+
+    QString batchFolder() const override { return m_folder; }
+    QStringList batchFileNames() const override { return m_files; }
+    void batchRefreshFiles() override {
+        m_files = QDir(m_folder).entryList({"*.jpg", "*.bmp", "*.gif"}, QDir::Files,
+                                           QDir::Name | QDir::IgnoreCase);
+        ++refreshes;
+    }
+    void batchSelectFirstFile() override { ++firstSelected; }
+    bool batchSlideshowRunning() const override { return slideshow; }
+    void batchStopSlideshow() override {
+        slideshow = false;
+        ++stops;
+    }
+    void batchStartSlideshow() override {
+        slideshow = true;
+        ++starts;
+    }
+    void batchSetControlsEnabled(bool enabled) override { controls.append(enabled); }
+    void batchShowMessage(const QString& title, const QString& text) override {
+        messages.append(title + ": " + text);
+    }
+
+    bool slideshow = false;
+    int stops = 0, starts = 0, refreshes = 0, firstSelected = 0;
+    QList<bool> controls;
+    QStringList messages;
+
+private:
+    QString m_folder;
+    QStringList m_files;
+};
+
+void makeFiles(const QString& folder, const QStringList& names) {
+    for (const QString& name : names)
+        test::writeFile(folder + QLatin1Char('/') + name, name.toUtf8());
+}
+
+QStringList allNames(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+} // namespace
+
+TEST(RenameFilesUsingPrefix, RenamesTheListedPicturesOnlyAndRestoresTheWindow) {
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"b.JPG", "a.gif", "pic.old.GIF", "notes.txt", ".hidden.jpg"});
+    QDir(dir.path()).mkdir("sub.jpg");
+    FolderHost host(dir.path());
+    host.slideshow = true;
+    QString prefix = "trip";
+    EXPECT_TRUE(RenameFilesUsingPrefix(host, prefix, nullptr));
+    EXPECT_EQ(allNames(dir.path()), QStringList({".hidden.jpg", "notes.txt", "sub.jpg", "trip1.gif",
+                                                 "trip2.jpg", "trip3.old.gif"}));
+    EXPECT_EQ(host.stops, 1);
+    EXPECT_EQ(host.starts, 1);
+    EXPECT_TRUE(host.slideshow) << "a running slideshow runs again";
+    EXPECT_EQ(host.controls, QList<bool>({false, true}));
+    EXPECT_EQ(host.firstSelected, 1);
+    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_EQ(host.batchFileNames(), QStringList({"trip1.gif", "trip2.jpg", "trip3.old.gif"}));
+
+    // A stopped slideshow stays stopped.
+    host.slideshow = false;
+    prefix = "x";
+    EXPECT_TRUE(RenameFilesUsingPrefix(host, prefix, nullptr));
+    EXPECT_EQ(host.starts, 1);
+    EXPECT_FALSE(host.slideshow);
+}
+
+TEST(RenameFilesUsingPrefix, RefusesASeparatorAndAnEmptyListBeforeAnythingMoves) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("sub");
+    makeFiles(dir.path(), {"a.jpg", "b.jpg"});
+    FolderHost host(dir.path());
+    host.slideshow = true;
+    for (const char* bad : {"sub/x", "../x", ".."}) {
+        QString prefix = QString::fromUtf8(bad);
+        EXPECT_FALSE(RenameFilesUsingPrefix(host, prefix, nullptr)) << bad;
+    }
+    EXPECT_EQ(host.messages.size(), 3);
+    EXPECT_EQ(allNames(dir.path()), QStringList({"a.jpg", "b.jpg", "sub"}));
+    EXPECT_EQ(host.stops, 0) << "nothing of the window is touched";
+    EXPECT_TRUE(host.controls.isEmpty());
+
+    QTemporaryDir empty;
+    FolderHost none(empty.path());
+    QString prefix = "trip";
+    EXPECT_FALSE(RenameFilesUsingPrefix(none, prefix, nullptr));
+    EXPECT_TRUE(none.messages.isEmpty());
+    EXPECT_TRUE(none.controls.isEmpty());
+}
+
+TEST(RenameFilesUsingPrefix, OneMessageAtTheEndCountsTheFilesThatKeptTheirNames) {
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"a.jpg", "b.jpg", "c.jpg"});
+    FolderHost host(dir.path());
+    QString prefix(300, QLatin1Char('p'));
+    EXPECT_TRUE(RenameFilesUsingPrefix(host, prefix, nullptr));
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].startsWith("Batch Rename: 3 files could not be renamed:"))
+        << host.messages[0].toStdString();
+    EXPECT_TRUE(host.messages[0].contains("the name is not allowed"));
+    EXPECT_EQ(allNames(dir.path()), QStringList({"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_EQ(host.controls, QList<bool>({false, true}));
+}
+
+class PrefixDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+    frmGetPrefix dialog{nullptr, 15};
+};
+
+TEST_F(PrefixDialog, PromptStateAndEnterStartsTheBatchInTheProgressState) {
+    EXPECT_EQ(dialog.windowTitle(), "Enter Renaming Prefix:");
+    EXPECT_EQ(dialog.txtText->text(), "Enter batch renaming prefix:");
+    EXPECT_TRUE(dialog.txtPrefix->isVisible());
+    EXPECT_TRUE(dialog.txtPrefix->hasFocus());
+    EXPECT_FALSE(dialog.txtFile1->isVisible());
+    EXPECT_EQ(dialog.btnOk->text(), "&OK");
+    EXPECT_EQ(dialog.btnCancel->text(), "&Cancel");
+    const int promptHeight = dialog.height();
+    EXPECT_LE(promptHeight, dialog.myProgress->y()) << "the bar lies below the visible part";
+
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"b.jpg", "a.jpg", "c.jpg"});
+    FolderHost host(dir.path());
+    QStringList seen;
+    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString& prefix) {
+        seen << prefix;
+        EXPECT_EQ(dialog.windowTitle(), "Renaming Files:");
+        EXPECT_EQ(dialog.txtText->text(), "Renaming:  ");
+        EXPECT_FALSE(dialog.txtPrefix->isVisible());
+        EXPECT_FALSE(dialog.btnOk->isVisible());
+        EXPECT_TRUE(dialog.txtFile1->isVisible());
+        EXPECT_GT(dialog.height(), promptHeight);
+        EXPECT_GE(dialog.myProgress->y() + dialog.myProgress->height(), 0);
+        EXPECT_LE(dialog.myProgress->y() + dialog.myProgress->height(), dialog.height());
+        dialog.txtPrefix->setText("again");
+        QTest::keyClick(dialog.txtPrefix, Qt::Key_Return);
+        RenameFilesUsingPrefix(host, prefix, &dialog);
+        EXPECT_EQ(dialog.txtFile1->text(), "c.jpg");
+        EXPECT_EQ(dialog.txtFile2->text(), "trip3.jpg");
+        EXPECT_EQ(dialog.myProgress->value(), dialog.myProgress->maximum());
+        EXPECT_TRUE(dialog.isVisible()) << "Escape cannot close it while files move";
+    });
+    QTest::keyClicks(dialog.txtPrefix, "trip");
+    QTest::keyPress(dialog.txtPrefix, Qt::Key_Escape);
+    ASSERT_TRUE(dialog.isVisible()) << "Escape acts on release only, and the press was eaten";
+    QTest::keyPress(dialog.txtPrefix, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible()) << "Enter acts when released";
+    QTest::keyRelease(dialog.txtPrefix, Qt::Key_Return);
+    EXPECT_EQ(seen, QStringList({"trip"})) << "one batch, none started from inside it";
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(allNames(dir.path()), QStringList({"trip1.jpg", "trip2.jpg", "trip3.jpg"}));
+}
+
+TEST_F(PrefixDialog, EscapeCancelAndAnEmptyPrefixCloseWithoutABatch) {
+    int batches = 0;
+    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    const int promptHeight = dialog.height();
+
+    QTest::keyClicks(dialog.txtPrefix, "trip");
+    QTest::keyClick(dialog.txtPrefix, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+
+    dialog.show();
+    EXPECT_TRUE(dialog.txtPrefix->text().isEmpty()) << "re-opened empty";
+    EXPECT_EQ(dialog.height(), promptHeight);
+    QTest::keyClicks(dialog.txtPrefix, "trip");
+    QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+
+    dialog.show();
+    QTest::mouseClick(dialog.btnOk, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(batches, 0);
+}

@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/commandline.h"
+#include "platform/termination.h"
 #include "viewer/tavlin.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     tavlin::Tavlin window;
     if (!window.Form_Load(request))
         return 0;
+    tavlin::onTerminationSignal([&window] { window.ExitProgram(); });
     window.showFullScreen();
     return QApplication::exec();
 }

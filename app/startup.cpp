@@ -21,6 +21,7 @@
 namespace tavlin {
 
 bool Tavlin::Form_Load(const StartRequest& request) {
+    m_commandLine = request.commandLine;
     if (request.mode == RunMode::Preview) {
         m_exited = true;
         return false;
@@ -51,8 +52,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         frameSettings->hide();
         SetCursorVisible(false);
         setWindowState(windowState() | Qt::WindowMaximized);
-        setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        bTopMost = true;
+        setTopMost(true);
         StartSlideshow();
         m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
         if (myFiles->count() > 0)

@@ -12,6 +12,9 @@ public:
     virtual ~Platform() = default;
 
     virtual void beep();
+    // The short sound of a slideshow step: the program's own sound through the
+    // desktop's sound system, or the bell where none answers.
+    virtual void playSlideSound();
     // Hides or shows the mouse cursor over the whole application.
     virtual void setCursorVisible(bool visible);
     // Opens a file or address with the desktop's handler; false when nothing took it.

@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev libgl-dev fonts-dejavu-core libcanberra-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs
+  xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
   bindfs fuse3
 )
 if [ "${1:-}" = "--print" ]; then printf '%s\n' "${packages[@]}"; exit 0; fi

@@ -1,6 +1,9 @@
 // The drive, folder and file lists' handlers.
 #include "viewer/drivelist.h"
+#include <QAction>
+
 #include "viewer/filelist.h"
+#include "viewer/frmmenus.h"
 #include "viewer/folderlist.h"
 #include "viewer/imageview.h"
 #include "viewer/tavlin.h"
@@ -23,7 +26,7 @@ void Tavlin::myDrive_Change() {
 void Tavlin::myPath_Change() {
     myFiles->setFolder(myPath->path());
     StopSlideShow();
-    Q_EMIT folderChanged();
+    Menus().mStartSlideshow->setEnabled(myFiles->count() > 0);
 }
 
 void Tavlin::myFiles_Click() { DisplayPict(myPicture, selectedFilePath()); }

@@ -1,12 +1,12 @@
 #include "viewer/imageview.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace tavlin {
 
 ImageView::ImageView(QWidget* parent) : QWidget(parent) {
-    // The picture covers its rectangle; nothing beneath needs painting first.
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setMouseTracking(true);
 }
 
 void ImageView::setPicture(QImage image, QRect imageRect) {
@@ -16,6 +16,23 @@ void ImageView::setPicture(QImage image, QRect imageRect) {
 }
 
 void ImageView::setPicture(QImage image) { setPicture(std::move(image), QRect()); }
+
+void ImageView::mousePressEvent(QMouseEvent* event) { event->accept(); }
+
+void ImageView::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    Q_EMIT mouseReleased(event);
+}
+
+void ImageView::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    Q_EMIT mouseMoved(event);
+}
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+    Q_EMIT doubleClicked();
+}
 
 void ImageView::paintEvent(QPaintEvent*) {
     if (m_image.isNull())

@@ -9,6 +9,7 @@ namespace tavlin {
 // part of its picture where that part sits, so a picture larger than the
 // screen only needs pixels for what can be seen.
 class ImageView : public QWidget {
+    Q_OBJECT
 public:
     explicit ImageView(QWidget* parent = nullptr);
 
@@ -19,8 +20,18 @@ public:
     const QImage& picture() const { return m_image; }
     QRect pictureRect() const { return m_imageRect; }
 
+Q_SIGNALS:
+    // Mouse events stay with the image widget instead of reaching the window.
+    void mouseReleased(QMouseEvent* event);
+    void mouseMoved(QMouseEvent* event);
+    void doubleClicked();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     QImage m_image;

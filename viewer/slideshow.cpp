@@ -1,4 +1,6 @@
 // The timed slideshow.
+#include <QAction>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -6,21 +8,27 @@
 
 #include <cmath>
 
+#include "platform/platform.h"
+#include "viewer/filelist.h"
+#include "viewer/frmmenus.h"
+#include "viewer/keymap.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
 
 void Tavlin::StartSlideshow() {
+    Menus().mStartSlideshow->setEnabled(false);
+    Menus().mStopSlideshow->setEnabled(true);
     myTimer->setInterval(scrSeconds->value() * 1000);
     myTimer->start();
     btnStartSlideshow->setText(QStringLiteral("&Stop"));
-    Q_EMIT slideshowStateChanged();
 }
 
 void Tavlin::StopSlideShow() {
+    Menus().mStartSlideshow->setEnabled(true);
+    Menus().mStopSlideshow->setEnabled(false);
     myTimer->stop();
     btnStartSlideshow->setText(QStringLiteral("&Start"));
-    Q_EMIT slideshowStateChanged();
 }
 
 void Tavlin::btnStartSlideshow_Click() {
@@ -28,6 +36,17 @@ void Tavlin::btnStartSlideshow_Click() {
         StartSlideshow();
     else
         StopSlideShow();
+}
+
+void Tavlin::myTimer_Timer() {
+    if (chkPlaySound->isChecked())
+        m_platform->playSlideSound();
+    if (bScreensaverMode) {
+        if (myFiles->count() > 0)
+            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+        return;
+    }
+    Form_KeyDown(vk::Down, 0);
 }
 
 void Tavlin::scrSeconds_Change() {

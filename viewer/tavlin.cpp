@@ -17,6 +17,7 @@
 #include "assets/artwork.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
+#include "viewer/frmmenus.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/imageview.h"
@@ -62,6 +63,7 @@ Tavlin::Tavlin(TavlinOptions options)
     paintBlackAndGreen(this, true);
     buildWidgets();
     connectHandlers();
+    connectInput();
 }
 
 Tavlin::~Tavlin() = default;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "app/commandline.h"
@@ -21,6 +22,7 @@ class QTimer;
 namespace tavlin {
 
 class DriveList;
+class frmMenus;
 class FileList;
 class FolderList;
 class ImageView;
@@ -63,6 +65,21 @@ public:
     void StartSlideshow();
     void StopSlideShow();
     void SetCursorVisible(bool visible);
+    // Shows or hides the settings panel and lays the picture out again.
+    void ToggleVisibility();
+    bool TopMost() const { return bTopMost; }
+    void setTopMost(bool topMost);
+    // The holder of the pop-up menu, made on first use.
+    frmMenus& Menus();
+
+    // Commands of the pop-up menu and its keys.
+    void RenameSingleFile();
+    void btnRename_Click();
+    void PrintPicture();
+    void ShowAbout();
+    void OpenHelp();
+    // Removes the selected picture file for good and shows the one that takes its place.
+    void DeleteCurrentFile();
     // An index in [0, count) drawn from the random source.
     std::int64_t randomIndex(std::int64_t count);
 
@@ -120,19 +137,35 @@ public:
     void chkDimensions_Click();
     void scrSeconds_Change();
     void btnStartSlideshow_Click();
-
-Q_SIGNALS:
-    // The folder list opened another folder (the pop-up menu follows it).
-    void folderChanged();
-    // The slideshow started or stopped.
-    void slideshowStateChanged();
+    void myTimer_Timer();
+    void mySeconds_Timer();
+    // Key handlers take virtual-key codes and the shift state (1 Shift, 2 Ctrl, 4 Alt).
+    void Form_KeyDown(int keyCode, int shift);
+    void Form_KeyUp(int keyCode, int shift);
+    // Mouse handlers take the button (1 left, 2 right, 4 middle) and twips.
+    void Form_MouseUp(int button, int shift, double x, double y);
+    void myPicture_MouseUp(int button, int shift, double x, double y);
+    void Form_MouseMove(int button, int shift, double x, double y);
+    void myPicture_MouseMove(int button, int shift, double x, double y);
+    void Form_DblClick();
+    void myPicture_DblClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWidgets();
     void connectHandlers();
+    void connectInput();
+    void forwardKey(QKeyEvent* event);
+    // Ends the screensaver when the mouse jumped between two events of one widget.
+    void checkMouseJump(QPointF& remembered, double x, double y);
     void applyStartupLayout();
     void openStartFolder(const StartRequest& request);
     void place(QWidget* widget, const TwipRect& r);
@@ -147,6 +180,10 @@ private:
     bool m_exited = false;
     bool m_cursorVisible = true;
     std::mt19937_64 m_rng;
+    std::unique_ptr<frmMenus> m_menus;
+    QString m_commandLine;
+    QPointF m_formMouse;    // last mouse position over the window, twips; (0, 0) none
+    QPointF m_pictureMouse; // the same over the picture
 };
 
 } // namespace tavlin

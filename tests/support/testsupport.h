@@ -17,6 +17,7 @@ namespace tavlin::test {
 class CountingPlatform : public Platform {
 public:
     void beep() override { ++beeps; }
+    void playSlideSound() override { ++slideSounds; }
     void setCursorVisible(bool visible) override {
         ++cursorCalls;
         cursorVisible = visible;
@@ -24,6 +25,7 @@ public:
     bool openUrl(const QUrl& url) override;
 
     int beeps = 0;
+    int slideSounds = 0;
     int cursorCalls = 0;
     bool cursorVisible = true;
     QList<QUrl> openedUrls;

@@ -1,0 +1,346 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "support/testsupport.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/frmmenus.h"
+#include "viewer/imageview.h"
+#include "viewer/keymap.h"
+#include "viewer/tavlin.h"
+
+using namespace tavlin;
+
+namespace {
+
+// A shown main window over a folder of small real pictures, with beeps, slide
+// sounds, cursor calls and exits counted.
+class InputTest : public ::testing::Test {
+protected:
+    void makePictures(int count) {
+        for (int i = 1; i <= count; ++i)
+            test::writePicture(path(QString("p%1.jpg").arg(i)), test::patternImage(40, 30));
+    }
+
+    std::unique_ptr<Tavlin> start(const QStringList& args = {}) {
+        TavlinOptions options;
+        options.platform = &platform;
+        options.showSplash = false;
+        options.screenPixels = {1024, 768};
+        options.twipsPerPixel = 15;
+        options.exitProcess = [this] { ++exits; };
+        options.random = [this] { return randoms.isEmpty() ? 0.0 : randoms.takeFirst(); };
+        auto w = std::make_unique<Tavlin>(options);
+        w->Form_Load(parseCommandLine(args.isEmpty() ? QStringList{dir.path()} : args));
+        w->show();
+        w->activateWindow();
+        return w;
+    }
+
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+    void pressOn(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        widget->setFocus();
+        QTest::keyClick(widget, key, mods);
+    }
+
+    QTemporaryDir dir;
+    test::CountingPlatform platform;
+    int exits = 0;
+    QList<double> randoms;
+};
+
+} // namespace
+
+TEST_F(InputTest, PanelWidgetsHandOnKeysOrKeepThem) {
+    makePictures(3);
+    auto w = start();
+    w->myFiles->setSelectedIndex(0);
+    // chkStretch keeps its keys: Escape does not end the program.
+    pressOn(w->chkStretch, Qt::Key_Escape);
+    EXPECT_EQ(exits, 0);
+    pressOn(w->btnExit, Qt::Key_Escape);
+    EXPECT_EQ(exits, 0);
+    // Down on the slideshow button reaches the key map; Up does not move (panel shown).
+    pressOn(w->btnStartSlideshow, Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+    pressOn(w->btnStartSlideshow, Qt::Key_Up);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+    // Down in the file list moves exactly one entry (the list keeps that key).
+    pressOn(w->myFiles, Qt::Key_Up);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    pressOn(w->myFiles, Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+    // Down in the folder list moves its highlight and also the file selection.
+    pressOn(w->myPath, Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 2);
+    // chkCenter hands Escape on: the program ends.
+    pressOn(w->chkCenter, Qt::Key_Escape);
+    EXPECT_EQ(exits, 1);
+}
+
+TEST_F(InputTest, HiddenPanelGivesTheWindowTheKeysAndShortcuts) {
+    makePictures(3);
+    auto w = start();
+    w->Menus().ToggleVisibility();
+    ASSERT_TRUE(w->frameSettings->isHidden());
+    ASSERT_FALSE(w->bShowControls);
+    w->setFocus();
+    QTest::keyClick(w.get(), Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+    QTest::keyClick(w.get(), Qt::Key_Up);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    QTest::keyClick(w.get(), Qt::Key_PageDown);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 2);
+    // F4 on key-up starts the slideshow, F5 stops it.
+    QTest::keyClick(w.get(), Qt::Key_F4);
+    EXPECT_TRUE(w->myTimer->isActive());
+    QTest::keyClick(w.get(), Qt::Key_F5, Qt::ShiftModifier);
+    EXPECT_FALSE(w->myTimer->isActive());
+    // F9 shows the panel again and checks the menu item.
+    QTest::keyClick(w.get(), Qt::Key_F9);
+    EXPECT_FALSE(w->frameSettings->isHidden());
+    EXPECT_TRUE(w->Menus().mToggleVisibility->isChecked());
+}
+
+TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
+    makePictures(3);
+    for (bool loop : {false, true}) {
+        SCOPED_TRACE(loop ? "loop on" : "loop off");
+        platform.slideSounds = 0;
+        auto w = start();
+        w->chkLoop->setChecked(loop);
+        w->StartSlideshow();
+        EXPECT_EQ(w->btnStartSlideshow->text(), "&Stop");
+        EXPECT_FALSE(w->Menus().mStartSlideshow->isEnabled());
+        EXPECT_TRUE(w->Menus().mStopSlideshow->isEnabled());
+        w->myTimer_Timer(); // first tick: the first and at once the second
+        EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+        EXPECT_EQ(w->txtFile->text(), path("p2.jpg"));
+        w->myTimer_Timer();
+        EXPECT_EQ(w->myFiles->selectedIndex(), 2);
+        w->myTimer_Timer();
+        if (loop) {
+            EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+            EXPECT_TRUE(w->myTimer->isActive());
+        } else {
+            EXPECT_EQ(w->myFiles->selectedIndex(), 2);
+            EXPECT_FALSE(w->myTimer->isActive());
+            EXPECT_EQ(w->btnStartSlideshow->text(), "&Start");
+            EXPECT_TRUE(w->Menus().mStartSlideshow->isEnabled());
+        }
+        // "Play Slide Sound" sounds every tick, the stopping one too.
+        EXPECT_EQ(platform.slideSounds, 3);
+    }
+}
+
+TEST_F(InputTest, SecondsSpinnerKeepsOneToThirtyAndRetimesARunningShow) {
+    makePictures(1);
+    auto w = start();
+    w->scrSeconds->setValue(0);
+    EXPECT_EQ(w->scrSeconds->value(), 1);
+    EXPECT_EQ(w->txtSeconds->text(), "1");
+    EXPECT_EQ(w->myTimer->interval(), 1000);
+    w->scrSeconds->setValue(30);
+    EXPECT_EQ(w->txtSeconds->text(), "30");
+    EXPECT_EQ(w->myTimer->interval(), 30000);
+    w->StartSlideshow();
+    w->scrSeconds->setValue(7);
+    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_EQ(w->myTimer->interval(), 7000);
+    w->btnStartSlideshow->click();
+    EXPECT_FALSE(w->myTimer->isActive());
+}
+
+TEST_F(InputTest, DeleteRemovesTheFileAndShowsTheOneInItsPlace) {
+    makePictures(3);
+    auto w = start();
+    w->myFiles->setSelectedIndex(1);
+    w->StartSlideshow();
+    w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_FALSE(QFile::exists(path("p2.jpg")));
+    EXPECT_EQ(w->myFiles->count(), 2);
+    EXPECT_EQ(w->myFiles->selectedName(), "p3.jpg");
+    EXPECT_EQ(w->txtFile->text(), path("p3.jpg"));
+    EXPECT_TRUE(w->myTimer->isActive()); // paused around the delete only
+    w->StopSlideShow();
+
+    // The last one: the new last is shown.
+    w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_EQ(w->myFiles->names(), QStringList{"p1.jpg"});
+    EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
+
+    // Another program removed files meanwhile: the selection stays in the list.
+    makePictures(5);
+    w->myFiles->refresh();
+    w->myFiles->setSelectedIndex(4);
+    QFile::remove(path("p1.jpg"));
+    QFile::remove(path("p2.jpg"));
+    w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_EQ(w->myFiles->names(), (QStringList{"p3.jpg", "p4.jpg"}));
+    EXPECT_EQ(w->myFiles->selectedName(), "p4.jpg");
+
+    // The only one: the list empties and the picture is hidden.
+    w->Form_KeyDown(vk::Delete, 0);
+    w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_EQ(w->myFiles->count(), 0);
+    EXPECT_TRUE(w->myPicture->isHidden());
+    w->Form_KeyDown(vk::Delete, 0); // on an empty list: nothing
+    EXPECT_EQ(exits, 0);
+}
+
+TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
+    makePictures(2);
+    // Root removes files from read-only folders; an immutable file it cannot.
+    if (QProcess::execute("chattr", {"+i", path("p1.jpg")}) != 0)
+        GTEST_SKIP() << "chattr +i is not supported on this file system";
+    auto w = start();
+    w->myFiles->setSelectedIndex(0);
+    const int beeps = platform.beeps;
+    w->Form_KeyDown(vk::Delete, 0);
+    QProcess::execute("chattr", {"-i", path("p1.jpg")});
+    EXPECT_TRUE(QFile::exists(path("p1.jpg")));
+    EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
+    EXPECT_FALSE(w->myPicture->isHidden());
+    EXPECT_EQ(platform.beeps, beeps);
+}
+
+TEST_F(InputTest, ScreensaverEndsOnAMouseJumpOnly) {
+    makePictures(3);
+    QDir::setCurrent(dir.path());
+    randoms = {0.0, 0.9};
+    auto w = start({"/s"});
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    w->myTimer_Timer(); // random pick: 0.9 of three entries
+    EXPECT_EQ(w->myFiles->selectedIndex(), 2);
+    EXPECT_EQ(platform.slideSounds, 0); // the screensaver plays no sound
+
+    w->Form_KeyDown(vk::Escape, 0); // keys do not end it
+    EXPECT_EQ(exits, 0);
+    w->Form_MouseMove(0, 0, 40000, 40000); // the first event only records, beyond 16 bits
+    w->Form_MouseMove(0, 0, 40499, 40000);
+    w->Form_MouseMove(0, 0, 40499, 39500.5);
+    EXPECT_EQ(exits, 0);
+    // Each widget remembers its own position.
+    w->myPicture_MouseMove(0, 0, 100, 100);
+    w->myPicture_MouseMove(0, 0, 100, 600);
+    EXPECT_EQ(exits, 1);
+    EXPECT_TRUE(platform.cursorVisible);
+}
+
+TEST_F(InputTest, ScreensaverMouseJumpOfFiveHundredTwipsEnds) {
+    makePictures(1);
+    QDir::setCurrent(dir.path());
+    auto w = start({"/s"});
+    w->Form_MouseMove(0, 0, 1000, 1000);
+    w->Form_MouseMove(0, 0, 1500, 1000);
+    EXPECT_EQ(exits, 1);
+}
+
+TEST_F(InputTest, CursorIsHiddenOnlyInTheScreensaverAndOnlyOnChanges) {
+    makePictures(1);
+    auto viewer = start();
+    viewer->mySeconds_Timer();
+    EXPECT_EQ(platform.cursorCalls, 0);
+    for (int i = 0; i < 10; ++i)
+        viewer->SetCursorVisible(false);
+    viewer->SetCursorVisible(true);
+    EXPECT_EQ(platform.cursorCalls, 2);
+    EXPECT_TRUE(platform.cursorVisible);
+
+    QDir::setCurrent(dir.path());
+    platform.cursorCalls = 0;
+    auto saver = start({"/s"});
+    saver->SetCursorVisible(true);
+    saver->mySeconds_Timer();
+    EXPECT_FALSE(platform.cursorVisible);
+    saver->mySeconds_Timer();
+    EXPECT_EQ(platform.cursorCalls, 3);
+}
+
+TEST_F(InputTest, RightClickOpensTheMenuExceptOnTheScreensaverPicture) {
+    makePictures(1);
+    QDir::setCurrent(dir.path());
+    auto w = start({"/s"});
+    w->myPicture_MouseUp(2, 0, 10, 10);
+    EXPECT_FALSE(w->Menus().myPopup->isVisible());
+    w->Form_MouseUp(1, 0, 10, 10);
+    EXPECT_FALSE(w->Menus().myPopup->isVisible());
+    w->Form_MouseUp(2, 0, 10, 10);
+    EXPECT_TRUE(w->Menus().myPopup->isVisible());
+    w->Menus().myPopup->close();
+    // A double click on the screensaver's picture does nothing; beside it, it toggles.
+    w->myPicture_DblClick();
+    EXPECT_TRUE(w->frameSettings->isHidden());
+    w->Form_DblClick();
+    EXPECT_FALSE(w->frameSettings->isHidden());
+}
+
+TEST_F(InputTest, MenuHasItsItemsInOrderWithTheirStates) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("empty"));
+    auto w = start();
+    frmMenus& m = w->Menus();
+    // Start-up stops the slideshow: Start enabled, Stop disabled.
+    EXPECT_TRUE(m.mStartSlideshow->isEnabled());
+    EXPECT_FALSE(m.mStopSlideshow->isEnabled());
+    ASSERT_TRUE(w->myPath->setPath(path("empty")));
+    QStringList texts;
+    for (QAction* a : m.myPopup->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(texts, (QStringList{"&Rename File\tF2", "&Batch Rename\tF3", "-",
+                                  "Start Slideshow\tF4", "Stop Slideshow\tF5", "-",
+                                  "Toggle Settings Tab Visibility\tF9", "-", "&Print\tCtrl+P", "-",
+                                  "About\tF12", "Help\tF1", "-", "Exit"}));
+    for (QAction* a : {m.div3, m.div2, m.div8, m.div9, m.div4})
+        EXPECT_FALSE(a->isEnabled());
+    // Opening a folder without pictures disables Start, yet F4 still starts a slideshow.
+    EXPECT_FALSE(m.mStartSlideshow->isEnabled());
+    EXPECT_FALSE(m.mStopSlideshow->isEnabled());
+    m.CheckShortcut(vk::F1 + 3);
+    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_TRUE(m.mStopSlideshow->isEnabled());
+    w->myTimer_Timer(); // ticks on an empty folder do nothing but the sound
+    EXPECT_EQ(w->myFiles->selectedIndex(), -1);
+
+    // F6 to F8, F10 and F11 do nothing.
+    for (int f : {117, 118, 119, 121, 122})
+        m.CheckShortcut(f);
+    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_FALSE(w->frameSettings->isHidden());
+
+    // The toggle item's mark follows the panel only once it is used.
+    EXPECT_FALSE(m.mToggleVisibility->isChecked());
+    m.mToggleVisibility->trigger();
+    EXPECT_TRUE(w->frameSettings->isHidden());
+    EXPECT_FALSE(m.mToggleVisibility->isChecked());
+    m.mToggleVisibility->trigger();
+    EXPECT_TRUE(m.mToggleVisibility->isChecked());
+
+    m.mExit->trigger();
+    EXPECT_EQ(exits, 1);
+}
+
+TEST_F(InputTest, TopMostFollowsTheProperty) {
+    auto w = start();
+    EXPECT_FALSE(w->TopMost());
+    w->setTopMost(true);
+    EXPECT_TRUE(w->TopMost());
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(w->isVisible());
+    w->setTopMost(false);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+}

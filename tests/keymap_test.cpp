@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "viewer/keymap.h"
+
+using namespace tavlin;
+
+namespace {
+
+struct Case {
+    const char* name;
+    KeyState state;
+    KeyDecision expected;
+};
+
+KeyState st(int key, std::int64_t selected, std::int64_t count, bool panel = true, int shift = 0,
+            bool running = false, bool loop = true, bool saver = false) {
+    return {key, shift, selected, count, panel, running, loop, saver};
+}
+
+constexpr KeyDecision none{};
+KeyDecision select(std::int64_t i, bool first = false) { return {first, KeyAction::Select, i}; }
+KeyDecision act(KeyAction a, bool first = false) { return {first, a, -1}; }
+
+} // namespace
+
+TEST(KeyMap, DecidesEveryKeyFromTheStateItMeets) {
+    const Case cases[] = {
+        // The end of the folder during a slideshow, whatever the key.
+        {"last, running, loop off: stop", st(vk::Escape, 2, 3, true, 0, true, false),
+         act(KeyAction::StopSlideshow)},
+        {"last, running, loop on: first", st('A', 2, 3, true, 0, true, true), select(0)},
+        {"last, running, Down loop on", st(vk::Down, 2, 3, false, 0, true, true), select(0)},
+        {"last, stopped: Escape exits", st(vk::Escape, 2, 3, true, 0, false), act(KeyAction::Exit)},
+        {"last, stopped: Down does nothing", st(vk::Down, 2, 3), none},
+        // Nothing selected: the first entry is selected before the key acts.
+        {"nothing selected, Down", st(vk::Down, -1, 3), select(1, true)},
+        {"nothing selected, Down, one entry", st(vk::Down, -1, 1), {true, KeyAction::None, -1}},
+        {"nothing selected, Page Up", st(vk::PageUp, -1, 3, false), select(0, true)},
+        {"empty list, Down", st(vk::Down, -1, 0), none},
+        // Paging by twenty, clamped, only with the panel hidden.
+        {"5th, Page Down", st(vk::PageDown, 4, 50, false), select(24)},
+        {"25th, Page Up", st(vk::PageUp, 24, 50, false), select(4)},
+        {"5th, Page Up", st(vk::PageUp, 4, 50, false), select(0)},
+        {"40th, Page Down", st(vk::PageDown, 39, 50, false), select(49)},
+        {"Page Down, panel shown", st(vk::PageDown, 4, 50, true), none},
+        {"Page Up, panel shown", st(vk::PageUp, 24, 50, true), none},
+        // Up only with the panel hidden, Down always.
+        {"Up, panel hidden", st(vk::Up, 3, 50, false), select(2)},
+        {"Up, panel shown", st(vk::Up, 3, 50, true), none},
+        {"Up on the first", st(vk::Up, 0, 50, false), none},
+        {"Down, panel shown", st(vk::Down, 3, 50, true), select(4)},
+        {"Shift+Down acts as Down", st(vk::Down, 3, 50, true, ShiftMask), select(4)},
+        // Printing with Ctrl alone.
+        {"Ctrl+P", st(vk::P, 0, 3, true, CtrlMask), act(KeyAction::Print)},
+        {"Ctrl+F1", st(vk::F1, 0, 3, true, CtrlMask), act(KeyAction::Print)},
+        {"Ctrl+Shift+P", st(vk::P, 0, 3, true, CtrlMask | ShiftMask), none},
+        {"Alt+P", st(vk::P, 0, 3, true, AltMask), none},
+        {"P", st(vk::P, 0, 3), none},
+        {"Ctrl+P on an empty list", st(vk::P, -1, 0, true, CtrlMask), act(KeyAction::Print)},
+        {"Escape", st(vk::Escape, 0, 3), act(KeyAction::Exit)},
+        {"Escape on an empty list", st(vk::Escape, -1, 0), act(KeyAction::Exit)},
+        {"Delete", st(vk::Delete, 1, 3), act(KeyAction::Delete)},
+        {"Delete on an empty list", st(vk::Delete, -1, 0), none},
+        {"other key", st('X', 1, 3), none},
+        // The screensaver ignores every key, Escape too.
+        {"screensaver Escape", st(vk::Escape, 0, 3, false, 0, true, true, true), none},
+        {"screensaver Down", st(vk::Down, 0, 3, false, 0, true, true, true), none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const KeyDecision d = decideKey(c.state);
+        EXPECT_EQ(d.selectFirst, c.expected.selectFirst);
+        EXPECT_EQ(static_cast<int>(d.action), static_cast<int>(c.expected.action));
+        EXPECT_EQ(d.index, c.expected.index);
+    }
+}
+
+TEST(KeyMap, FileListKeepsOnlyItsNavigationKeys) {
+    for (int key : {vk::PageUp, vk::PageDown, vk::Up, vk::Down})
+        EXPECT_TRUE(fileListKeepsKey(key)) << key;
+    for (int key : {vk::Escape, vk::Delete, vk::P, vk::F1, 37, 39})
+        EXPECT_FALSE(fileListKeepsKey(key)) << key;
+}

@@ -1,0 +1,235 @@
+// Keyboard and mouse: the key map, key forwarding from the panel's widgets,
+// the pop-up menu, the screensaver's mouse-jump exit and the panel toggle.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cmath>
+#include <filesystem>
+
+#include "viewer/drivelist.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/frmmenus.h"
+#include "viewer/imageview.h"
+#include "viewer/keymap.h"
+#include "viewer/tavlin.h"
+
+namespace tavlin {
+
+namespace {
+// A jump of the mouse this far between two events ends the screensaver.
+constexpr double MouseJumpTwips = 500;
+
+int buttonOf(const QMouseEvent& event) {
+    switch (event.button()) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+int buttonsOf(const QMouseEvent& event) {
+    const Qt::MouseButtons b = event.buttons();
+    return (b & Qt::LeftButton ? 1 : 0) | (b & Qt::RightButton ? 2 : 0) |
+           (b & Qt::MiddleButton ? 4 : 0);
+}
+
+int shiftOf(const QInputEvent& event) {
+    const Qt::KeyboardModifiers m = event.modifiers();
+    return (m & Qt::ShiftModifier ? ShiftMask : 0) | (m & Qt::ControlModifier ? CtrlMask : 0) |
+           (m & Qt::AltModifier ? AltMask : 0);
+}
+} // namespace
+
+frmMenus& Tavlin::Menus() {
+    if (!m_menus)
+        m_menus = std::make_unique<frmMenus>(*this);
+    return *m_menus;
+}
+
+void Tavlin::connectInput() {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    // The information lines let clicks through to the picture or the window beneath.
+    for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    connect(myDrive, &DriveList::keyDown, this, &Tavlin::forwardKey);
+    connect(myPath, &FolderList::keyDown, this, &Tavlin::forwardKey);
+    connect(myFiles, &FileList::keyDown, this, [this](QKeyEvent* event) {
+        if (!fileListKeepsKey(virtualKeyOf(*event)))
+            forwardKey(event);
+    });
+    // These widgets hand every key on and then handle it themselves; the other
+    // check boxes and the buttons keep their keys.
+    for (QWidget* widget : std::initializer_list<QWidget*>{btnStartSlideshow, scrSeconds,
+                                                           txtSeconds, chkCenter})
+        widget->installEventFilter(this);
+    // A key the focused widget did not use would climb on to the window; it
+    // stops at the panel, so the window's key map sees only its own keys.
+    frameSettings->installEventFilter(this);
+
+    connect(myPicture, &ImageView::mouseReleased, this, [this](QMouseEvent* e) {
+        myPicture_MouseUp(buttonOf(*e), shiftOf(*e), e->position().x() * m_tpp,
+                          e->position().y() * m_tpp);
+    });
+    connect(myPicture, &ImageView::mouseMoved, this, [this](QMouseEvent* e) {
+        myPicture_MouseMove(buttonsOf(*e), shiftOf(*e), e->position().x() * m_tpp,
+                            e->position().y() * m_tpp);
+    });
+    connect(myPicture, &ImageView::doubleClicked, this, &Tavlin::myPicture_DblClick);
+    connect(myTimer, &QTimer::timeout, this, &Tavlin::myTimer_Timer);
+    connect(mySeconds, &QTimer::timeout, this, &Tavlin::mySeconds_Timer);
+    mySeconds->start();
+}
+
+bool Tavlin::eventFilter(QObject* watched, QEvent* event) {
+    const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    if (watched == frameSettings)
+        return isKey;
+    if (event->type() == QEvent::KeyPress)
+        forwardKey(static_cast<QKeyEvent*>(event));
+    return QWidget::eventFilter(watched, event);
+}
+
+void Tavlin::forwardKey(QKeyEvent* event) {
+    if (m_exited)
+        return;
+    Form_KeyDown(virtualKeyOf(*event), shiftStateOf(*event));
+}
+
+void Tavlin::keyPressEvent(QKeyEvent* event) {
+    Form_KeyDown(virtualKeyOf(*event), shiftStateOf(*event));
+}
+
+void Tavlin::keyReleaseEvent(QKeyEvent* event) {
+    if (!event->isAutoRepeat())
+        Form_KeyUp(virtualKeyOf(*event), shiftStateOf(*event));
+}
+
+void Tavlin::Form_KeyDown(int keyCode, int shift) {
+    KeyState state;
+    state.key = keyCode;
+    state.shift = shift;
+    state.selected = myFiles->selectedIndex();
+    state.count = myFiles->count();
+    state.panelShown = bShowControls;
+    state.slideshowRunning = myTimer->isActive();
+    state.loop = chkLoop->isChecked();
+    state.screensaver = bScreensaverMode;
+    const KeyDecision d = decideKey(state);
+    if (d.selectFirst)
+        myFiles->setSelectedIndex(0);
+    switch (d.action) {
+    case KeyAction::None: break;
+    case KeyAction::StopSlideshow: StopSlideShow(); break;
+    case KeyAction::Select: myFiles->setSelectedIndex(d.index); break;
+    case KeyAction::Print: PrintPicture(); break;
+    case KeyAction::Exit: ExitProgram(); break;
+    case KeyAction::Delete: DeleteCurrentFile(); break;
+    }
+}
+
+void Tavlin::Form_KeyUp(int keyCode, int) { Menus().CheckShortcut(keyCode); }
+
+void Tavlin::DeleteCurrentFile() {
+    const bool wasRunning = myTimer->isActive();
+    if (wasRunning)
+        myTimer->stop();
+    const std::int64_t index = myFiles->selectedIndex();
+    std::error_code error;
+    std::filesystem::remove(std::filesystem::path(selectedFilePath().toStdString()), error);
+    myFiles->refresh();
+    if (myFiles->count() > 0) {
+        // Another program may have removed files meanwhile: stay inside the list.
+        myFiles->setSelectedIndex(std::clamp<std::int64_t>(index, 0, myFiles->count() - 1));
+        DisplayPict(myPicture, selectedFilePath());
+    } else {
+        myPicture->hide();
+    }
+    if (wasRunning)
+        myTimer->start();
+}
+
+void Tavlin::mouseReleaseEvent(QMouseEvent* event) {
+    Form_MouseUp(buttonOf(*event), shiftOf(*event), event->position().x() * m_tpp,
+                 event->position().y() * m_tpp);
+}
+
+void Tavlin::mouseMoveEvent(QMouseEvent* event) {
+    Form_MouseMove(buttonsOf(*event), shiftOf(*event), event->position().x() * m_tpp,
+                   event->position().y() * m_tpp);
+}
+
+void Tavlin::mouseDoubleClickEvent(QMouseEvent*) { Form_DblClick(); }
+
+void Tavlin::Form_MouseUp(int button, int, double, double) {
+    if (button == 2)
+        Menus().myPopup->popup(QCursor::pos());
+}
+
+void Tavlin::myPicture_MouseUp(int button, int shift, double x, double y) {
+    if (!bScreensaverMode)
+        Form_MouseUp(button, shift, x, y);
+}
+
+void Tavlin::Form_MouseMove(int, int, double x, double y) { checkMouseJump(m_formMouse, x, y); }
+
+void Tavlin::myPicture_MouseMove(int, int, double x, double y) {
+    checkMouseJump(m_pictureMouse, x, y);
+}
+
+void Tavlin::checkMouseJump(QPointF& remembered, double x, double y) {
+    if (!bScreensaverMode || m_exited)
+        return;
+    const bool known = remembered != QPointF(0, 0);
+    if (known && (std::abs(remembered.x() - x) >= MouseJumpTwips ||
+                  std::abs(remembered.y() - y) >= MouseJumpTwips)) {
+        SetCursorVisible(true);
+        ExitProgram();
+        return;
+    }
+    remembered = QPointF(std::nearbyint(x), std::nearbyint(y));
+}
+
+void Tavlin::mySeconds_Timer() {
+    if (bScreensaverMode && !m_commandLine.left(2).toUpper().startsWith(QLatin1String("/C")))
+        SetCursorVisible(false);
+}
+
+void Tavlin::Form_DblClick() { Menus().ToggleVisibility(); }
+
+void Tavlin::myPicture_DblClick() {
+    if (!bScreensaverMode)
+        Form_DblClick();
+}
+
+void Tavlin::ToggleVisibility() {
+    bShowControls = !bShowControls;
+    frameSettings->setVisible(bShowControls);
+    if (myFiles->selectedIndex() != -1)
+        myFiles_Click();
+}
+
+void Tavlin::setTopMost(bool topMost) {
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, topMost);
+    // Changing a window flag hides the window; bring it back as it was.
+    if (wasVisible)
+        show();
+    bTopMost = topMost;
+}
+
+} // namespace tavlin

@@ -1,0 +1,105 @@
+#include "viewer/keymap.h"
+
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace tavlin {
+
+int virtualKeyOf(const QKeyEvent& event) {
+    const int key = event.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return 'A' + (key - Qt::Key_A);
+    if (key >= Qt::Key_0 && key <= Qt::Key_9)
+        return '0' + (key - Qt::Key_0);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
+        return vk::F1 + (key - Qt::Key_F1);
+    switch (key) {
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Tab: return 9;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Shift: return 16;
+    case Qt::Key_Control: return 17;
+    case Qt::Key_Alt: return 18;
+    case Qt::Key_Pause: return 19;
+    case Qt::Key_Escape: return vk::Escape;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_PageUp: return vk::PageUp;
+    case Qt::Key_PageDown: return vk::PageDown;
+    case Qt::Key_End: return 35;
+    case Qt::Key_Home: return 36;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return vk::Up;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return vk::Down;
+    case Qt::Key_Insert: return 45;
+    case Qt::Key_Delete: return vk::Delete;
+    default: return 0;
+    }
+}
+
+int shiftStateOf(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers m = event.modifiers();
+    return (m & Qt::ShiftModifier ? ShiftMask : 0) | (m & Qt::ControlModifier ? CtrlMask : 0) |
+           (m & Qt::AltModifier ? AltMask : 0);
+}
+
+KeyDecision decideKey(const KeyState& s) {
+    KeyDecision d;
+    if (s.screensaver)
+        return d; // keys never end the screensaver
+    // The last picture of a running slideshow: any key ends or restarts the round.
+    if (s.count > 0 && s.selected == s.count - 1 && s.slideshowRunning) {
+        if (s.loop) {
+            d.action = KeyAction::Select;
+            d.index = 0;
+        } else {
+            d.action = KeyAction::StopSlideshow;
+        }
+        return d;
+    }
+    std::int64_t i = s.selected;
+    if (i == -1 && s.count > 0) {
+        d.selectFirst = true;
+        i = 0;
+    }
+    auto select = [&](std::int64_t index) {
+        d.action = KeyAction::Select;
+        d.index = index;
+        return d;
+    };
+    if ((s.key == vk::P || s.key == vk::F1) && s.shift == CtrlMask) {
+        d.action = KeyAction::Print;
+        return d;
+    }
+    if (s.key == vk::PageUp) {
+        if (s.panelShown || s.count == 0)
+            return d;
+        return select(std::max<std::int64_t>(i - 20, 0));
+    }
+    if (s.key == vk::PageDown) {
+        if (s.panelShown || s.count == 0)
+            return d;
+        return select(i + 20 < s.count ? i + 20 : s.count - 1);
+    }
+    if (s.key == vk::Up && i > 0)
+        return s.panelShown ? d : select(i - 1);
+    if (s.key == vk::Down && i < s.count - 1)
+        return select(i + 1);
+    if (s.key == vk::Escape) {
+        d.action = KeyAction::Exit;
+        return d;
+    }
+    if (s.key == vk::Delete && s.count > 0) {
+        d.action = KeyAction::Delete;
+        return d;
+    }
+    return d;
+}
+
+bool fileListKeepsKey(int key) {
+    return key == vk::PageUp || key == vk::PageDown || key == vk::Up || key == vk::Down;
+}
+
+} // namespace tavlin

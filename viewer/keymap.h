@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+
+class QKeyEvent;
+
+namespace tavlin {
+
+// Key codes the key map knows, as the old platform's virtual-key codes.
+namespace vk {
+inline constexpr int PageUp = 33;
+inline constexpr int PageDown = 34;
+inline constexpr int Up = 38;
+inline constexpr int Down = 40;
+inline constexpr int Escape = 27;
+inline constexpr int Delete = 46;
+inline constexpr int P = 80;
+inline constexpr int F1 = 112;
+inline constexpr int F12 = 123;
+} // namespace vk
+
+// Shift state bits.
+inline constexpr int ShiftMask = 1;
+inline constexpr int CtrlMask = 2;
+inline constexpr int AltMask = 4;
+
+// The virtual-key code and shift state of a Qt key event; code 0 for keys
+// without one.
+int virtualKeyOf(const QKeyEvent& event);
+int shiftStateOf(const QKeyEvent& event);
+
+struct KeyState {
+    int key = 0;
+    int shift = 0;
+    std::int64_t selected = -1; // selected index of the file list
+    std::int64_t count = 0;     // entries in the file list
+    bool panelShown = true;
+    bool slideshowRunning = false;
+    bool loop = true;
+    bool screensaver = false;
+};
+
+enum class KeyAction {
+    None,
+    StopSlideshow, // the slideshow reached the end of the folder, loop off
+    Select,        // select `index`
+    Print,
+    Exit,
+    Delete,
+};
+
+struct KeyDecision {
+    bool selectFirst = false; // select the first entry before the action
+    KeyAction action = KeyAction::None;
+    std::int64_t index = -1; // for Select
+    bool operator==(const KeyDecision&) const = default;
+};
+
+// What a key press does in the main window, from the state it meets.
+KeyDecision decideKey(const KeyState& state);
+
+// The file list moves its own selection for these keys; it hands on all others.
+bool fileListKeepsKey(int key);
+
+} // namespace tavlin

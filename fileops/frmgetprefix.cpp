@@ -122,7 +122,7 @@ void frmGetPrefix::btnOk_Click() {
         setClientHeight(kProgressClientHeight);
         // A range of one value shows nothing on some styles, so the bar counts from 0.
         myProgress->setRange(0, 1);
-        myProgress->setValue(1);
+        myProgress->setValue(0);
         m_lastPaint.invalidate();
         QString prefix = txtPrefix->text();
         m_renaming = true;

@@ -141,6 +141,18 @@ TEST(RenameFile, SaysWhatFailed) {
               "No space left on device");
 }
 
+TEST(RenameFile, TwoHardLinkedNamesAreNotMergedByACaseChange) {
+    // Looks like a case-blind file system to the rename (EEXIST, same inode): the detour
+    // through a temporary name must come back and leave both names.
+    QTemporaryDir dir;
+    test::writeFile(dir.filePath("a.jpg"), "alpha");
+    ASSERT_EQ(
+        ::link(QFile::encodeName(dir.filePath("a.jpg")), QFile::encodeName(dir.filePath("A.jpg"))),
+        0);
+    EXPECT_EQ(RenameFile(dir.path(), "a.jpg", "A.jpg").status, RenameStatus::NameTaken);
+    EXPECT_EQ(namesIn(dir.path()), QStringList({"A.jpg", "a.jpg"}));
+}
+
 TEST(RenameFile, RecoveryPutsBackAFileLeftUnderACaseChangeTemporaryName) {
     QTemporaryDir dir;
     test::writeFile(dir.filePath(".tavlin-case-beach.jpg"), "sand");

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/frmsplash.h"
+#include "dialogs/frmscreensaversettings.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -33,6 +34,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
 
     if (request.mode == RunMode::Settings) {
         bScreensaverMode = true;
+        frmScreensaverSettings::ShowScreenSaverOptions(*this);
         ExitProgram();
         return false;
     }

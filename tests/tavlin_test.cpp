@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -236,6 +237,11 @@ TEST_F(TavlinTest, PreviewEndsAtOnce) {
 }
 
 TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
+    // The settings dialog is modal: cancel it once it is up.
+    QTimer::singleShot(0, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
     auto w = start({"/c:1234"});
     EXPECT_FALSE(shown);
     EXPECT_TRUE(w->bScreensaverMode);

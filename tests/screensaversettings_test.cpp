@@ -1,0 +1,418 @@
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/frmsplash.h"
+#include "dialogs/frmscreensaversettings.h"
+#include "platform/hivestore.h"
+#include "platform/hivestore_text.h"
+#include "registry/registrymanager.h"
+#include "registry/settings.h"
+#include "registry_testutil.h"
+#include "support/testsupport.h"
+#include "viewer/drivelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/tavlin.h"
+
+using namespace tavlin;
+
+namespace {
+
+using Values = std::map<QString, QString>;
+
+const QString kKey = QStringLiteral("Software\\Zan\\Tavlin");
+
+// Every value under the settings key, as text without its terminator.
+Values storedValues() {
+    const hivestore::HiveParse parse =
+        hivestore::parseHive(test::readAll(test::hiveFile()), QStringLiteral("HKEY_CURRENT_USER"));
+    Values values;
+    if (const hivestore::HiveKeyEntry* entry = parse.tree.find(kKey.split(u'\\'))) {
+        for (const auto& [folded, value] : entry->values) {
+            QByteArray data = value.data;
+            if (data.endsWith('\0'))
+                data.chop(1);
+            values[value.name] = QString::fromUtf8(data);
+        }
+    }
+    return values;
+}
+
+void store(const Values& values) {
+    RegistryManager rm;
+    rm.setUseAutoAppSubKeys(true);
+    rm.setCompanyName(QStringLiteral("Zan"));
+    rm.setApplication(QStringLiteral("Tavlin"));
+    rm.CreateSubKey();
+    for (const auto& [name, text] : values)
+        ASSERT_TRUE(rm.WriteValue(name, text, regtype::Sz)) << name.toStdString();
+}
+
+// Runs `drive` on the modal window as soon as one is open, while the caller sits in exec().
+// Gives up, closing whatever is modal, after a bounded number of event-loop turns.
+void whenModal(std::function<void(QWidget*)> drive, int turnsLeft = 2000) {
+    QTimer::singleShot(0, [drive = std::move(drive), turnsLeft]() mutable {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            drive(modal);
+            return;
+        }
+        if (turnsLeft > 0)
+            whenModal(std::move(drive), turnsLeft - 1);
+    });
+}
+
+// A main window over a folder with two subfolders, and a settings store of its own that holds
+// a full set of values, none of them equal to what the dialog will write.
+class ScreensaverSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        QDir(dir.path()).mkpath(QStringLiteral("holiday"));
+        QDir(dir.path()).mkpath(QStringLiteral("garden"));
+        store(seeded());
+    }
+
+    Values seeded() const {
+        return {
+            {QStringLiteral("Show Controls"), QStringLiteral("false")},
+            {QStringLiteral("Center Picture"), QStringLiteral("TRUE")},
+            {QStringLiteral("Stretch Picture"), QStringLiteral("false")},
+            {QStringLiteral("Loop Slideshow"), QStringLiteral("True")},
+            {QStringLiteral("Play Slideshow Sound"), QStringLiteral("yes")},
+            {QStringLiteral("Last Directory"), QStringLiteral("/stored/before")},
+            {QStringLiteral("Working Directory"), QStringLiteral("/opt/tavlin")},
+            {QStringLiteral("Show Dimensions"), QStringLiteral("stored")},
+            {QStringLiteral("Show File Size"), QStringLiteral("stored")},
+            {QStringLiteral("Loop Seconds"), QStringLiteral("05")},
+            {QStringLiteral("Show Filename"), QStringLiteral("stored")},
+            {QStringLiteral("Show Picture Number"), QStringLiteral("stored")},
+            {QStringLiteral("Someone Else's Value"), QStringLiteral("kept")},
+        };
+    }
+
+    std::unique_ptr<Tavlin> start(const QStringList& args, bool splash = false) {
+        TavlinOptions options;
+        options.platform = &platform;
+        options.showSplash = splash;
+        options.screenPixels = {1024, 768};
+        options.twipsPerPixel = 15;
+        options.exitProcess = [this] { ++exits; };
+        auto window = std::make_unique<Tavlin>(options);
+        shown = window->Form_Load(parseCommandLine(args));
+        return window;
+    }
+
+    // The main window in the state the settings loader leaves it in.
+    std::unique_ptr<Tavlin> viewerAt(const QString& folder, const QString& seconds) {
+        auto w = start({dir.path()});
+        w->myDrive->setDrive(folder);
+        w->myPath->setPath(folder);
+        w->txtSeconds->setText(seconds);
+        return w;
+    }
+
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+    test::TempConfigHome config;
+    QTemporaryDir dir;
+    test::CountingPlatform platform;
+    int exits = 0;
+    bool shown = false;
+};
+
+// The stored values once OK has written `six` over the seeded ones.
+Values withSix(Values values, const Values& six) {
+    for (const auto& [name, text] : six)
+        values[name] = text;
+    return values;
+}
+
+} // namespace
+
+TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
+    auto w = viewerAt(dir.path(), QStringLiteral("5"));
+    frmScreensaverSettings d(*w);
+    EXPECT_EQ(d.windowTitle(), "Tavlin 2.0 Screensaver Settings");
+    EXPECT_FALSE(d.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(d.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(d.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(d.size(), QSize(5175 / 15, 4860 / 15));
+    EXPECT_EQ(d.minimumSize(), d.maximumSize());
+    EXPECT_EQ(d.palette().color(QPalette::Window), QColor(Qt::black));
+
+    struct Placed {
+        QWidget* widget;
+        QRect twips;
+    };
+    const Placed placed[] = {
+        {d.Image1, {120, 0, 4935, 1575}},
+        {d.mySS_Drive, {120, 1560, 2655, 315}},
+        {d.mySS_Path, {120, 1920, 2655, 2790}},
+        {d.Frame1, {2880, 1440, 2175, 2415}},
+        {d.Label1, {555, 240, 1065, 195}},
+        {d.scrSS_Seconds, {600, 480, 975, 285}},
+        {d.txtSS_Seconds, {840, 480, 495, 285}},
+        {d.chkSS_ShowPictureNumber, {240, 840, 1815, 375}},
+        {d.chkSS_Filename, {240, 1200, 1815, 375}},
+        {d.chkSS_FileSize, {240, 1560, 1815, 375}},
+        {d.chkSS_Dimensions, {240, 1920, 1815, 375}},
+        {d.btnSS_Ok, {3000, 3960, 1935, 375}},
+        {d.btnSS_Cancel, {3120, 4440, 1695, 255}},
+    };
+    for (const auto& [widget, twips] : placed) {
+        const QRect g = widget->geometry();
+        EXPECT_EQ(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips)
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+    }
+    for (QWidget* inFrame : {(QWidget*)d.Label1, (QWidget*)d.scrSS_Seconds,
+                             (QWidget*)d.txtSS_Seconds, (QWidget*)d.chkSS_Dimensions})
+        EXPECT_EQ(inFrame->parentWidget(), d.Frame1);
+    // The box covers the middle of the scroll bar, leaving 240 twips of arrow on each side.
+    EXPECT_EQ(d.txtSS_Seconds->x() - d.scrSS_Seconds->x(), 240 / 15);
+    EXPECT_GT(d.Frame1->children().indexOf(d.txtSS_Seconds),
+              d.Frame1->children().indexOf(d.scrSS_Seconds));
+
+    const std::pair<QAbstractButton*, const char*> captions[] = {
+        {d.chkSS_ShowPictureNumber, "Show Pict Number"},
+        {d.chkSS_Filename, "Show Filename"},
+        {d.chkSS_FileSize, "Show File Size"},
+        {d.chkSS_Dimensions, "Show Dimensions"},
+        {d.btnSS_Ok, "&Ok"},
+        {d.btnSS_Cancel, "Cancel"},
+    };
+    for (auto [button, caption] : captions)
+        EXPECT_EQ(button->text(), caption);
+    EXPECT_EQ(d.Label1->text(), "Slide Seconds:");
+    EXPECT_EQ(d.txtSS_Seconds->text(), "0");
+    EXPECT_TRUE(d.Frame1->title().isEmpty());
+    for (QWidget* green :
+         {(QWidget*)d.Label1, (QWidget*)d.chkSS_ShowPictureNumber, (QWidget*)d.chkSS_Dimensions}) {
+        EXPECT_EQ(green->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+        EXPECT_EQ(green->palette().color(QPalette::Window), QColor(Qt::black));
+    }
+    for (QWidget* white :
+         {(QWidget*)d.mySS_Drive, (QWidget*)d.mySS_Path, (QWidget*)d.txtSS_Seconds})
+        EXPECT_EQ(white->palette().color(QPalette::Base), QColor(Qt::white));
+    EXPECT_FALSE(d.Image1->pixmap().isNull());
+    EXPECT_TRUE(d.Image1->hasScaledContents());
+
+    // Tab order: folder list, drive list, seconds box, spinner, the four boxes, OK, Cancel.
+    QWidget* expected[] = {
+        d.mySS_Drive,     d.txtSS_Seconds,  d.scrSS_Seconds,    d.chkSS_ShowPictureNumber,
+        d.chkSS_Filename, d.chkSS_FileSize, d.chkSS_Dimensions, d.btnSS_Ok,
+        d.btnSS_Cancel};
+    QWidget* at = d.mySS_Path;
+    for (QWidget* next : expected) {
+        do
+            at = at->nextInFocusChain();
+        while (at->focusPolicy() == Qt::NoFocus || at->focusProxy());
+        EXPECT_EQ(at, next) << at->metaObject()->className();
+    }
+}
+
+TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
+    auto w = viewerAt(path("holiday"), QStringLiteral("05"));
+    w->chkShowPictureNumber->setChecked(true);
+    w->chkFilename->setChecked(false);
+    w->chkFileSize->setCheckState(Qt::PartiallyChecked); // grayed counts as off
+    w->chkDimensions->setChecked(true);
+
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    EXPECT_EQ(d.mySS_Drive->drive(), w->myDrive->drive());
+    EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
+    EXPECT_EQ(d.scrSS_Seconds->minimum(), 0);
+    EXPECT_EQ(d.scrSS_Seconds->maximum(), 30);
+    EXPECT_EQ(d.scrSS_Seconds->value(), 5);
+    EXPECT_EQ(d.txtSS_Seconds->text(), "5");
+    EXPECT_TRUE(d.chkSS_ShowPictureNumber->isChecked());
+    EXPECT_FALSE(d.chkSS_Filename->isChecked());
+    EXPECT_EQ(d.chkSS_FileSize->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(d.chkSS_Dimensions->isChecked());
+
+    d.btnSS_Ok->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(storedValues(), withSix(seeded(), {
+                                                    {"Last Directory", path("holiday")},
+                                                    {"Show Dimensions", "true"},
+                                                    {"Show File Size", "false"},
+                                                    {"Loop Seconds", "5"},
+                                                    {"Show Filename", "false"},
+                                                    {"Show Picture Number", "true"},
+                                                }));
+}
+
+TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheMainWindowsBox) {
+    const std::pair<const char*, int> cases[] = {
+        {"05", 5},  {"7", 7},    {"12abc", 12}, {" 9", 9},  {"7.5", 8},
+        {"6.5", 6}, {"2.51", 3}, {"30", 30},    {"45", 30}, {"99999999999999999999", 30},
+        {"-3", 0},  {"abc", 0},  {"", 0},       {".", 0},   {"0", 0},
+        {"+4", 4},
+    };
+    auto w = viewerAt(dir.path(), QString());
+    for (auto [text, seconds] : cases) {
+        EXPECT_EQ(ScreensaverSecondsFromText(QString::fromUtf8(text)), seconds) << text;
+        w->txtSeconds->setText(QString::fromUtf8(text));
+        frmScreensaverSettings d(*w);
+        d.LoadFromMainWindow();
+        EXPECT_EQ(d.scrSS_Seconds->value(), seconds) << text;
+        EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(seconds)) << text;
+    }
+}
+
+TEST_F(ScreensaverSettingsTest, ANonNumberStoresSecondsTheViewerCanRun) {
+    auto w = viewerAt(dir.path(), QStringLiteral("soon"));
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    ASSERT_EQ(d.scrSS_Seconds->value(), 0);
+    d.btnSS_Ok_Click();
+    // The store keeps seconds in the slideshow's range, so 0 is written as its lowest value.
+    const QString stored = storedValues().at("Loop Seconds");
+    EXPECT_TRUE(stored == "0" || stored == "1") << stored.toStdString();
+    EXPECT_EQ(LoopSecondsFromText(stored), 1);
+}
+
+TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
+    const struct {
+        int from;
+        QAbstractSlider::SliderAction arrow;
+        int to;
+    } cases[] = {
+        {30, QAbstractSlider::SliderSingleStepAdd, 30},
+        {0, QAbstractSlider::SliderSingleStepSub, 0},
+        {29, QAbstractSlider::SliderSingleStepAdd, 30},
+        {1, QAbstractSlider::SliderSingleStepSub, 0},
+        {5, QAbstractSlider::SliderSingleStepAdd, 6},
+    };
+    for (const auto& c : cases) {
+        auto w = viewerAt(dir.path(), QString::number(c.from));
+        frmScreensaverSettings d(*w);
+        d.LoadFromMainWindow();
+        d.scrSS_Seconds->triggerAction(c.arrow);
+        EXPECT_EQ(d.scrSS_Seconds->value(), c.to) << c.from;
+        EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(c.to)) << c.from;
+        d.btnSS_Ok_Click();
+        EXPECT_EQ(LoopSecondsFromText(storedValues().at("Loop Seconds")), std::max(c.to, 1));
+    }
+}
+
+TEST_F(ScreensaverSettingsTest, TypingInTheBoxStoresTheSpinnersValue) {
+    auto w = viewerAt(dir.path(), QStringLiteral("7"));
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    d.txtSS_Seconds->clear();
+    d.txtSS_Seconds->insert(QStringLiteral("12"));
+    EXPECT_EQ(d.scrSS_Seconds->value(), 7);
+    d.btnSS_Ok_Click();
+    EXPECT_EQ(storedValues().at("Loop Seconds"), "7");
+}
+
+TEST_F(ScreensaverSettingsTest, CancelClosingAndEscapeWriteNothing) {
+    const QByteArray before = test::readAll(test::hiveFile());
+    ASSERT_FALSE(before.isEmpty());
+    const std::pair<const char*, std::function<void(frmScreensaverSettings&)>> ways[] = {
+        {"Cancel", [](frmScreensaverSettings& d) { d.btnSS_Cancel->click(); }},
+        {"close box", [](frmScreensaverSettings& d) { d.close(); }},
+        {"Escape", [](frmScreensaverSettings& d) { d.reject(); }},
+    };
+    auto w = viewerAt(path("garden"), QStringLiteral("9"));
+    for (const auto& [way, leave] : ways) {
+        frmScreensaverSettings d(*w);
+        d.LoadFromMainWindow();
+        d.mySS_Path->setPath(path("holiday"));
+        d.scrSS_Seconds->setValue(20);
+        d.chkSS_Filename->setChecked(!d.chkSS_Filename->isChecked());
+        d.show();
+        leave(d);
+        EXPECT_FALSE(d.isVisible()) << way;
+        EXPECT_EQ(d.result(), QDialog::Rejected) << way;
+        EXPECT_EQ(test::readAll(test::hiveFile()), before) << way;
+    }
+}
+
+TEST_F(ScreensaverSettingsTest, AnotherDriveMovesTheFolderListAndAVolumeNotReadyIsRefused) {
+    auto w = viewerAt(path("garden"), QStringLiteral("5"));
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    const QString drive = d.mySS_Drive->drive();
+
+    // A volume listed while mounted whose medium is gone by the time it is chosen.
+    d.mySS_Drive->addItem(QStringLiteral("/no-such-volume-for-tavlin"));
+    d.mySS_Drive->setCurrentIndex(d.mySS_Drive->count() - 1);
+    EXPECT_EQ(d.mySS_Path->path(), path("garden"));
+    EXPECT_EQ(d.mySS_Drive->drive(), drive);
+    EXPECT_EQ(d.mySS_Drive->currentText(), drive);
+
+    // A volume that answers: the folder list moves to it, and OK stores that folder.
+    d.mySS_Drive->addItem(path("holiday"));
+    d.mySS_Drive->setCurrentIndex(d.mySS_Drive->count() - 1);
+    EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
+    d.btnSS_Ok_Click();
+    EXPECT_EQ(storedValues().at("Last Directory"), path("holiday"));
+}
+
+TEST_F(ScreensaverSettingsTest, SettingsRunShowsTheDialogWithoutSplashStoresOkAndEnds) {
+    QDir::setCurrent(path("garden"));
+    Values beforeOk, six;
+    bool sawDialog = false;
+    bool sawSplash = false;
+    whenModal([&](QWidget* modal) {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            sawSplash = sawSplash || (qobject_cast<frmSplash*>(top) && top->isVisible());
+        auto* d = qobject_cast<frmScreensaverSettings*>(modal);
+        sawDialog = d != nullptr;
+        if (!d) {
+            modal->close();
+            return;
+        }
+        beforeOk = storedValues();
+        d->chkSS_Dimensions->setChecked(false);
+        d->scrSS_Seconds->setValue(17);
+        auto text = [](QCheckBox* box) { return SwitchText(box->checkState() == Qt::Checked); };
+        six = {
+            {"Last Directory", d->mySS_Path->path()},
+            {"Show Dimensions", "false"},
+            {"Show File Size", text(d->chkSS_FileSize)},
+            {"Loop Seconds", "17"},
+            {"Show Filename", text(d->chkSS_Filename)},
+            {"Show Picture Number", text(d->chkSS_ShowPictureNumber)},
+        };
+        d->btnSS_Ok->click();
+    });
+    auto w = start({"/c:1234"}, /*splash=*/true);
+    EXPECT_TRUE(sawDialog);
+    EXPECT_FALSE(sawSplash);
+    EXPECT_FALSE(shown);
+    EXPECT_TRUE(w->bScreensaverMode);
+    EXPECT_EQ(exits, 1);
+    EXPECT_FALSE(w->isVisible());
+    // Only the dialog's six values: the main window's exit in this run saves nothing.
+    ASSERT_FALSE(six.empty());
+    EXPECT_EQ(storedValues(), withSix(beforeOk, six));
+}
+
+TEST_F(ScreensaverSettingsTest, SettingsRunCancelledStoresNothingAndEnds) {
+    QByteArray beforeCancel;
+    whenModal([&](QWidget* modal) {
+        beforeCancel = test::readAll(test::hiveFile());
+        if (auto* d = qobject_cast<frmScreensaverSettings*>(modal))
+            d->btnSS_Cancel->click();
+        else
+            modal->close();
+    });
+    auto w = start({"-c"});
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(exits, 1);
+    ASSERT_FALSE(beforeCancel.isEmpty());
+    EXPECT_EQ(test::readAll(test::hiveFile()), beforeCancel);
+}

@@ -7,9 +7,9 @@ class QLabel;
 namespace tavlin {
 
 // The program's legal-copyright string, compiled in.
-inline constexpr char kTavlinCopyright[] = "Copyright (C) 2024 Tavlin developers";
+inline constexpr char kTavlinCopyright[] = "© 2024 Tavlin developers";
 // The About window's contact line.
-inline constexpr char kTavlinContactLine[] = "Help: press F1";
+inline constexpr char kTavlinContactLine[] = "F1: Help";
 
 // "Version " and the major, minor and revision numbers of a dotted version, each in plain
 // decimal ("2.00.0109" gives "Version 2.0.109").

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
   bindfs fuse3
+  cups printer-driver-cups-pdf poppler-utils
 )
 if [ "${1:-}" = "--print" ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 

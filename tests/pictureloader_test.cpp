@@ -104,6 +104,23 @@ TEST(PictureLoader, DecodesAtTheRequestedSizeLikeAFullDecode) {
     }
 }
 
+// The decoder's reduction is the largest power of two whose output still covers the shown size.
+TEST(PictureLoader, PicksThePowerOfTwoReductionThatStillCovers) {
+    struct Case {
+        QSize picture;
+        QSize shown;
+        int reduction;
+    };
+    const Case cases[] = {
+        {QSize(6000, 4000), QSize(1620, 1080), 2}, {QSize(4000, 3000), QSize(1440, 1080), 2},
+        {QSize(1632, 1224), QSize(1440, 1080), 1}, {QSize(8640, 8640), QSize(1080, 1080), 8},
+        {QSize(8639, 8639), QSize(1080, 1080), 4}, {QSize(10000, 10000), QSize(1080, 1080), 8},
+        {QSize(300, 200), QSize(900, 600), 1},     {QSize(4000, 100), QSize(1920, 48), 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(jpegReduction(c.picture, c.shown), c.reduction) << c.picture.width();
+}
+
 // Every EXIF orientation: the planner sees the shown size, the dark top-left quarter of the
 // stored picture lands in the right corner, and a visible part maps back through the turn.
 TEST(PictureLoader, AppliesExifOrientationBeforeScalingAndClipping) {

@@ -30,7 +30,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
     if (request.mode == RunMode::Screensaver)
         bScreensaverMode = true;
 
-    openStartFolder(request);
+    LoadRegistrySettings(request);
 
     if (request.mode == RunMode::Settings) {
         bScreensaverMode = true;
@@ -89,18 +89,11 @@ void Tavlin::applyStartupLayout() {
     txtFileSize->move(txtFileSize->x(), px(m_layout.txtFileSizeTop));
 }
 
-void Tavlin::openStartFolder(const StartRequest& request) {
-    // First-start values until the settings store takes over this step.
-    scrSeconds->setValue(5);
-    bShowControls = true;
-    const QString folder = request.folder.isEmpty() ? QDir::currentPath() : request.folder;
-    myDrive->setDrive(folder);
-    myPath->setPath(folder);
-}
-
 void Tavlin::ExitProgram() {
     if (m_exited)
         return;
+    if (!bScreensaverMode)
+        SaveRegistrySettings();
     SetCursorVisible(true);
     m_exited = true;
     hide();

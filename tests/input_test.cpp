@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "registry/settings.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -51,6 +53,13 @@ protected:
         return w;
     }
 
+    // Stores `folder` as the last folder, as an earlier run would have.
+    static void rememberFolder(const QString& folder) {
+        Settings s = LoadRegistrySettings(folder);
+        s.lastDirectory = folder;
+        ASSERT_TRUE(SaveRegistrySettings(s));
+    }
+
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
     void pressOn(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -58,6 +67,7 @@ protected:
         QTest::keyClick(widget, key, mods);
     }
 
+    test::TempConfigHome config; // a fresh settings store per test
     QTemporaryDir dir;
     test::CountingPlatform platform;
     int exits = 0;
@@ -221,7 +231,7 @@ TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
 
 TEST_F(InputTest, ScreensaverEndsOnAMouseJumpOnly) {
     makePictures(3);
-    QDir::setCurrent(dir.path());
+    rememberFolder(dir.path());
     randoms = {0.0, 0.9};
     auto w = start({"/s"});
     EXPECT_EQ(w->myFiles->selectedIndex(), 0);
@@ -244,7 +254,7 @@ TEST_F(InputTest, ScreensaverEndsOnAMouseJumpOnly) {
 
 TEST_F(InputTest, ScreensaverMouseJumpOfFiveHundredTwipsEnds) {
     makePictures(1);
-    QDir::setCurrent(dir.path());
+    rememberFolder(dir.path());
     auto w = start({"/s"});
     w->Form_MouseMove(0, 0, 1000, 1000);
     w->Form_MouseMove(0, 0, 1500, 1000);
@@ -262,7 +272,7 @@ TEST_F(InputTest, CursorIsHiddenOnlyInTheScreensaverAndOnlyOnChanges) {
     EXPECT_EQ(platform.cursorCalls, 2);
     EXPECT_TRUE(platform.cursorVisible);
 
-    QDir::setCurrent(dir.path());
+    rememberFolder(dir.path());
     platform.cursorCalls = 0;
     auto saver = start({"/s"});
     saver->SetCursorVisible(true);
@@ -274,7 +284,7 @@ TEST_F(InputTest, CursorIsHiddenOnlyInTheScreensaverAndOnlyOnChanges) {
 
 TEST_F(InputTest, RightClickOpensTheMenuExceptOnTheScreensaverPicture) {
     makePictures(1);
-    QDir::setCurrent(dir.path());
+    rememberFolder(dir.path());
     auto w = start({"/s"});
     w->myPicture_MouseUp(2, 0, 10, 10);
     EXPECT_FALSE(w->Menus().myPopup->isVisible());

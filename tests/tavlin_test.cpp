@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "registry/settings.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -51,8 +53,16 @@ protected:
         return window;
     }
 
+    // Stores `folder` as the last folder, as an earlier run would have.
+    static void rememberFolder(const QString& folder) {
+        Settings s = LoadRegistrySettings(folder);
+        s.lastDirectory = folder;
+        ASSERT_TRUE(SaveRegistrySettings(s));
+    }
+
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
+    test::TempConfigHome config; // a fresh settings store per test
     QTemporaryDir dir;
     test::CountingPlatform platform;
     int exits = 0;
@@ -250,7 +260,7 @@ TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
 }
 
 TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
-    QDir::setCurrent(dir.path()); // the screensaver shows the remembered folder
+    rememberFolder(dir.path()); // the screensaver shows the remembered folder
     auto w = start({"/S:123"});
     ASSERT_TRUE(shown);
     EXPECT_TRUE(w->bScreensaverMode);
@@ -276,7 +286,7 @@ TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
 
 TEST_F(TavlinTest, ScreensaverOnAnEmptyFolderShowsTheErrorPicture) {
     QTemporaryDir empty;
-    QDir::setCurrent(empty.path());
+    rememberFolder(empty.path());
     auto w = start({"/s"});
     EXPECT_EQ(w->myFiles->count(), 0);
     EXPECT_FALSE(w->imgError->isHidden());

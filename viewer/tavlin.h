@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/commandline.h"
+#include "registry/settings.h"
 #include "viewer/layout.h"
 
 class QCheckBox;
@@ -71,6 +72,11 @@ public:
     void setTopMost(bool topMost);
     // The holder of the pop-up menu, made on first use.
     frmMenus& Menus();
+
+    // The stored settings into the widgets, and the widgets' values back.
+    void LoadRegistrySettings(const StartRequest& request);
+    void SaveRegistrySettings();
+    Settings currentSettings() const;
 
     // Commands of the pop-up menu and its keys.
     void RenameSingleFile();
@@ -167,7 +173,6 @@ private:
     // Ends the screensaver when the mouse jumped between two events of one widget.
     void checkMouseJump(QPointF& remembered, double x, double y);
     void applyStartupLayout();
-    void openStartFolder(const StartRequest& request);
     void place(QWidget* widget, const TwipRect& r);
     int px(double twips) const;
     QLabel* makeLabel(const QString& text, bool bold);

@@ -1,0 +1,59 @@
+// Moving the stored settings into the main window's widgets and back.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/globals.h"
+#include "registry/settings.h"
+#include "viewer/drivelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/tavlin.h"
+
+namespace tavlin {
+
+void Tavlin::LoadRegistrySettings(const StartRequest& request) {
+    // A picture named on the command line opens in its folder.
+    const Settings s =
+        tavlin::LoadRegistrySettings(request.folder.isEmpty() ? request.commandLine : request.folder);
+    svWorkingDirectory = s.workingDirectory;
+    bShowControls = s.showControls;
+    // Each assignment runs the box's own handler, as a click would.
+    chkCenter->setChecked(s.centerPicture);
+    chkStretch->setChecked(s.stretchPicture);
+    chkLoop->setChecked(s.loopSlideshow);
+    chkPlaySound->setChecked(s.playSlideshowSound);
+    chkDimensions->setChecked(s.showDimensions);
+    chkFileSize->setChecked(s.showFileSize);
+    chkFilename->setChecked(s.showFilename);
+    chkShowPictureNumber->setChecked(s.showPictureNumber);
+    txtSeconds->setText(QString::number(s.loopSeconds));
+    scrSeconds->setValue(s.loopSeconds);
+    myTimer->setInterval(scrSeconds->value() * 1000);
+    myDrive->setDrive(s.lastDirectory);
+    myPath->setPath(s.lastDirectory);
+    frameSettings->setVisible(bShowControls);
+}
+
+Settings Tavlin::currentSettings() const {
+    Settings s;
+    s.showControls = bShowControls;
+    // Only a checked box is on; a grayed one is stored as off.
+    s.centerPicture = chkCenter->checkState() == Qt::Checked;
+    s.stretchPicture = chkStretch->checkState() == Qt::Checked;
+    s.loopSlideshow = chkLoop->checkState() == Qt::Checked;
+    s.playSlideshowSound = chkPlaySound->checkState() == Qt::Checked;
+    s.lastDirectory = myPath->path();
+    s.workingDirectory = svWorkingDirectory;
+    s.showDimensions = chkDimensions->checkState() == Qt::Checked;
+    s.showFileSize = chkFileSize->checkState() == Qt::Checked;
+    s.loopSeconds = LoopSecondsFromText(txtSeconds->text());
+    s.showFilename = chkFilename->checkState() == Qt::Checked;
+    s.showPictureNumber = chkShowPictureNumber->checkState() == Qt::Checked;
+    return s;
+}
+
+void Tavlin::SaveRegistrySettings() { tavlin::SaveRegistrySettings(currentSettings()); }
+
+} // namespace tavlin

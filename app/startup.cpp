@@ -87,6 +87,7 @@ void Tavlin::applyStartupLayout() {
     txtWidth->move(txtWidth->x(), px(m_layout.txtWidthTop));
     txtHeight->move(txtHeight->x(), px(m_layout.txtHeightTop));
     txtFileSize->move(txtFileSize->x(), px(m_layout.txtFileSizeTop));
+    prefixDialog();
 }
 
 void Tavlin::ExitProgram() {

@@ -2,6 +2,7 @@
 #include "viewer/drivelist.h"
 #include <QAction>
 
+#include "fileops/batchrename.h"
 #include "viewer/filelist.h"
 #include "viewer/frmmenus.h"
 #include "viewer/folderlist.h"
@@ -24,6 +25,8 @@ void Tavlin::myDrive_Change() {
 }
 
 void Tavlin::myPath_Change() {
+    // A batch rename that a crash cut short is finished before the folder is listed.
+    RecoverBatchRename(myPath->path());
     myFiles->setFolder(myPath->path());
     StopSlideShow();
     Menus().mStartSlideshow->setEnabled(myFiles->count() > 0);

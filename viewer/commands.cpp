@@ -1,12 +1,112 @@
-// Commands of the pop-up menu that open other parts of the program.
+// Commands of the pop-up menu that reach other parts of the program: renames,
+// printing, the About window and the help document.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/globals.h"
+#include "dialogs/frmabout.h"
+#include "fileops/frmgetprefix.h"
+#include "fileops/help.h"
+#include "fileops/print.h"
+#include "fileops/renamesingle.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/imageview.h"
+#include "viewer/pictureloader.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
 
-void Tavlin::RenameSingleFile() {}
-void Tavlin::btnRename_Click() {}
-void Tavlin::PrintPicture() {}
-void Tavlin::ShowAbout() {}
-void Tavlin::OpenHelp() {}
+namespace {
+// A print never needs more than this many pixels a side: a page is far smaller.
+constexpr int PrintClipPixels = 8192;
+} // namespace
+
+void Tavlin::RenameSingleFile() {
+    const SingleRenameOutcome outcome = tavlin::RenameSingleFile(
+        myPath->path(), myFiles->selectedName(), inputBoxAsker(this), warningBoxTeller(this));
+    if (outcome.kind == SingleRenameOutcome::Kind::Renamed) {
+        myFiles->refresh();
+        const qsizetype index = myFiles->names().indexOf(outcome.newName);
+        if (index >= 0)
+            myFiles->setSelectedIndex(index);
+    }
+}
+
+frmGetPrefix* Tavlin::prefixDialog() {
+    if (!HandlePrefixChange) {
+        HandlePrefixChange = new frmGetPrefix(this, m_tpp);
+        connect(HandlePrefixChange, &frmGetPrefix::PrefixChanged, this, [this](QString& svPrefix) {
+            RenameFilesUsingPrefix(*this, svPrefix, HandlePrefixChange);
+        });
+    }
+    return HandlePrefixChange;
+}
+
+void Tavlin::btnRename_Click() {
+    prefixDialog()->exec();
+}
+
+QString Tavlin::batchFolder() const {
+    return myPath->path();
+}
+QStringList Tavlin::batchFileNames() const {
+    return myFiles->names();
+}
+void Tavlin::batchRefreshFiles() {
+    myFiles->refresh();
+}
+
+void Tavlin::batchSelectFirstFile() {
+    if (myFiles->count() > 0) {
+        myFiles->setSelectedIndex(0);
+        // Index 0 may have been selected before the refresh; show the new first file anyway.
+        myFiles_Click();
+    }
+}
+
+bool Tavlin::batchSlideshowRunning() const {
+    return myTimer->isActive();
+}
+void Tavlin::batchStopSlideshow() {
+    StopSlideShow();
+}
+void Tavlin::batchStartSlideshow() {
+    StartSlideshow();
+}
+
+void Tavlin::batchSetControlsEnabled(bool enabled) {
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{myFiles, btnExit, btnRename, btnStartSlideshow})
+        widget->setEnabled(enabled);
+}
+
+void Tavlin::batchShowMessage(const QString& title, const QString& text) {
+    QMessageBox::warning(this, title, text);
+}
+
+void Tavlin::PrintPicture() {
+    if (myPicture->isHidden() || m_shownPicture.isEmpty())
+        return;
+    // The print shows the picture at its own size, so it is decoded again at
+    // that size rather than taken from the screen's scaled copy.
+    const LoadedPicture picture = loadPicture(m_shownPicture, [](QSize size) {
+        return DecodeRequest{size, QRect(0, 0, std::min(size.width(), PrintClipPixels),
+                                         std::min(size.height(), PrintClipPixels))};
+    });
+    if (picture.ok)
+        tavlin::PrintPicture(picture.image, {}, m_tpp);
+}
+
+void Tavlin::ShowAbout() {
+    frmAbout::showAbout(nullptr);
+}
+
+void Tavlin::OpenHelp() {
+    OpenHelpFile(svWorkingDirectory, *m_platform);
+}
 
 } // namespace tavlin

@@ -47,6 +47,7 @@ void Tavlin::DisplayPict(ImageView* objImage, const QString& svPicture) {
     for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
         label->adjustSize();
 
+    m_shownPicture = svPicture;
     objImage->hide();
     objImage->setGeometry(placed);
     objImage->setPicture(picture.image, picture.imageRect);

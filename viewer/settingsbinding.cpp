@@ -15,8 +15,8 @@ namespace tavlin {
 
 void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     // A picture named on the command line opens in its folder.
-    const Settings s =
-        tavlin::LoadRegistrySettings(request.folder.isEmpty() ? request.commandLine : request.folder);
+    const Settings s = tavlin::LoadRegistrySettings(request.folder.isEmpty() ? request.commandLine
+                                                                             : request.folder);
     svWorkingDirectory = s.workingDirectory;
     bShowControls = s.showControls;
     // Each assignment runs the box's own handler, as a click would.
@@ -54,6 +54,8 @@ Settings Tavlin::currentSettings() const {
     return s;
 }
 
-void Tavlin::SaveRegistrySettings() { tavlin::SaveRegistrySettings(currentSettings()); }
+void Tavlin::SaveRegistrySettings() {
+    tavlin::SaveRegistrySettings(currentSettings());
+}
 
 } // namespace tavlin

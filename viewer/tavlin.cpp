@@ -183,6 +183,7 @@ void Tavlin::connectHandlers() {
     connect(scrSeconds, &QScrollBar::valueChanged, this, &Tavlin::scrSeconds_Change);
     connect(btnStartSlideshow, &QPushButton::clicked, this, &Tavlin::btnStartSlideshow_Click);
     connect(btnExit, &QPushButton::clicked, this, &Tavlin::ExitProgram);
+    connect(btnRename, &QPushButton::clicked, this, &Tavlin::btnRename_Click);
 }
 
 void Tavlin::chkCenter_Click() {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/commandline.h"
+#include "fileops/batchrenamehost.h"
 #include "registry/settings.h"
 #include "viewer/layout.h"
 
@@ -25,6 +26,7 @@ namespace tavlin {
 class DriveList;
 class frmMenus;
 class FileList;
+class frmGetPrefix;
 class FolderList;
 class ImageView;
 class Platform;
@@ -44,7 +46,7 @@ struct TavlinOptions {
 
 // The main window: a borderless black window over the whole screen showing
 // one picture with its information lines, and the settings panel on the right.
-class Tavlin : public QWidget {
+class Tavlin : public QWidget, public BatchRenameHost {
     Q_OBJECT
 public:
     explicit Tavlin(TavlinOptions options = {});
@@ -84,6 +86,21 @@ public:
     void PrintPicture();
     void ShowAbout();
     void OpenHelp();
+    // The batch-rename prefix dialog, made on first use.
+    frmGetPrefix* prefixDialog();
+    frmGetPrefix* HandlePrefixChange = nullptr;
+
+    // What the batch rename asks of the window.
+    QString batchFolder() const override;
+    QStringList batchFileNames() const override;
+    void batchRefreshFiles() override;
+    void batchSelectFirstFile() override;
+    bool batchSlideshowRunning() const override;
+    void batchStopSlideshow() override;
+    void batchStartSlideshow() override;
+    void batchSetControlsEnabled(bool enabled) override;
+    void batchShowMessage(const QString& title, const QString& text) override;
+
     // Removes the selected picture file for good and shows the one that takes its place.
     void DeleteCurrentFile();
     // An index in [0, count) drawn from the random source.
@@ -187,6 +204,7 @@ private:
     std::mt19937_64 m_rng;
     std::unique_ptr<frmMenus> m_menus;
     QString m_commandLine;
+    QString m_shownPicture; // the file whose picture myPicture holds
     QPointF m_formMouse;    // last mouse position over the window, twips; (0, 0) none
     QPointF m_pictureMouse; // the same over the picture
 };

@@ -1,0 +1,184 @@
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "dialogs/frmabout.h"
+#include "fileops/frmgetprefix.h"
+#include "platform/hivestore.h"
+#include "registry/settings.h"
+#include "registry_testutil.h"
+#include "support/testsupport.h"
+#include "viewer/filelist.h"
+#include "viewer/folderlist.h"
+#include "viewer/frmmenus.h"
+#include "viewer/imageview.h"
+#include "viewer/keymap.h"
+#include "viewer/tavlin.h"
+
+using namespace tavlin;
+
+namespace {
+
+// The main window with its commands and settings, over real files and a real
+// settings store in temporary folders.
+class WindowCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"Beach.JPG", "cat.gif", "dog.bmp"})
+            test::writePicture(path(name), test::patternImage(60, 40));
+    }
+
+    std::unique_ptr<Tavlin> start(const QStringList& args) {
+        TavlinOptions options;
+        options.platform = &platform;
+        options.showSplash = false;
+        options.screenPixels = {1024, 768};
+        options.twipsPerPixel = 15;
+        options.exitProcess = [this] { ++exits; };
+        auto w = std::make_unique<Tavlin>(options);
+        w->Form_Load(parseCommandLine(args));
+        return w;
+    }
+
+    // Answers the next modal dialog once it is up.
+    static void whenModal(std::function<void(QWidget*)> answer) {
+        QTimer::singleShot(0, [answer] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                answer(modal);
+        });
+    }
+
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+    QByteArray storedSettings() const { return test::readAll(test::hiveFile()); }
+
+    test::TempConfigHome config;
+    QTemporaryDir dir;
+    test::CountingPlatform platform;
+    int exits = 0;
+};
+
+} // namespace
+
+TEST_F(WindowCommandsTest, F2RenamesTheSelectedPictureAndKeepsItSelected) {
+    auto w = start({dir.path()});
+    w->myFiles->setSelectedIndex(1); // cat.gif
+    whenModal([](QWidget* modal) {
+        auto* input = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(input, nullptr);
+        input->setTextValue("kitten");
+        input->accept();
+    });
+    w->Menus().CheckShortcut(vk::F1 + 1);
+    EXPECT_FALSE(QFile::exists(path("cat.gif")));
+    EXPECT_TRUE(QFile::exists(path("kitten.gif")));
+    EXPECT_EQ(w->myFiles->selectedName(), "kitten.gif");
+    EXPECT_EQ(w->txtFile->text(), path("kitten.gif"));
+}
+
+TEST_F(WindowCommandsTest, BatchRenameNumbersTheFolderAndResumesTheSlideshow) {
+    auto w = start({dir.path()});
+    w->StartSlideshow();
+    whenModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<frmGetPrefix*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->txtPrefix->setText("trip");
+        dialog->btnOk_Click();
+    });
+    w->btnRename->click();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+              (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
+    EXPECT_EQ(w->myFiles->names(), (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    EXPECT_EQ(w->txtFile->text(), path("trip1.jpg"));
+    EXPECT_TRUE(w->myTimer->isActive());
+    for (QWidget* control : std::initializer_list<QWidget*>{w->myFiles, w->btnExit, w->btnRename})
+        EXPECT_TRUE(control->isEnabled());
+}
+
+TEST_F(WindowCommandsTest, AboutAndHelpOpenFromTheirKeys) {
+    QTemporaryDir working;
+    test::writeFile(QDir(working.path()).filePath("Tavlin.html"), "<html></html>");
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(working.path()); // the first start records the working folder
+    auto w = start({dir.path()});
+    QDir::setCurrent(previous);
+
+    w->Form_KeyUp(vk::F1, CtrlMask); // F1 opens the help whatever the shift state
+    ASSERT_EQ(platform.openedUrls.size(), 1);
+    EXPECT_EQ(platform.openedUrls[0].toLocalFile(), QDir(working.path()).filePath("Tavlin.html"));
+
+    w->Form_KeyUp(vk::F12, 0);
+    int abouts = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (qobject_cast<frmAbout*>(top) && top->isVisible())
+            ++abouts;
+    EXPECT_EQ(abouts, 1);
+    w->Form_KeyUp(vk::F12, 0);
+    int again = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (qobject_cast<frmAbout*>(top) && top->isVisible())
+            ++again;
+    EXPECT_EQ(again, 1);
+}
+
+TEST_F(WindowCommandsTest, SettingsComeBackOnTheNextStart) {
+    {
+        auto first = start({dir.path()});
+        // The very first start runs at ten seconds with everything on.
+        EXPECT_EQ(first->scrSeconds->value(), 10);
+        EXPECT_EQ(first->myTimer->interval(), 10000);
+        EXPECT_EQ(first->myPath->path(), dir.path()); // a folder named on the first start opens
+        first->chkStretch->setChecked(false);
+        first->chkFilename->setChecked(false);
+        first->chkPlaySound->setChecked(false);
+        first->scrSeconds->setValue(7);
+        first->Menus().ToggleVisibility();
+        first->ExitProgram();
+    }
+    auto w = start({});
+    EXPECT_EQ(w->myPath->path(), dir.path());
+    EXPECT_FALSE(w->chkStretch->isChecked());
+    EXPECT_FALSE(w->chkFilename->isChecked());
+    EXPECT_TRUE(w->txtFile->isHidden());
+    EXPECT_FALSE(w->chkPlaySound->isChecked());
+    EXPECT_TRUE(w->chkCenter->isChecked());
+    EXPECT_EQ(w->scrSeconds->value(), 7);
+    EXPECT_EQ(w->txtSeconds->text(), "7");
+    EXPECT_EQ(w->myTimer->interval(), 7000);
+    EXPECT_FALSE(w->bShowControls);
+    EXPECT_TRUE(w->frameSettings->isHidden());
+}
+
+TEST_F(WindowCommandsTest, ScreensaverRunsSaveNothing) {
+    start({dir.path()})->ExitProgram();
+    const QByteArray stored = storedSettings();
+    ASSERT_FALSE(stored.isEmpty());
+    for (const char* line : {"/s", "/S:99"}) {
+        auto w = start({line});
+        w->chkFilename->setChecked(false);
+        w->ExitProgram();
+        EXPECT_EQ(storedSettings(), stored) << line;
+    }
+    EXPECT_TRUE(storedSettings().contains("\"Show Controls\"=\"true\""));
+}
+
+TEST_F(WindowCommandsTest, ACommandLineFolderWinsOverTheLastOne) {
+    QTemporaryDir other;
+    start({dir.path()})->ExitProgram();
+    auto w = start({other.path()});
+    EXPECT_EQ(w->myPath->path(), other.path());
+    w->ExitProgram();
+    EXPECT_TRUE(storedSettings().contains(other.path().toUtf8()));
+}

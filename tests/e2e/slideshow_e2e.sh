@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# A one-second slideshow over three pictures on a real X screen, then the
+# screensaver run mode ended by a jump of the mouse.
+binary=$1
+source "$(dirname "$0")/lib.sh"
+start_x
+
+pictures="$e2e_tmp/pictures"
+mkdir -p "$pictures"
+convert -size 800x600 xc:'#ff0000' "$pictures/1_red.jpg"
+convert -size 800x600 xc:'#00ff00' "$pictures/2_green.jpg"
+convert -size 800x600 xc:'#0000ff' "$pictures/3_blue.jpg"
+hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
+
+# Names a pixel's colour; JPEG may shift a pure colour by a step or two.
+colour_name() {
+  local r g b
+  IFS=, read -r r g b <<<"$1"
+  if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
+  elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
+  elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
+  else echo other; fi
+}
+
+colour_at_centre() {
+  shot "$e2e_tmp/s.png"
+  colour_name "$(pixel "$e2e_tmp/s.png" 400 384)"
+}
+
+wait_exit() {
+  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; app_pid=""; return 0; }; sleep 0.1; done
+  return 1
+}
+
+# A first run records the settings; Escape with the drive list focused ends it.
+"$binary" "$pictures" >"$e2e_tmp/app1.log" 2>&1 &
+app_pid=$!
+wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear"
+sleep 0.5
+xdotool key Escape
+wait_exit || fail "Escape did not end the program"
+[ -s "$hive" ] || fail "no settings were saved at exit"
+
+# One second per picture, no loop, the panel hidden so the window gets the keys.
+sed -i -e 's/^"Loop Seconds"=.*/"Loop Seconds"="1"/' \
+       -e 's/^"Loop Slideshow"=.*/"Loop Slideshow"="false"/' \
+       -e 's/^"Show Controls"=.*/"Show Controls"="false"/' "$hive"
+"$binary" >"$e2e_tmp/app2.log" 2>&1 &
+app_pid=$!
+wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear again"
+sleep 0.5
+[ "$(colour_at_centre)" = other ] || fail "a picture shows before any was chosen"
+xdotool key F4
+seen=""
+for _ in $(seq 10); do
+  sleep 0.5
+  c=$(colour_at_centre)
+  case "$seen" in *"$c") ;; *) seen="$seen $c" ;; esac
+done
+# F4's key-down already selects the first picture (nothing was selected); the
+# first tick shows the second, the second tick the third, and the third stops
+# the show, which then stays on the third.
+[ "$seen" = " red green blue" ] || fail "slideshow went: $seen"
+sleep 1.5
+[ "$(colour_at_centre)" = blue ] || fail "the slideshow did not stop at the end"
+xdotool key Escape
+wait_exit || fail "Escape did not end the program after the slideshow"
+
+# The screensaver: no panel, a random picture over the whole width, ended by
+# a jump of the mouse, and nothing saved.
+before=$(md5sum "$hive")
+"$binary" /s >"$e2e_tmp/app3.log" 2>&1 &
+app_pid=$!
+wait_window "Tavlin 2.0" >/dev/null || fail "the screensaver window did not appear"
+sleep 1
+shot "$e2e_tmp/saver.png"
+[ "$(colour_name "$(pixel "$e2e_tmp/saver.png" 1000 384)")" != other ] \
+  || fail "the screensaver does not fill the width: $(pixel "$e2e_tmp/saver.png" 1000 384)"
+xdotool key Escape
+sleep 0.5
+kill -0 "$app_pid" 2>/dev/null || fail "a key ended the screensaver"
+xdotool mousemove 100 100
+sleep 0.3
+xdotool mousemove 110 105
+sleep 0.3
+kill -0 "$app_pid" 2>/dev/null || fail "a small mouse movement ended the screensaver"
+xdotool mousemove 600 500
+wait_exit || fail "a jump of the mouse did not end the screensaver"
+[ "$(md5sum "$hive")" = "$before" ] || fail "the screensaver changed the settings"
+echo "end-to-end slideshow and screensaver: ok"

@@ -42,6 +42,20 @@ kill -0 "$app_pid" 2>/dev/null && fail "the exit button did not end the program"
 wait "$app_pid" || fail "the program ended with an error"
 app_pid=""
 
+# SIGTERM (a log-out, kill) leaves through the normal exit: the settings are saved.
+hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
+rm -f "$hive"
+mkdir -p "$pictures/sub"
+"$binary" "$pictures/sub" >"$e2e_tmp/app2.log" 2>&1 &
+app_pid=$!
+wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear for SIGTERM"
+kill -TERM "$app_pid"
+for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "SIGTERM did not end the program"
+wait "$app_pid" || fail "the program ended with an error on SIGTERM"
+app_pid=""
+grep -qF "\"Last Directory\"=\"$pictures/sub\"" "$hive" || fail "SIGTERM did not save the settings"
+
 # "/P" ends at once, without a window.
 start=$(date +%s)
 timeout 20 "$binary" /P >"$e2e_tmp/preview.log" 2>&1 || fail "/P did not end cleanly"

@@ -38,41 +38,52 @@ FolderEntries scanFolder(const QString& path, std::error_code& error) {
     return entries;
 }
 
+namespace {
+bool isAsciiDigit(QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; }
+
+// Case folding without a table lookup for the ASCII letters that most names are made of.
+char16_t folded(QChar c) {
+    const char16_t u = c.unicode();
+    if (u < 128)
+        return u >= 'A' && u <= 'Z' ? char16_t(u + ('a' - 'A')) : u;
+    return c.toCaseFolded().unicode();
+}
+} // namespace
+
 int compareNatural(const QString& a, const QString& b) {
+    const qsizetype na = a.size();
+    const qsizetype nb = b.size();
     qsizetype i = 0;
     qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
+    while (i < na && j < nb) {
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
             // Compare runs of digits by value: skip leading zeros, then the
             // longer run is larger, then the first differing digit decides.
-            qsizetype ia = i, jb = j;
-            while (ia < a.size() && a[ia] == QLatin1Char('0'))
-                ++ia;
-            while (jb < b.size() && b[jb] == QLatin1Char('0'))
-                ++jb;
-            qsizetype ea = ia, eb = jb;
-            while (ea < a.size() && a[ea].isDigit())
+            while (i < na && a[i] == QLatin1Char('0'))
+                ++i;
+            while (j < nb && b[j] == QLatin1Char('0'))
+                ++j;
+            qsizetype ea = i, eb = j;
+            while (ea < na && isAsciiDigit(a[ea]))
                 ++ea;
-            while (eb < b.size() && b[eb].isDigit())
+            while (eb < nb && isAsciiDigit(b[eb]))
                 ++eb;
-            if (ea - ia != eb - jb)
-                return ea - ia < eb - jb ? -1 : 1;
-            const int digits = QStringView(a).mid(ia, ea - ia).compare(QStringView(b).mid(jb, eb - jb));
-            if (digits != 0)
-                return digits;
-            i = ea;
-            j = eb;
+            if (ea - i != eb - j)
+                return ea - i < eb - j ? -1 : 1;
+            for (; i < ea; ++i, ++j)
+                if (a[i] != b[j])
+                    return a[i] < b[j] ? -1 : 1;
             continue;
         }
-        const QChar ca = a[i].toCaseFolded();
-        const QChar cb = b[j].toCaseFolded();
+        const char16_t ca = folded(a[i]);
+        const char16_t cb = folded(b[j]);
         if (ca != cb)
             return ca < cb ? -1 : 1;
         ++i;
         ++j;
     }
-    if (i < a.size() || j < b.size())
-        return i < a.size() ? 1 : -1;
+    if (i < na || j < nb)
+        return i < na ? 1 : -1;
     return 0;
 }
 

@@ -39,12 +39,7 @@ protected:
     }
 
     std::unique_ptr<Tavlin> start(const QStringList& args = {}) {
-        TavlinOptions options;
-        options.platform = &platform;
-        options.showSplash = false;
-        options.screenPixels = {1024, 768};
-        options.twipsPerPixel = 15;
-        options.exitProcess = [this] { ++exits; };
+        TavlinOptions options = test::windowOptions(platform, exits);
         options.random = [this] { return randoms.isEmpty() ? 0.0 : randoms.takeFirst(); };
         auto w = std::make_unique<Tavlin>(options);
         w->Form_Load(parseCommandLine(args.isEmpty() ? QStringList{dir.path()} : args));

@@ -101,12 +101,8 @@ protected:
     }
 
     std::unique_ptr<Tavlin> start(const QStringList& args, bool splash = false) {
-        TavlinOptions options;
-        options.platform = &platform;
+        TavlinOptions options = test::windowOptions(platform, exits);
         options.showSplash = splash;
-        options.screenPixels = {1024, 768};
-        options.twipsPerPixel = 15;
-        options.exitProcess = [this] { ++exits; };
         auto window = std::make_unique<Tavlin>(options);
         shown = window->Form_Load(parseCommandLine(args));
         return window;

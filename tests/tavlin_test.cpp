@@ -41,12 +41,8 @@ protected:
     }
 
     std::unique_ptr<Tavlin> start(const QStringList& args, QSize screen = {1024, 768}) {
-        TavlinOptions options;
-        options.platform = &platform;
-        options.showSplash = false;
+        TavlinOptions options = test::windowOptions(platform, exits);
         options.screenPixels = screen;
-        options.twipsPerPixel = 15;
-        options.exitProcess = [this] { ++exits; };
         options.random = [] { return 0.5; };
         auto window = std::make_unique<Tavlin>(options);
         shown = window->Form_Load(parseCommandLine(args));

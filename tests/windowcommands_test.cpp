@@ -41,12 +41,7 @@ protected:
     }
 
     std::unique_ptr<Tavlin> start(const QStringList& args) {
-        TavlinOptions options;
-        options.platform = &platform;
-        options.showSplash = false;
-        options.screenPixels = {1024, 768};
-        options.twipsPerPixel = 15;
-        options.exitProcess = [this] { ++exits; };
+        TavlinOptions options = test::windowOptions(platform, exits);
         auto w = std::make_unique<Tavlin>(options);
         w->Form_Load(parseCommandLine(args));
         return w;

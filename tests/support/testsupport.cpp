@@ -16,6 +16,16 @@ bool CountingPlatform::openUrl(const QUrl& url) {
     return true;
 }
 
+TavlinOptions windowOptions(CountingPlatform& platform, int& exits) {
+    TavlinOptions options;
+    options.platform = &platform;
+    options.showSplash = false;
+    options.screenPixels = {1024, 768};
+    options.twipsPerPixel = 15;
+    options.exitProcess = [&exits] { ++exits; };
+    return options;
+}
+
 bool runningAsRoot() { return ::geteuid() == 0; }
 
 QImage patternImage(int width, int height) {

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include "platform/platform.h"
+#include "viewer/tavlin.h"
 
 #include <ostream>
 
@@ -30,6 +31,11 @@ public:
     bool cursorVisible = true;
     QList<QUrl> openedUrls;
 };
+
+// Options for a main window under test: a 1024 x 768 screen at 15 twips per
+// pixel, no splash, beeps and cursor calls counted by `platform`, every exit
+// counted in `exits` instead of ending the process.
+TavlinOptions windowOptions(CountingPlatform& platform, int& exits);
 
 // True when the process can read and write any file (root), so permission
 // cases cannot be made with plain mode bits.

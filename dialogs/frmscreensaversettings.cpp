@@ -55,28 +55,7 @@ void paintWhite(QWidget* widget) {
 } // namespace
 
 int ScreensaverSecondsFromText(const QString& text) {
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
-        ++i;
-    const qsizetype start = i;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
-        ++i;
-    auto isAsciiDigit = [&text](qsizetype at) { return text[at] >= u'0' && text[at] <= u'9'; };
-    const qsizetype digitsFrom = i;
-    while (i < text.size() && isAsciiDigit(i))
-        ++i;
-    bool digits = i > digitsFrom;
-    if (i < text.size() && text[i] == u'.') {
-        const qsizetype fractionFrom = ++i;
-        while (i < text.size() && isAsciiDigit(i))
-            ++i;
-        digits = digits || i > fractionFrom;
-    }
-    if (!digits)
-        return 0;
-    // nearbyint rounds halves to the even neighbour; the clamp also tames "1e999"-long texts.
-    const double value = std::nearbyint(text.mid(start, i - start).toDouble());
-    return static_cast<int>(std::clamp(value, 0.0, double(kMaxSeconds)));
+    return LeadingSecondsInRange(text, 0, kMaxSeconds);
 }
 
 frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)

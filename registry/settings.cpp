@@ -98,29 +98,31 @@ bool SwitchIsOn(const QString& text) {
     return text.toLower() == QLatin1String("true");
 }
 
-int LoopSecondsFromText(const QString& text) {
+int LeadingSecondsInRange(const QString& text, int low, int high) {
     qsizetype i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
         ++i;
     const qsizetype start = i;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
         ++i;
+    auto isAsciiDigit = [&text](qsizetype at) { return text[at] >= u'0' && text[at] <= u'9'; };
     const qsizetype digitsFrom = i;
-    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80)
+    while (i < text.size() && isAsciiDigit(i))
         ++i;
     bool digits = i > digitsFrom;
     if (i < text.size() && text[i] == u'.') {
         const qsizetype fractionFrom = ++i;
-        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80)
+        while (i < text.size() && isAsciiDigit(i))
             ++i;
         digits = digits || i > fractionFrom;
     }
-    double value = 0;
-    if (digits)
-        value = text.mid(start, i - start).toDouble();
-    // nearbyint rounds halves to the even neighbour in the default rounding mode.
-    value = std::nearbyint(value);
-    return int(std::clamp(value, double(kMinLoopSeconds), double(kMaxLoopSeconds)));
+    // nearbyint rounds halves to the even neighbour; the clamp also tames very long numbers.
+    const double value = digits ? std::nearbyint(text.mid(start, i - start).toDouble()) : 0.0;
+    return static_cast<int>(std::clamp(value, double(low), double(high)));
+}
+
+int LoopSecondsFromText(const QString& text) {
+    return LeadingSecondsInRange(text, kMinLoopSeconds, kMaxLoopSeconds);
 }
 
 QString PlatformRoot() {

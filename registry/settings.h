@@ -46,6 +46,9 @@ bool SaveScreensaverSettings(const Settings& settings);
 QString SwitchText(bool on);
 // On exactly when the text, lower-cased, is "true".
 bool SwitchIsOn(const QString& text);
+// The leading decimal number of the text, rounded half to even (0 when the text does not
+// begin with a number), limited to low..high.
+int LeadingSecondsInRange(const QString& text, int low, int high);
 // The leading decimal number of the text, rounded half to even, clamped to 1..30; a text
 // that does not begin with a number gives 1.
 int LoopSecondsFromText(const QString& text);

@@ -225,6 +225,28 @@ TEST_F(TavlinTest, HugeScreenWithoutPanelDisplays) {
     EXPECT_EQ(platform.beeps, 0);
 }
 
+TEST_F(TavlinTest, HighDensityScreenDecodesUpToOnePixelPerDevicePixel) {
+    QTemporaryDir big;
+    test::writePicture(QDir(big.path()).filePath("a_large.jpg"), test::patternImage(2000, 1500));
+    test::writePicture(QDir(big.path()).filePath("b_medium.jpg"), test::patternImage(1200, 900));
+    TavlinOptions options = test::windowOptions(platform, exits);
+    options.devicePixelRatio = 2;
+    Tavlin w(options);
+    ASSERT_TRUE(w.Form_Load(parseCommandLine({big.path()})));
+
+    w.myFiles->setSelectedIndex(0);
+    // Laid out in logical pixels as on any screen, decoded at twice that.
+    EXPECT_EQ(w.myPicture->geometry(), QRect(0, 72, 831, 623));
+    EXPECT_EQ(w.myPicture->picture().size(), QSize(1662, 1246));
+    EXPECT_EQ(w.myPicture->picture().devicePixelRatio(), 2.0);
+    EXPECT_EQ(w.myPicture->pictureRect(), QRectF(0, 0, 831, 623));
+
+    w.myFiles->setSelectedIndex(1); // never more pixels than the picture has
+    EXPECT_EQ(w.myPicture->picture().size(), QSize(1200, 900));
+    EXPECT_EQ(w.myPicture->pictureRect().size().toSize(), QSize(831, 623));
+    EXPECT_EQ(platform.beeps, 0);
+}
+
 TEST_F(TavlinTest, PictureOnTheCommandLineOpensSelected) {
     auto w = start({path("square.gif")});
     EXPECT_EQ(w->myPath->path(), dir.path());

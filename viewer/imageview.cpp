@@ -9,15 +9,19 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
 }
 
-void ImageView::setPicture(QImage image, QRect imageRect) {
+void ImageView::setPicture(QImage image, QRectF imageRect) {
     m_image = std::move(image);
     m_imageRect = imageRect;
     update();
 }
 
-void ImageView::setPicture(QImage image) { setPicture(std::move(image), QRect()); }
+void ImageView::setPicture(QImage image) {
+    setPicture(std::move(image), QRectF());
+}
 
-void ImageView::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void ImageView::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}
 
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
@@ -38,8 +42,8 @@ void ImageView::paintEvent(QPaintEvent*) {
     if (m_image.isNull())
         return;
     QPainter painter(this);
-    const QRect target = m_imageRect.isEmpty() ? rect() : m_imageRect;
-    if (target.size() == m_image.size()) {
+    const QRectF target = m_imageRect.isEmpty() ? QRectF(rect()) : m_imageRect;
+    if (target.size() == m_image.deviceIndependentSize()) {
         painter.drawImage(target.topLeft(), m_image);
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -13,12 +13,13 @@ class ImageView : public QWidget {
 public:
     explicit ImageView(QWidget* parent = nullptr);
 
-    // `image` covers `imageRect` of the widget (both in device-independent pixels).
-    void setPicture(QImage image, QRect imageRect);
+    // `image` covers `imageRect` of the widget, in device-independent pixels; the
+    // image may hold more pixels than that on a high-density screen.
+    void setPicture(QImage image, QRectF imageRect);
     // Shows `image` stretched over the whole widget.
     void setPicture(QImage image);
     const QImage& picture() const { return m_image; }
-    QRect pictureRect() const { return m_imageRect; }
+    QRectF pictureRect() const { return m_imageRect; }
 
 Q_SIGNALS:
     // Mouse events stay with the image widget instead of reaching the window.
@@ -35,7 +36,7 @@ protected:
 
 private:
     QImage m_image;
-    QRect m_imageRect; // empty: stretched over the widget
+    QRectF m_imageRect; // empty: stretched over the widget
 };
 
 } // namespace tavlin

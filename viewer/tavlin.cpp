@@ -51,6 +51,10 @@ Tavlin::Tavlin(TavlinOptions options)
     QScreen* screen = QGuiApplication::primaryScreen();
     m_screen = m_options.screenPixels.isEmpty() && screen ? screen->geometry().size()
                                                           : m_options.screenPixels;
+    if (m_options.devicePixelRatio > 0)
+        m_devicePixelRatio = m_options.devicePixelRatio;
+    else if (screen)
+        m_devicePixelRatio = screen->devicePixelRatio();
     if (m_options.twipsPerPixel > 0)
         m_tpp = m_options.twipsPerPixel;
     else if (screen && screen->logicalDotsPerInchX() > 0)

@@ -37,6 +37,7 @@ struct TavlinOptions {
     bool showSplash = true;
     QSize screenPixels;          // the window's screen when empty
     double twipsPerPixel = 0;    // from the screen's logical DPI when 0
+    double devicePixelRatio = 0; // from the screen when 0
     // Ends the process; by default leaves the event loop.
     std::function<void()> exitProcess;
     // Uniform numbers in [0, 1) for the screensaver's random pick; by default a
@@ -197,6 +198,7 @@ private:
     Platform* m_platform;
     TavlinOptions m_options;
     double m_tpp = 15;
+    double m_devicePixelRatio = 1;
     QSize m_screen;
     StartupLayout m_layout;
     bool m_exited = false;

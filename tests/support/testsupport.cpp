@@ -22,6 +22,7 @@ TavlinOptions windowOptions(CountingPlatform& platform, int& exits) {
     options.showSplash = false;
     options.screenPixels = {1024, 768};
     options.twipsPerPixel = 15;
+    options.devicePixelRatio = 1;
     options.exitProcess = [&exits] { ++exits; };
     return options;
 }

@@ -57,9 +57,11 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         setTopMost(true);
         StartSlideshow();
         m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
+        // Selecting shows the picture; an empty folder shows the error picture instead.
         if (myFiles->count() > 0)
             myFiles->setSelectedIndex(randomIndex(myFiles->count()));
-        DisplayPict(myPicture, selectedFilePath());
+        else
+            DisplayPict(myPicture, selectedFilePath());
     } else if (!request.picture.isEmpty()) {
         const qsizetype index = myFiles->names().indexOf(request.picture);
         if (index >= 0)
@@ -70,8 +72,8 @@ bool Tavlin::Form_Load(const StartRequest& request) {
 
 void Tavlin::applyStartupLayout() {
     const QSizeF screen = screenTwips();
-    m_layout = computeStartupLayout(screen.width(), screen.height(),
-                                    txtPicture->height() * m_tpp, txtWidth->height() * m_tpp);
+    m_layout = computeStartupLayout(screen.width(), screen.height(), txtPicture->height() * m_tpp,
+                                    txtWidth->height() * m_tpp);
     setGeometry(0, 0, m_screen.width(), m_screen.height());
     imgError->hide();
     place(imgError, m_layout.imgError);

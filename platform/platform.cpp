@@ -2,10 +2,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QUrl>
 
@@ -15,7 +15,9 @@
 
 namespace tavlin {
 
-void Platform::beep() { QApplication::beep(); }
+void Platform::beep() {
+    QApplication::beep();
+}
 
 namespace {
 // The slide sound ships beside the binary in a build and under share/ once installed.
@@ -49,15 +51,18 @@ void Platform::playSlideSound() {
 }
 
 void Platform::setCursorVisible(bool visible) {
+    // Callers ask only on a change, so each show undoes exactly one hide and
+    // leaves any other override cursor (the hourglass of a batch) alone.
     if (visible) {
-        while (QGuiApplication::overrideCursor())
-            QGuiApplication::restoreOverrideCursor();
+        QGuiApplication::restoreOverrideCursor();
     } else {
         QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
     }
 }
 
-bool Platform::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool Platform::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 Platform& desktopPlatform() {
     static Platform instance;

@@ -28,18 +28,6 @@ const QString kShowPictureNumber = QStringLiteral("Show Picture Number");
 // The key stored on the first start carries 5 seconds; that run itself uses 10.
 const QString kFirstStartStoredSeconds = QStringLiteral("5");
 
-RegistryManager settingsKey() {
-    RegistryManager rm;
-    rm.setUseAutoAppSubKeys(true);
-    rm.setUseApplication(true);
-    rm.setUseCompanyName(true);
-    rm.setCompanyName(QStringLiteral("Zan"));
-    rm.setApplication(QStringLiteral("Tavlin"));
-    rm.setBaseKey(hkey::CurrentUser);
-    rm.setSubkey(QString());
-    return rm;
-}
-
 QString readText(RegistryManager& rm, const QString& name) {
     QString text;
     rm.ReadValue(name, text);
@@ -130,7 +118,7 @@ QString PlatformRoot() {
 }
 
 Settings LoadRegistrySettings(const QString& svCommandLine) {
-    RegistryManager rm = settingsKey();
+    RegistryManager rm = SettingsKey();
     // A key that is there but cannot be written (read-only settings file) still holds the
     // user's settings; only a key that cannot be read at all means a first start.
     const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();
@@ -145,14 +133,10 @@ Settings LoadRegistrySettings(const QString& svCommandLine) {
     return s;
 }
 
-bool SaveRegistrySettings(const Settings& s) {
-    RegistryManager rm = settingsKey();
+namespace {
+// The six values the viewer and the screensaver dialog share, in the order both store them.
+bool writeSharedValues(RegistryManager& rm, const Settings& s) {
     bool ok = true;
-    ok &= write(rm, kShowControls, SwitchText(s.showControls));
-    ok &= write(rm, kCenterPicture, SwitchText(s.centerPicture));
-    ok &= write(rm, kStretchPicture, SwitchText(s.stretchPicture));
-    ok &= write(rm, kLoopSlideshow, SwitchText(s.loopSlideshow));
-    ok &= write(rm, kPlaySound, SwitchText(s.playSlideshowSound));
     ok &= write(rm, kLastDirectory, s.lastDirectory);
     ok &= write(rm, kShowDimensions, SwitchText(s.showDimensions));
     ok &= write(rm, kShowFileSize, SwitchText(s.showFileSize));
@@ -162,18 +146,35 @@ bool SaveRegistrySettings(const Settings& s) {
     ok &= write(rm, kShowPictureNumber, SwitchText(s.showPictureNumber));
     return ok;
 }
+} // namespace
+
+bool SaveRegistrySettings(const Settings& s) {
+    RegistryManager rm = SettingsKey();
+    bool ok = true;
+    ok &= write(rm, kShowControls, SwitchText(s.showControls));
+    ok &= write(rm, kCenterPicture, SwitchText(s.centerPicture));
+    ok &= write(rm, kStretchPicture, SwitchText(s.stretchPicture));
+    ok &= write(rm, kLoopSlideshow, SwitchText(s.loopSlideshow));
+    ok &= write(rm, kPlaySound, SwitchText(s.playSlideshowSound));
+    ok &= writeSharedValues(rm, s);
+    return ok;
+}
 
 bool SaveScreensaverSettings(const Settings& s) {
-    RegistryManager rm = settingsKey();
-    bool ok = true;
-    ok &= write(rm, kLastDirectory, s.lastDirectory);
-    ok &= write(rm, kShowDimensions, SwitchText(s.showDimensions));
-    ok &= write(rm, kShowFileSize, SwitchText(s.showFileSize));
-    ok &= write(rm, kLoopSeconds,
-                QString::number(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds)));
-    ok &= write(rm, kShowFilename, SwitchText(s.showFilename));
-    ok &= write(rm, kShowPictureNumber, SwitchText(s.showPictureNumber));
-    return ok;
+    RegistryManager rm = SettingsKey();
+    return writeSharedValues(rm, s);
+}
+
+RegistryManager SettingsKey() {
+    RegistryManager rm;
+    rm.setUseAutoAppSubKeys(true);
+    rm.setUseApplication(true);
+    rm.setUseCompanyName(true);
+    rm.setCompanyName(QStringLiteral("Zan"));
+    rm.setApplication(QStringLiteral("Tavlin"));
+    rm.setBaseKey(hkey::CurrentUser);
+    rm.setSubkey(QString());
+    return rm;
 }
 
 } // namespace tavlin

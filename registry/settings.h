@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "registry/registrymanager.h"
+
 namespace tavlin {
 
 inline constexpr int kMinLoopSeconds = 1;
@@ -27,6 +29,9 @@ struct Settings {
 
     bool operator==(const Settings&) const = default;
 };
+
+// A RegistryManager set up for the settings key HKEY_CURRENT_USER\Software\Zan\Tavlin.
+RegistryManager SettingsKey();
 
 // Reads the settings. On the first start (no settings key yet) it creates the key with the
 // first-start values and returns them; later starts return what is stored. A command line

@@ -5,23 +5,13 @@
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
 #include "registry/registrymanager.h"
+#include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
 
 namespace {
-
-RegistryManager settingsKey() {
-    RegistryManager rm;
-    rm.setUseAutoAppSubKeys(true);
-    rm.setUseApplication(true);
-    rm.setUseCompanyName(true);
-    rm.setCompanyName(QStringLiteral("Zan"));
-    rm.setApplication(QStringLiteral("Tavlin"));
-    rm.setBaseKey(hkey::CurrentUser);
-    return rm;
-}
 
 // The key's path exactly as the hive file spells it, or an empty list when it is absent.
 QStringList storedPath(std::uint32_t hive, const QString& path) {
@@ -106,7 +96,7 @@ TEST(RegistryManager, EmptyPathAddressesTheHiveItself) {
 
 TEST(RegistryManager, ValuesComeBackExactlyAsStored) {
     test::TempConfigHome home;
-    RegistryManager rm = settingsKey();
+    RegistryManager rm = SettingsKey();
     ASSERT_TRUE(rm.CreateSubKey());
     QByteArray big(10000, 'x');
     big[0] = '\x80';
@@ -150,7 +140,7 @@ TEST(RegistryManager, ValuesComeBackExactlyAsStored) {
 
 TEST(RegistryManager, MissingKeyMissingValueAndEmptyValue) {
     test::TempConfigHome home;
-    RegistryManager rm = settingsKey();
+    RegistryManager rm = SettingsKey();
     QString text = QStringLiteral("stale");
     EXPECT_FALSE(rm.ReadValue(QStringLiteral("Show Controls"), text));
     EXPECT_TRUE(text.isEmpty());
@@ -175,7 +165,7 @@ TEST(RegistryManager, MissingKeyMissingValueAndEmptyValue) {
 
 TEST(RegistryManager, ReadOnlyHiveReadsButRefusesWrites) {
     test::TempConfigHome home;
-    RegistryManager rm = settingsKey();
+    RegistryManager rm = SettingsKey();
     ASSERT_TRUE(rm.CreateSubKey());
     ASSERT_TRUE(rm.WriteValue(QStringLiteral("Last Directory"), QStringLiteral("/srv"), 1));
     test::ReadOnlyFile readOnly(test::hiveFile());
@@ -212,7 +202,7 @@ protected:
     }
 
     test::TempConfigHome home;
-    RegistryManager rm = settingsKey();
+    RegistryManager rm = SettingsKey();
 };
 
 TEST_F(Associations, AssociateKeepsOneBackupOfThePreviousType) {

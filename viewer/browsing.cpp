@@ -1,11 +1,11 @@
 // The drive, folder and file lists' handlers.
-#include "viewer/drivelist.h"
 #include <QAction>
 
 #include "fileops/batchrename.h"
+#include "viewer/drivelist.h"
 #include "viewer/filelist.h"
-#include "viewer/frmmenus.h"
 #include "viewer/folderlist.h"
+#include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
 #include "viewer/tavlin.h"
 

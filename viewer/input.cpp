@@ -1,5 +1,8 @@
 // Keyboard and mouse: the key map, key forwarding from the panel's widgets,
 // the pop-up menu, the screensaver's mouse-jump exit and the panel toggle.
+#include <cmath>
+#include <filesystem>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -13,9 +16,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
-
-#include <cmath>
-#include <filesystem>
 
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -33,10 +33,14 @@ constexpr double MouseJumpTwips = 500;
 
 int buttonOf(const QMouseEvent& event) {
     switch (event.button()) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -44,12 +48,6 @@ int buttonsOf(const QMouseEvent& event) {
     const Qt::MouseButtons b = event.buttons();
     return (b & Qt::LeftButton ? 1 : 0) | (b & Qt::RightButton ? 2 : 0) |
            (b & Qt::MiddleButton ? 4 : 0);
-}
-
-int shiftOf(const QInputEvent& event) {
-    const Qt::KeyboardModifiers m = event.modifiers();
-    return (m & Qt::ShiftModifier ? ShiftMask : 0) | (m & Qt::ControlModifier ? CtrlMask : 0) |
-           (m & Qt::AltModifier ? AltMask : 0);
 }
 } // namespace
 
@@ -74,19 +72,19 @@ void Tavlin::connectInput() {
     });
     // These widgets hand every key on and then handle it themselves; the other
     // check boxes and the buttons keep their keys.
-    for (QWidget* widget : std::initializer_list<QWidget*>{btnStartSlideshow, scrSeconds,
-                                                           txtSeconds, chkCenter})
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{btnStartSlideshow, scrSeconds, txtSeconds, chkCenter})
         widget->installEventFilter(this);
     // A key the focused widget did not use would climb on to the window; it
     // stops at the panel, so the window's key map sees only its own keys.
     frameSettings->installEventFilter(this);
 
     connect(myPicture, &ImageView::mouseReleased, this, [this](QMouseEvent* e) {
-        myPicture_MouseUp(buttonOf(*e), shiftOf(*e), e->position().x() * m_tpp,
+        myPicture_MouseUp(buttonOf(*e), shiftStateOf(*e), e->position().x() * m_tpp,
                           e->position().y() * m_tpp);
     });
     connect(myPicture, &ImageView::mouseMoved, this, [this](QMouseEvent* e) {
-        myPicture_MouseMove(buttonsOf(*e), shiftOf(*e), e->position().x() * m_tpp,
+        myPicture_MouseMove(buttonsOf(*e), shiftStateOf(*e), e->position().x() * m_tpp,
                             e->position().y() * m_tpp);
     });
     connect(myPicture, &ImageView::doubleClicked, this, &Tavlin::myPicture_DblClick);
@@ -133,16 +131,29 @@ void Tavlin::Form_KeyDown(int keyCode, int shift) {
     if (d.selectFirst)
         myFiles->setSelectedIndex(0);
     switch (d.action) {
-    case KeyAction::None: break;
-    case KeyAction::StopSlideshow: StopSlideShow(); break;
-    case KeyAction::Select: myFiles->setSelectedIndex(d.index); break;
-    case KeyAction::Print: PrintPicture(); break;
-    case KeyAction::Exit: ExitProgram(); break;
-    case KeyAction::Delete: DeleteCurrentFile(); break;
+    case KeyAction::None:
+        break;
+    case KeyAction::StopSlideshow:
+        StopSlideShow();
+        break;
+    case KeyAction::Select:
+        myFiles->setSelectedIndex(d.index);
+        break;
+    case KeyAction::Print:
+        PrintPicture();
+        break;
+    case KeyAction::Exit:
+        ExitProgram();
+        break;
+    case KeyAction::Delete:
+        DeleteCurrentFile();
+        break;
     }
 }
 
-void Tavlin::Form_KeyUp(int keyCode, int) { Menus().CheckShortcut(keyCode); }
+void Tavlin::Form_KeyUp(int keyCode, int) {
+    Menus().CheckShortcut(keyCode);
+}
 
 void Tavlin::DeleteCurrentFile() {
     const bool wasRunning = myTimer->isActive();
@@ -164,16 +175,18 @@ void Tavlin::DeleteCurrentFile() {
 }
 
 void Tavlin::mouseReleaseEvent(QMouseEvent* event) {
-    Form_MouseUp(buttonOf(*event), shiftOf(*event), event->position().x() * m_tpp,
+    Form_MouseUp(buttonOf(*event), shiftStateOf(*event), event->position().x() * m_tpp,
                  event->position().y() * m_tpp);
 }
 
 void Tavlin::mouseMoveEvent(QMouseEvent* event) {
-    Form_MouseMove(buttonsOf(*event), shiftOf(*event), event->position().x() * m_tpp,
+    Form_MouseMove(buttonsOf(*event), shiftStateOf(*event), event->position().x() * m_tpp,
                    event->position().y() * m_tpp);
 }
 
-void Tavlin::mouseDoubleClickEvent(QMouseEvent*) { Form_DblClick(); }
+void Tavlin::mouseDoubleClickEvent(QMouseEvent*) {
+    Form_DblClick();
+}
 
 void Tavlin::Form_MouseUp(int button, int, double, double) {
     if (button == 2)
@@ -185,7 +198,9 @@ void Tavlin::myPicture_MouseUp(int button, int shift, double x, double y) {
         Form_MouseUp(button, shift, x, y);
 }
 
-void Tavlin::Form_MouseMove(int, int, double x, double y) { checkMouseJump(m_formMouse, x, y); }
+void Tavlin::Form_MouseMove(int, int, double x, double y) {
+    checkMouseJump(m_formMouse, x, y);
+}
 
 void Tavlin::myPicture_MouseMove(int, int, double x, double y) {
     checkMouseJump(m_pictureMouse, x, y);
@@ -209,7 +224,9 @@ void Tavlin::mySeconds_Timer() {
         SetCursorVisible(false);
 }
 
-void Tavlin::Form_DblClick() { Menus().ToggleVisibility(); }
+void Tavlin::Form_DblClick() {
+    Menus().ToggleVisibility();
+}
 
 void Tavlin::myPicture_DblClick() {
     if (!bScreensaverMode)

@@ -39,7 +39,7 @@ int virtualKeyOf(const QKeyEvent& event) {
     }
 }
 
-int shiftStateOf(const QKeyEvent& event) {
+int shiftStateOf(const QInputEvent& event) {
     const Qt::KeyboardModifiers m = event.modifiers();
     return (m & Qt::ShiftModifier ? ShiftMask : 0) | (m & Qt::ControlModifier ? CtrlMask : 0) |
            (m & Qt::AltModifier ? AltMask : 0);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+class QInputEvent;
 class QKeyEvent;
 
 namespace tavlin {
@@ -27,7 +28,7 @@ inline constexpr int AltMask = 4;
 // The virtual-key code and shift state of a Qt key event; code 0 for keys
 // without one.
 int virtualKeyOf(const QKeyEvent& event);
-int shiftStateOf(const QKeyEvent& event);
+int shiftStateOf(const QInputEvent& event);
 
 struct KeyState {
     int key = 0;

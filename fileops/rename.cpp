@@ -12,6 +12,8 @@
 
 #include <QFile>
 
+#include "platform/filenames.h"
+
 namespace tavlin {
 
 namespace {
@@ -124,10 +126,10 @@ RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
 namespace fsops {
 
 QByteArray encodeName(const QString& name) {
-    return QFile::encodeName(name);
+    return encodeFileName(name);
 }
 QString decodeName(const QByteArray& name) {
-    return QFile::decodeName(name);
+    return decodeFileName(name);
 }
 
 RenameResult moveNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QTransform>
 
+#include "platform/filenames.h"
 #include "viewer/jpegscan.h"
 
 #ifdef Q_OS_UNIX
@@ -37,7 +38,7 @@ QString quoted(const QString& path) {
 // open (which never blocks) and again on the open descriptor, against a swap in between.
 bool openRegularFile(const QString& path, QFile& file, QString& error) {
 #ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = encodeFileName(path);
     struct stat before {};
     if (::stat(native.constData(), &before) != 0) {
         const int err = errno;
@@ -258,8 +259,13 @@ int jpegReduction(QSize source, QSize target) {
     return 1;
 }
 
-LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner) {
+LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
+                          const LoadControl& control) {
     LoadedPicture result;
+    if (control.isCancelled()) {
+        result.cancelled = true;
+        return result;
+    }
     if (path.isEmpty()) {
         result.error = QStringLiteral("No picture file was named.");
         return result;

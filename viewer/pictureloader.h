@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -30,6 +31,7 @@ struct LoadedPicture {
     QImage image;      // the decoded pixels
     QRect imageRect;   // where `image` sits in the scaled picture's coordinates
     QByteArray format; // "jpeg", "bmp" or "gif" once the header is read
+    bool cancelled = false; // stopped because the caller no longer wanted it
 };
 
 // Limits that keep every load bounded in time and memory.
@@ -44,12 +46,26 @@ struct PictureLimits {
     // QImageReader's allocation limit in megabytes: a full-size decode of the
     // largest accepted BMP or GIF at 4 bytes a pixel.
     static constexpr int allocationLimitMB = int(maxPixels * 4 / (1024 * 1024));
+    // The most one picture's decode may hold at its peak, all buffers counted.
+    static constexpr std::int64_t memoryBudget = std::int64_t(256) << 20;
+};
+
+// How one load may be steered from outside: a decode that is no longer wanted
+// stops early once `cancelled` turns true (checked between chunks of work), and
+// the load refuses what would hold more than `memoryBudget` bytes at its peak.
+// Several decodes running at once each get a smaller budget.
+struct LoadControl {
+    const std::atomic<bool>* cancelled = nullptr;
+    std::int64_t memoryBudget = PictureLimits::memoryBudget;
+    bool isCancelled() const { return cancelled && cancelled->load(std::memory_order_relaxed); }
 };
 
 // Loads a JPEG, BMP or GIF file for display. Only regular files are opened;
 // hostile files (absurd dimensions, endless progressive scans) are refused
 // before decoding, so every call ends in bounded time and memory.
-LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner);
+// Safe to call from any thread; a cancelled load returns !ok with `cancelled` set.
+LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
+                          const LoadControl& control = {});
 
 // The libjpeg reduction (1, 2, 4 or 8) to decode at: the largest whose output still
 // covers `target` when decoding a picture of `source` pixels.

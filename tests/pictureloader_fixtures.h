@@ -1,6 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include <QBuffer>
+#include <QFile>
 #include <QByteArray>
 #include <QImage>
 #include <QImageWriter>
@@ -120,6 +125,103 @@ inline QByteArray gifHeader(int width, int height) {
     out.append(QByteArray("\x80\x00\x00\x00\x00\x00\xFF\xFF\xFF", 9));
     out.append(QByteArray("\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3B", 16));
     return out;
+}
+
+// A progressive grey JPEG of `width` x `height` with `scans` scans whose data is two bytes
+// each: refused for the walk its scans would cost, before any of them is decoded.
+inline QByteArray scanHeavyJpeg(int width, int height, int scans) {
+    QByteArray out = grayJpegHead(width, height, 0xC2);
+    oneSymbolTable(out, 0, '\0');
+    oneSymbolTable(out, 1, char(0xE0));
+    scanHeader(out, 0, 0);
+    out.append(QByteArray(2, '\0'));
+    for (int i = 1; i < scans; ++i) {
+        scanHeader(out, 1, 63);
+        out.append(QByteArray(2, '\0'));
+    }
+    out.append("\xFF\xD9", 2);
+    return out;
+}
+
+// The colours of the quadrant BMPs, as shown: top left, top right, bottom left, bottom right.
+inline const QRgb kQuadrants[4] = {qRgb(220, 30, 30), qRgb(30, 200, 60), qRgb(40, 60, 230),
+                                   qRgb(250, 250, 250)};
+
+inline QByteArray bmpFileHeader(int width, int height, int bits, int compression,
+                                std::int64_t dataSize, int colours) {
+    QByteArray out("BM", 2);
+    const int offset = 54 + 4 * colours;
+    putLE32(out, std::int32_t(std::min<std::int64_t>(offset + dataSize, INT32_MAX)));
+    putLE32(out, 0);
+    putLE32(out, offset);
+    putLE32(out, 40);
+    putLE32(out, width);
+    putLE32(out, height);
+    putLE16(out, 1);
+    putLE16(out, bits);
+    putLE32(out, compression);
+    putLE32(out, 0);
+    putLE32(out, 2835);
+    putLE32(out, 2835);
+    putLE32(out, colours);
+    putLE32(out, 0);
+    for (int i = 0; i < colours; ++i) {
+        const QRgb c = kQuadrants[i % 4];
+        out.append(char(qBlue(c)));
+        out.append(char(qGreen(c)));
+        out.append(char(qRed(c)));
+        out.append('\0');
+    }
+    return out;
+}
+
+// Writes a 4-bit BMP of `width` x `height` (even) in four coloured quadrants, row by row,
+// stored bottom-up, or top-down with `topDown`. 100 megapixels take 50 MB.
+inline bool writeQuadrantBmp4(const QString& path, int width, int height, bool topDown) {
+    const std::int64_t stride = (std::int64_t(width) * 4 + 31) / 32 * 4;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bmpFileHeader(width, topDown ? -height : height, 4, 0, stride * height, 4)) <
+        0)
+        return false;
+    QByteArray rows[2];
+    for (int half = 0; half < 2; ++half) {
+        rows[half] = QByteArray(qsizetype(stride), '\0');
+        for (int x = 0; x < width; x += 2) {
+            const int index = half * 2 + (x >= width / 2 ? 1 : 0);
+            rows[half][x / 2] = char(index << 4 | index);
+        }
+    }
+    for (int i = 0; i < height; ++i) {
+        const int shownRow = topDown ? i : height - 1 - i;
+        if (file.write(rows[shownRow >= height / 2 ? 1 : 0]) != stride)
+            return false;
+    }
+    return true;
+}
+
+// The same quadrants as an RLE8 BMP (always bottom-up): runs of 255, end of line, end of
+// bitmap. 100 megapixels take under 1 MB.
+inline QByteArray quadrantBmpRle8(int width, int height) {
+    QByteArray data;
+    for (int i = 0; i < height; ++i) {
+        const int half = height - 1 - i >= height / 2 ? 1 : 0;
+        for (int side = 0; side < 2; ++side) {
+            for (int left = width / 2; left > 0; left -= 255) {
+                data.append(char(std::min(left, 255)));
+                data.append(char(half * 2 + side));
+            }
+        }
+        data.append(QByteArray(2, '\0'));
+    }
+    data.append(QByteArray("\x00\x01", 2));
+    return bmpFileHeader(width, height, 8, 1, data.size(), 4) + data;
+}
+
+// `jpeg` with `bytes` inserted right after its SOI marker.
+inline QByteArray afterSoi(const QByteArray& jpeg, const QByteArray& bytes) {
+    return jpeg.left(2) + bytes + jpeg.mid(2);
 }
 
 // `jpeg` with an EXIF APP1 segment carrying `orientation` (1-8) inserted after SOI.

@@ -1,161 +1,219 @@
 #include "viewer/jpegscan.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstring>
 
 #include <QIODevice>
+
+#include "viewer/byteinput.h"
 
 namespace tavlin {
 
 namespace {
 
-// Reads the device through a fixed buffer, so a file of any size costs 64 KB here.
-class ByteReader {
-public:
-    explicit ByteReader(QIODevice& device) : device_(device) {}
-
-    bool next(std::uint8_t& byte) {
-        if (pos_ == end_ && !refill())
-            return false;
-        byte = buffer_[pos_++];
-        return true;
-    }
-
-    bool skip(std::int64_t count) {
-        while (count > 0) {
-            if (pos_ == end_ && !refill())
-                return false;
-            const std::int64_t step = std::min<std::int64_t>(count, end_ - pos_);
-            pos_ += static_cast<std::size_t>(step);
-            count -= step;
-        }
-        return true;
-    }
-
-    // Advances past the next 0xFF byte; false at the end of the data.
-    bool skipToFF() {
-        for (;;) {
-            if (pos_ == end_ && !refill())
-                return false;
-            const void* hit = std::memchr(buffer_.data() + pos_, 0xFF, end_ - pos_);
-            if (hit) {
-                pos_ = static_cast<const std::uint8_t*>(hit) - buffer_.data() + 1;
-                return true;
-            }
-            pos_ = end_;
-        }
-    }
-
-private:
-    bool refill() {
-        const qint64 got = device_.read(reinterpret_cast<char*>(buffer_.data()), buffer_.size());
-        pos_ = 0;
-        end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
-        return end_ > 0;
-    }
-
-    QIODevice& device_;
-    std::array<std::uint8_t, 64 * 1024> buffer_{};
-    std::size_t pos_ = 0;
-    std::size_t end_ = 0;
+struct Component {
+    int id = 0;
+    std::int64_t blocks = 0; // padded to whole MCUs, as the decoder allocates them
 };
 
-bool isStartOfFrame(std::uint8_t m) {
-    // C4 (DHT), C8 (JPG) and CC (DAC) share the range but are not frames.
-    return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
-}
-
-bool isProgressiveFrame(std::uint8_t m) {
-    return m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE;
-}
-
-bool isRestart(std::uint8_t m) {
+bool isRestart(int m) {
     return m >= 0xD0 && m <= 0xD7;
+}
+
+// Frames libjpeg-turbo decodes; every other SOF type stops it with an error.
+bool isSupportedFrame(int m) {
+    return m == 0xC0 || m == 0xC1 || m == 0xC2 || m == 0xC9 || m == 0xCA;
+}
+
+// Segments whose length the decoder only skips (a length below 2 skips nothing).
+bool isSkippedSegment(int m) {
+    return (m >= 0xE0 && m <= 0xEF) || m == 0xFE || m == 0xDC;
+}
+
+// Tables the decoder parses; a length below 2 stops it with an error.
+bool isTableSegment(int m) {
+    return m == 0xC4 || m == 0xDB || m == 0xCC || m == 0xDD;
 }
 
 constexpr int kEnd = -1;
 
-// Reads the code after a 0xFF, skipping fill bytes; kEnd at the end of the data.
-int readMarkerCode(ByteReader& in) {
-    std::uint8_t m = 0xFF;
-    while (m == 0xFF) {
-        if (!in.next(m))
+// libjpeg's next_marker: skips stray bytes, fill bytes and 0xFF00 pairs; returns the marker
+// code with `pos` after it and `at` on its 0xFF, or kEnd.
+int nextMarker(ByteInput& in, std::int64_t& pos, std::int64_t& at) {
+    for (;;) {
+        const std::int64_t ff = in.findFF(pos);
+        if (ff < 0)
             return kEnd;
+        pos = ff;
+        while (in.have(pos + 1) && in.at(pos) == 0xFF)
+            ++pos;
+        if (!in.have(pos + 1))
+            return kEnd;
+        const int code = in.at(pos++);
+        at = pos - 2;
+        if (code != 0)
+            return code;
     }
-    return m;
 }
 
-// Skips entropy-coded data and returns the marker that ends it; kEnd at the end of the data.
-int skipEntropyCodedData(ByteReader& in) {
+// Skips entropy-coded data up to the marker that ends it. Stuffed 0xFF00, restart markers
+// and codes below SOF0 (which the decoder discards at a restart, or fails on) are data.
+int skipEntropyCodedData(ByteInput& in, std::int64_t& pos, std::int64_t& at) {
     for (;;) {
-        if (!in.skipToFF())
-            return kEnd;
-        const int m = readMarkerCode(in);
-        if (m == kEnd || (m != 0x00 && !isRestart(std::uint8_t(m))))
-            return m;
+        const int code = nextMarker(in, pos, at);
+        if (code == kEnd || (code >= 0xC0 && !isRestart(code)))
+            return code;
     }
+}
+
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {
+    return (a + b - 1) / b;
 }
 
 } // namespace
 
-JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
+int exifOrientation(const std::uint8_t* body, std::int64_t size) {
+    if (size < 14 || std::memcmp(body, "Exif\0\0", 6) != 0)
+        return 0;
+    const std::uint8_t* tiff = body + 6;
+    const std::int64_t n = size - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M'))
+        return 0;
+    auto u16 = [&](std::int64_t at) -> std::uint32_t {
+        return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
+    };
+    auto u32 = [&](std::int64_t at) -> std::uint32_t {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
+    if (u16(2) != 42)
+        return 0;
+    const std::int64_t ifd = u32(4);
+    if (ifd < 8 || ifd + 2 > n)
+        return 0;
+    const std::int64_t entries = std::min<std::int64_t>(u16(ifd), (n - ifd - 2) / 12);
+    for (std::int64_t i = 0; i < entries; ++i) {
+        const std::int64_t e = ifd + 2 + 12 * i;
+        if (u16(e) != 0x0112)
+            continue;
+        if (u16(e + 2) != 3 || u32(e + 4) != 1)
+            return 0;
+        const std::uint32_t value = u16(e + 8);
+        return value >= 1 && value <= 8 ? int(value) : 0;
+    }
+    return 0;
+}
+
+JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteArray* kept) {
+    QByteArray local;
+    QByteArray& store = kept ? *kept : local;
+    store.clear();
+    ByteInput in(device, limits.maxBytes, store);
     JpegScanReport report;
-    ByteReader in(device);
-    std::uint8_t a = 0;
-    std::uint8_t b = 0;
-    if (!in.next(a) || !in.next(b) || a != 0xFF || b != 0xD8)
+    if (!in.have(2) || in.at(0) != 0xFF || in.at(1) != 0xD8) {
+        report.end = in.size();
         return report;
+    }
     report.isJpeg = true;
 
-    // The marker in hand, or kNone between segments.
-    constexpr int kNone = -2;
-    int marker = kNone;
+    Component components[4];
+    std::int64_t allBlocks = 0;
+    auto finish = [&](std::int64_t end, bool truncated) {
+        report.end = end;
+        report.truncated = truncated;
+        report.tooLong = truncated && in.capped();
+        return report;
+    };
+
+    std::int64_t pos = 2;
+    std::int64_t at = 0;
+    int marker = nextMarker(in, pos, at);
     for (;;) {
-        if (marker == kNone) {
-            // Between segments: libjpeg skips stray bytes before a marker, so do we.
-            if (!in.skipToFF() || (marker = readMarkerCode(in)) == kEnd)
-                break;
-        }
+        if (marker == kEnd)
+            return finish(in.size(), true);
         if (marker == 0xD9)
-            return report;
-        if (isRestart(std::uint8_t(marker)) || marker == 0x01 || marker == 0x00) {
-            marker = kNone;
+            return finish(pos, false);
+        if (isRestart(marker) || marker == 0x01) {
+            marker = nextMarker(in, pos, at);
             continue;
         }
-        std::uint8_t hi = 0;
-        std::uint8_t lo = 0;
-        if (!in.next(hi) || !in.next(lo))
-            break;
-        const int length = hi << 8 | lo;
-        if (length < 2)
-            break;
-        int consumed = 2;
-        if (isStartOfFrame(std::uint8_t(marker)) && !report.frameSize.isValid() && length >= 7) {
-            std::uint8_t f[5];
-            for (std::uint8_t& byte : f) {
-                if (!in.next(byte))
-                    break;
+        const bool frame = isSupportedFrame(marker) && !report.frameSize.isValid();
+        const bool scan = marker == 0xDA && report.frameSize.isValid();
+        if (!frame && !scan && !isSkippedSegment(marker) && !isTableSegment(marker)) {
+            // A second SOI or frame, an unsupported frame, a scan before the frame or an
+            // unknown marker: the decoder stops here with an error, so the walk does too.
+            return finish(at, true);
+        }
+        if (!in.have(pos + 2))
+            return finish(in.size(), true);
+        const int length = in.at(pos) << 8 | in.at(pos + 1);
+        if (length < 2) {
+            if (!isSkippedSegment(marker))
+                return finish(at, true);
+            // libjpeg skips length - 2 bytes only when that is positive, and reads on.
+            pos += 2;
+            marker = nextMarker(in, pos, at);
+            continue;
+        }
+        if (!in.have(pos + length))
+            return finish(in.size(), true);
+        const std::uint8_t* body = in.data() + pos + 2;
+        const int bodySize = length - 2;
+
+        if (frame) {
+            const int count = bodySize >= 6 ? body[5] : 0;
+            if (count < 1 || count > 4 || bodySize != 6 + 3 * count)
+                return finish(at, true);
+            const int height = body[1] << 8 | body[2];
+            const int width = body[3] << 8 | body[4];
+            if (width == 0 || height == 0)
+                return finish(at, true);
+            int hmax = 1;
+            int vmax = 1;
+            for (int c = 0; c < count; ++c) {
+                const int h = body[6 + 3 * c + 1] >> 4;
+                const int v = body[6 + 3 * c + 1] & 15;
+                if (h < 1 || h > 4 || v < 1 || v > 4)
+                    return finish(at, true);
+                hmax = std::max(hmax, h);
+                vmax = std::max(vmax, v);
             }
-            consumed += 5;
-            report.frameSize = QSize(f[3] << 8 | f[4], f[1] << 8 | f[2]);
-            report.progressive = isProgressiveFrame(std::uint8_t(marker));
+            const std::int64_t mcuColumns = ceilDiv(width, 8 * hmax);
+            const std::int64_t mcuRows = ceilDiv(height, 8 * vmax);
+            for (int c = 0; c < count; ++c) {
+                const int h = body[6 + 3 * c + 1] >> 4;
+                const int v = body[6 + 3 * c + 1] & 15;
+                components[c] = {body[6 + 3 * c], mcuColumns * h * mcuRows * v};
+                allBlocks += components[c].blocks;
+            }
+            report.frameSize = QSize(width, height);
+            report.components = count;
+            report.progressive = marker == 0xC2 || marker == 0xCA;
+        } else if (scan) {
+            const int count = bodySize >= 1 ? body[0] : 0;
+            if (count < 1 || count > 4 || bodySize != 4 + 2 * count)
+                return finish(at, true);
+            std::int64_t blocks = 0;
+            for (int s = 0; s < count; ++s) {
+                const int id = body[1 + 2 * s];
+                const auto found =
+                    std::find_if(components, components + report.components,
+                                 [id](const Component& c) { return c.id == id; });
+                blocks += found != components + report.components ? found->blocks : allBlocks;
+            }
+            if (report.scans == 0 && (report.progressive || count < report.components))
+                report.bufferedBlocks = allBlocks;
+            report.scanBlocks += blocks;
+            if (++report.scans > limits.maxScans || report.scanBlocks > limits.maxScanBlocks) {
+                report.end = in.size();
+                return report; // over a limit: the file is refused, so the rest is not read
+            }
+        } else if (marker == 0xE1 && report.scans == 0 && report.exifOrientation == 0) {
+            report.exifOrientation = exifOrientation(body, bodySize);
         }
-        if (!in.skip(length - consumed))
-            break;
-        if (marker == 0xDA) {
-            if (++report.scans > maxScans)
-                return report;
-            marker = skipEntropyCodedData(in);
-            if (marker == kEnd)
-                break;
-        } else {
-            marker = kNone;
-        }
+        pos += length;
+        marker = scan ? skipEntropyCodedData(in, pos, at) : nextMarker(in, pos, at);
     }
-    report.truncated = true;
-    return report;
 }
 
 } // namespace tavlin

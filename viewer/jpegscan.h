@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+
+#include <QByteArray>
 #include <QSize>
 
 class QIODevice;
@@ -9,15 +12,45 @@ namespace tavlin {
 // What a walk over a JPEG file's marker segments found, without decoding anything.
 struct JpegScanReport {
     bool isJpeg = false;      // the file starts with the SOI marker
-    bool progressive = false; // the frame is progressive (SOF2, SOF6, SOF10, SOF14)
-    QSize frameSize;          // width and height from the first SOF segment; invalid if none
+    bool progressive = false; // the frame is progressive (SOF2, SOF10)
+    QSize frameSize;          // width and height from the SOF segment; invalid if none
+    int components = 0;       // colour components of the frame
     int scans = 0;            // SOS markers seen, counted up to maxScans + 1
     bool truncated = false;   // the bytes end before the EOI marker
+    // Bytes the decoder may be given: through the EOI marker, or up to where the walk had to
+    // stop (the end of the data, or a marker the decoder refuses, where it would stop too).
+    std::int64_t end = 0;
+    bool tooLong = false; // more than maxBytes came before the EOI marker
+    // Blocks the decoder walks, summed over the scans seen: each scan visits every block of
+    // its components, however little data it holds.
+    std::int64_t scanBlocks = 0;
+    // The decoder keeps every coefficient of the picture (progressive, or a first scan that
+    // carries only some components): this many 8 x 8 blocks of 128 bytes.
+    std::int64_t bufferedBlocks = 0;
+    int exifOrientation = 0; // 1-8 from an EXIF APP1 segment; 0 when there is none
 };
 
-// Walks the marker segments of the JPEG read from `device`, skipping entropy-coded data
-// (0xFF00 stuffing, RSTn) in one pass over the bytes through a small buffer, and stops once
-// more than `maxScans` scans have been seen. Reads from the device's current position.
-JpegScanReport scanJpeg(QIODevice& device, int maxScans);
+struct JpegScanLimits {
+    int maxScans = 300;
+    std::int64_t maxScanBlocks = INT64_MAX; // the walk stops once the scans pass this
+    std::int64_t maxBytes = INT64_MAX;      // the walk stops once it has read this many bytes
+};
+
+// Walks the marker segments of the JPEG read from `device` from its current position,
+// following them exactly as libjpeg does (a segment length below 2 skips nothing, stray
+// bytes and 0xFF00 between segments are passed over, restart markers and 0xFF00 stuffing
+// are part of the entropy-coded data), and stops at the EOI marker, after maxScans scans or
+// maxScanBlocks blocks, at maxBytes, or where the decoder would stop with an error. When
+// `kept` is given it receives the bytes read, of which the first `end` are the checked ones.
+JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits,
+                        QByteArray* kept = nullptr);
+
+inline JpegScanReport scanJpeg(QIODevice& device, int maxScans) {
+    return scanJpeg(device, JpegScanLimits{maxScans});
+}
+
+// The EXIF orientation (1-8) in the body of an APP1 segment ("Exif\0\0" and a TIFF
+// structure); 0 when it holds none. Every offset is checked against `size`.
+int exifOrientation(const std::uint8_t* body, std::int64_t size);
 
 } // namespace tavlin

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -16,6 +19,8 @@
 #include <QTransform>
 
 #include "platform/filenames.h"
+#include "viewer/bmpdecoder.h"
+#include "viewer/gifscan.h"
 #include "viewer/jpegscan.h"
 
 #ifdef Q_OS_UNIX
@@ -180,30 +185,6 @@ DecodePlan planDecode(QSize stored, QSize scaled, QRect want, bool jpeg) {
     return plan;
 }
 
-std::uint32_t littleEndian(const QByteArray& b, int at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | std::uint8_t(b[at + i]);
-    return v;
-}
-
-// The size a BMP or GIF header claims, read before Qt's reader sees it, so an absurd claim is
-// refused with a plain reason; invalid when the header says nothing.
-QSize claimedSize(QIODevice& device) {
-    const QByteArray head = device.peek(26);
-    if (head.size() >= 10 && head.startsWith("GIF8"))
-        return QSize(int(littleEndian(head, 6, 2)), int(littleEndian(head, 8, 2)));
-    if (head.size() >= 26 && head.startsWith("BM")) {
-        if (littleEndian(head, 14, 4) == 12) // OS/2 core header: 16-bit sides
-            return QSize(int(littleEndian(head, 18, 2)), int(littleEndian(head, 20, 2)));
-        const auto width = std::int32_t(littleEndian(head, 18, 4));
-        // A negative height marks a top-down picture.
-        const std::int64_t rows = std::abs(std::int64_t(std::int32_t(littleEndian(head, 22, 4))));
-        return QSize(width, int(std::min<std::int64_t>(rows, INT_MAX)));
-    }
-    return {};
-}
-
 bool tooLarge(QSize size) {
     return size.width() > PictureLimits::maxSide || size.height() > PictureLimits::maxSide ||
            std::int64_t(size.width()) * size.height() > PictureLimits::maxPixels;
@@ -249,6 +230,55 @@ void setAllocationLimitOnce() {
                    [] { QImageReader::setAllocationLimit(PictureLimits::allocationLimitMB); });
 }
 
+
+QImageIOHandler::Transformations exifTransformation(int orientation) {
+    using T = QImageIOHandler;
+    switch (orientation) {
+    case 2: return T::TransformationMirror;
+    case 3: return T::TransformationRotate180;
+    case 4: return T::TransformationFlip;
+    case 5: return T::TransformationFlipAndRotate90;
+    case 6: return T::TransformationRotate90;
+    case 7: return T::TransformationMirrorAndRotate90;
+    case 8: return T::TransformationRotate270;
+    default: return T::TransformationNone;
+    }
+}
+
+std::int64_t pixelBytes(QSize size) {
+    return size.isValid() ? std::int64_t(size.width()) * size.height() * 4 : 0;
+}
+
+int megabytes(std::int64_t bytes) {
+    return int((bytes + (1 << 20) - 1) >> 20);
+}
+
+QString overBudgetError(const QString& path, std::int64_t need, std::int64_t budget) {
+    return QStringLiteral("%1 would need %2 MB of memory to be shown, more than the %3 MB one "
+                          "picture may use.")
+        .arg(quoted(path))
+        .arg(megabytes(need))
+        .arg(budget >> 20);
+}
+
+QString tooManyScansError(const QString& path) {
+    return QStringLiteral("%1 has more than %2 progressive scans, or too many for its size; "
+                          "decoding it would take minutes, so it is not shown.")
+        .arg(quoted(path))
+        .arg(PictureLimits::maxScans);
+}
+
+// One picture file, its header read and checked, ready to decode any part of it.
+struct Source {
+    QByteArray format;
+    QSize stored;                                // pixels as stored
+    QImageIOHandler::Transformations transform; // EXIF orientation
+    bool reducible = false; // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
+    std::int64_t heldBytes = 0; // held whatever the plan: file bytes, coefficients, canvas
+    // Decodes `plan.clip` at `plan.decodeSize`; a null image with `error` set on failure.
+    std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled)> decode;
+};
+
 } // namespace
 
 int jpegReduction(QSize source, QSize target) {
@@ -258,6 +288,154 @@ int jpegReduction(QSize source, QSize target) {
     }
     return 1;
 }
+
+namespace {
+
+// Reads and checks a JPEG: its marker segments are walked once, into memory, and the decoder
+// is given exactly the bytes walked, so a file that grows meanwhile shows what was checked.
+bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Source& source,
+              QString& error) {
+    auto bytes = std::make_shared<QByteArray>();
+    JpegScanLimits limits;
+    limits.maxScans = PictureLimits::maxScans;
+    limits.maxScanBlocks = PictureLimits::maxScanBlocks;
+    limits.maxBytes = control.memoryBudget;
+    const JpegScanReport scan = scanJpeg(file, limits, bytes.get());
+    if (scan.scans > PictureLimits::maxScans || scan.scanBlocks > PictureLimits::maxScanBlocks) {
+        error = tooManyScansError(path);
+        return false;
+    }
+    if (scan.tooLong) {
+        error = QStringLiteral("%1 holds more than %2 MB before the end of its picture, more "
+                               "than one picture may use.")
+                    .arg(quoted(path))
+                    .arg(control.memoryBudget >> 20);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString());
+        return false;
+    }
+    if (scan.frameSize.isValid() && tooLarge(scan.frameSize)) {
+        error = tooLargeError(path, scan.frameSize);
+        return false;
+    }
+    bytes->truncate(qsizetype(scan.end));
+    source.format = "jpeg";
+    source.stored = scan.frameSize;
+    source.transform = exifTransformation(scan.exifOrientation);
+    source.reducible = true;
+    source.heldBytes = bytes->size() + scan.bufferedBlocks * 128;
+    if (source.heldBytes > control.memoryBudget) {
+        error = overBudgetError(path, source.heldBytes, control.memoryBudget);
+        return false;
+    }
+    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
+        QBuffer buffer(bytes.get());
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "jpeg");
+        reader.setAutoTransform(false);
+        if (plan.clip != QRect(QPoint(0, 0), reader.size()) || plan.decodeSize != plan.clip.size())
+            reader.setClipRect(plan.clip);
+        if (plan.decodeSize != plan.clip.size())
+            reader.setScaledSize(plan.decodeSize);
+        QImage image = reader.read();
+        if (image.isNull())
+            err = readerError(path, reader);
+        return image;
+    };
+    if (!source.stored.isValid()) {
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+        return false;
+    }
+    return true;
+}
+
+// Reads and checks a GIF up to the end of its first frame, refusing a canvas the decoder
+// could not hold within the budget: it allocates the whole canvas whatever the frame holds.
+bool openGif(const QString& path, QFile& file, const LoadControl& control, Source& source,
+             QString& error) {
+    auto bytes = std::make_shared<QByteArray>();
+    const GifScanReport scan = scanGif(file, control.memoryBudget, bytes.get());
+    if (scan.screen.isValid() && tooLarge(scan.screen)) {
+        error = tooLargeError(path, scan.screen);
+        return false;
+    }
+    if (scan.tooLong) {
+        error = QStringLiteral("%1 holds more than %2 MB before the end of its first picture, "
+                               "more than one picture may use.")
+                    .arg(quoted(path))
+                    .arg(control.memoryBudget >> 20);
+        return false;
+    }
+    if (scan.frame.isEmpty()) {
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+        return false;
+    }
+    // The canvas, and a copy of the frame's part of it when the frame is to be restored.
+    const std::int64_t canvas = pixelBytes(scan.canvas);
+    const std::int64_t frame = pixelBytes(scan.frame.size());
+    if (tooLarge(scan.canvas) || canvas > control.memoryBudget ||
+        frame > control.memoryBudget) {
+        const std::int64_t need = std::max(canvas, frame);
+        error = QStringLiteral("%1 claims a canvas of %2 \u00d7 %3 pixels; it would need %4 MB "
+                               "of memory, more than the %5 MB one picture may use.")
+                    .arg(quoted(path))
+                    .arg(std::max(scan.canvas.width(), scan.frame.width()))
+                    .arg(std::max(scan.canvas.height(), scan.frame.height()))
+                    .arg(megabytes(need))
+                    .arg(control.memoryBudget >> 20);
+        return false;
+    }
+    bytes->truncate(qsizetype(scan.end));
+    bytes->append(';'); // the trailer, so the reader ends where the walk did
+    source.format = "gif";
+    source.stored = scan.canvas;
+    source.transform = QImageIOHandler::TransformationNone;
+    source.heldBytes =
+        bytes->size() + canvas + pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
+    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
+        QBuffer buffer(bytes.get());
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "gif");
+        QImage image = reader.read();
+        if (image.isNull()) {
+            err = readerError(path, reader);
+            return image;
+        }
+        if (plan.clip != image.rect())
+            image = image.copy(plan.clip);
+        return image;
+    };
+    return true;
+}
+
+// Reads and checks a BMP's headers; its rows are read later, only those to be shown.
+bool openBmp(const QString& path, QFile& file, const LoadControl& control, Source& source,
+             QString& error) {
+    auto info = std::make_shared<BmpInfo>();
+    QString problem;
+    if (!readBmpInfo(file.handle(), *info, problem)) {
+        error = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), problem);
+        return false;
+    }
+    source.format = "bmp";
+    source.stored = info->size;
+    source.transform = QImageIOHandler::TransformationNone;
+    source.reducible = true;
+    source.heldBytes = std::int64_t(info->size.width()) * 8; // a row and its sums
+    const int fd = file.handle();
+    const std::atomic<bool>* cancelled = control.cancelled;
+    source.decode = [info, fd, cancelled](const DecodePlan& plan, QString&, bool& stopped) {
+        const int reduction = plan.clip.width() / std::max(1, plan.decodeSize.width());
+        QImage image = decodeBmp(fd, *info, plan.clip, std::max(1, reduction), cancelled);
+        stopped = cancelled && cancelled->load();
+        return image;
+    };
+    return true;
+}
+
+} // namespace
 
 LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
                           const LoadControl& control) {
@@ -279,46 +457,36 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         return result;
     }
 
-    const JpegScanReport scan = scanJpeg(file, PictureLimits::maxScans);
-    if (scan.isJpeg && scan.scans > PictureLimits::maxScans) {
-        result.error = QStringLiteral("%1 has more than %2 progressive scans; decoding it would "
-                                      "take minutes, so it is not shown.")
-                           .arg(quoted(path))
-                           .arg(PictureLimits::maxScans);
-        return result;
-    }
-    if (!file.seek(0)) {
-        result.error =
-            QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString());
-        return result;
-    }
-
-    const QSize claimed = scan.isJpeg ? scan.frameSize : claimedSize(file);
-    if (claimed.isValid() && tooLarge(claimed)) {
-        result.error = tooLargeError(path, claimed);
-        return result;
-    }
-
     setAllocationLimitOnce();
-    QImageReader reader(&file);
-    reader.setAutoTransform(false); // orientation is applied after scaling, to fewer pixels
-    const QByteArray format = reader.format();
-    if (format != "jpeg" && format != "bmp" && format != "gif") {
+    const QByteArray head = file.peek(4);
+    Source source;
+    bool opened = false;
+    if (head.startsWith("\xFF\xD8"))
+        opened = openJpeg(path, file, control, source, result.error);
+    else if (head.startsWith("GIF8"))
+        opened = openGif(path, file, control, source, result.error);
+    else if (head.startsWith("BM"))
+        opened = openBmp(path, file, control, source, result.error);
+    else
         result.error = QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quoted(path));
+    if (!opened)
         return result;
-    }
-    result.format = format;
-    const QSize stored = reader.size();
+    result.format = source.format;
+    const QSize stored = source.stored;
     if (!stored.isValid() || stored.isEmpty()) {
-        result.error = readerError(path, reader);
+        result.error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
         return result;
     }
     if (tooLarge(stored)) {
         result.error = tooLargeError(path, stored);
         return result;
     }
+    if (control.isCancelled()) {
+        result.cancelled = true;
+        return result;
+    }
 
-    const QImageIOHandler::Transformations transform = reader.transformation();
+    const QImageIOHandler::Transformations transform = source.transform;
     const bool quarterTurn = transform & QImageIOHandler::TransformationRotate90;
     result.size = quarterTurn ? stored.transposed() : stored;
 
@@ -341,22 +509,32 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     const QTransform toShown = orientationTransform(transform, storedScaled);
     const QRect want = toShown.inverted().mapRect(QRectF(visible)).toAlignedRect() &
                        QRect(QPoint(0, 0), storedScaled);
-    const DecodePlan plan = planDecode(stored, storedScaled, want, format == "jpeg");
+    const DecodePlan plan = planDecode(stored, storedScaled, want, source.reducible);
+    const QRect landing = plan.target.toRect();
 
-    // With a clip rectangle Qt asks libjpeg for the power-of-two reduction clip / decodeSize;
-    // a scaled size alone would let it pick 3/8 or 7/8, whose inverse DCTs have no SIMD code.
-    if (plan.clip != QRect(QPoint(0, 0), stored) || plan.decodeSize != plan.clip.size())
-        reader.setClipRect(plan.clip);
-    if (plan.decodeSize != plan.clip.size())
-        reader.setScaledSize(plan.decodeSize);
-    QImage decoded = reader.read();
+    // Everything held at the peak: what the source holds, the decoded clip, its resampled
+    // copy and the shown (cut and turned) picture.
+    const std::int64_t peak = source.heldBytes + pixelBytes(plan.decodeSize) +
+                              pixelBytes(landing.size()) + 2 * pixelBytes(visible.size());
+    if (peak > control.memoryBudget) {
+        result.error = overBudgetError(path, peak, control.memoryBudget);
+        return result;
+    }
+
+    bool cancelled = false;
+    QImage decoded = source.decode(plan, result.error, cancelled);
+    if (cancelled || control.isCancelled()) {
+        result.error.clear();
+        result.cancelled = true;
+        return result;
+    }
     if (decoded.isNull()) {
-        result.error = readerError(path, reader);
+        if (result.error.isEmpty())
+            result.error = QStringLiteral("%1 is too large to be shown here.").arg(quoted(path));
         return result;
     }
 
     // Resample the decoded clip onto the scaled picture's pixel grid, then cut out `want`.
-    const QRect landing = plan.target.toRect();
     if (decoded.size() != landing.size())
         decoded = resample(decoded, landing.size());
     if (landing != want)

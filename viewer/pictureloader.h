@@ -43,8 +43,11 @@ struct PictureLimits {
     // Progressive JPEGs with more scans than this are refused: each scan walks the
     // whole picture, so thousands of empty scans decode for minutes.
     static constexpr int maxScans = 300;
-    // QImageReader's allocation limit in megabytes: a full-size decode of the
-    // largest accepted BMP or GIF at 4 bytes a pixel.
+    // Blocks walked over all scans together: each scan visits every 8 x 8 block of its
+    // components, so 299 scans over 100 megapixels cost as much as 50,000 over one. A real
+    // progressive picture walks each block about ten times.
+    static constexpr std::int64_t maxScanBlocks = std::int64_t(64) << 20;
+    // QImageReader's allocation limit in megabytes, a backstop behind the memory budget.
     static constexpr int allocationLimitMB = int(maxPixels * 4 / (1024 * 1024));
     // The most one picture's decode may hold at its peak, all buffers counted.
     static constexpr std::int64_t memoryBudget = std::int64_t(256) << 20;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev fonts-dejavu-core libcanberra-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
   bindfs fuse3

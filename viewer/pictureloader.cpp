@@ -21,6 +21,7 @@
 #include "platform/filenames.h"
 #include "viewer/bmpdecoder.h"
 #include "viewer/gifscan.h"
+#include "viewer/jpegdecoder.h"
 #include "viewer/jpegscan.h"
 
 #ifdef Q_OS_UNIX
@@ -330,19 +331,21 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;
     }
-    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
-        QBuffer buffer(bytes.get());
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, "jpeg");
-        reader.setAutoTransform(false);
-        if (plan.clip != QRect(QPoint(0, 0), reader.size()) || plan.decodeSize != plan.clip.size())
-            reader.setClipRect(plan.clip);
-        if (plan.decodeSize != plan.clip.size())
-            reader.setScaledSize(plan.decodeSize);
-        QImage image = reader.read();
+    const std::int64_t budget = control.memoryBudget;
+    const std::atomic<bool>* cancelled = control.cancelled;
+    source.decode = [bytes, path, budget, cancelled](const DecodePlan& plan, QString& err,
+                                                     bool& stopped) {
+        QImage image(plan.decodeSize, QImage::Format_RGB32);
         if (image.isNull())
-            err = readerError(path, reader);
-        return image;
+            return image;
+        const int reduction = plan.clip.width() / plan.decodeSize.width();
+        const JpegDecodeOutcome outcome =
+            decodeJpeg(*bytes, plan.clip, reduction, budget, cancelled, image);
+        if (outcome.ok)
+            return image;
+        stopped = outcome.cancelled;
+        err = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), outcome.problem);
+        return QImage();
     };
     if (!source.stored.isValid()) {
         error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));

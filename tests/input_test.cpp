@@ -156,6 +156,8 @@ TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
 TEST_F(InputTest, SecondsSpinnerKeepsOneToThirtyAndRetimesARunningShow) {
     makePictures(1);
     auto w = start();
+    EXPECT_EQ(w->scrSeconds->minimum(), 1);
+    EXPECT_EQ(w->scrSeconds->maximum(), 30);
     w->scrSeconds->setValue(0);
     EXPECT_EQ(w->scrSeconds->value(), 1);
     EXPECT_EQ(w->txtSeconds->text(), "1");

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,8 +13,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"

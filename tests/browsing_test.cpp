@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/testsupport.h"
 #include "viewer/drivelist.h"
@@ -30,8 +30,8 @@ TEST(FolderScan, JoinsPathsWithOneSeparator) {
 }
 
 TEST(FolderScan, NaturalCaseBlindOrder) {
-    QStringList names = {"img10.jpg", "IMG2.jpg",   "img1.jpg", "Beach.jpg",
-                         "apple.gif", "img002.jpg", "b.jpg",    "IMG100.jpg"};
+    QStringList names = {"img10.jpg", "IMG2.jpg", "img1.jpg", "Beach.jpg", "apple.gif",
+                         "img002.jpg", "b.jpg", "IMG100.jpg"};
     sortNatural(names);
     EXPECT_EQ(names, (QStringList{"apple.gif", "b.jpg", "Beach.jpg", "img1.jpg", "IMG2.jpg",
                                   "img002.jpg", "img10.jpg", "IMG100.jpg"}));
@@ -104,11 +104,11 @@ TEST(FolderScan, UnreadableFolderIsAnErrorForAnOrdinaryUser) {
     QTemporaryDir tmp;
     QDir dir(tmp.path());
     ASSERT_TRUE(dir.mkdir("locked"));
-    ASSERT_TRUE(QFile::setPermissions(
-        tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                        QFileDevice::ExeOther | QFileDevice::ReadOther));
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath("locked"),
-                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner | QFileDevice::ExeOther |
+                                                      QFileDevice::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner |
+                                                                  QFileDevice::ExeOwner));
     // Root reads every folder, so the scan runs in a child that drops to "nobody".
     const QString locked = dir.filePath("locked");
     const pid_t child = ::fork();

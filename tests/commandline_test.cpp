@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include "app/commandline.h"
 #include "support/testsupport.h"
@@ -13,12 +13,12 @@ TEST(CommandLine, FirstTwoCharactersChooseTheRunMode) {
         const char* line;
         RunMode mode;
     } cases[] = {
-        {"/p", RunMode::Preview},       {"/P 1234", RunMode::Preview},
-        {"/s", RunMode::Screensaver},   {"/S:123", RunMode::Screensaver},
-        {"/sx", RunMode::Screensaver},  {"-s", RunMode::Screensaver},
-        {"/c:1234", RunMode::Settings}, {"-C", RunMode::Settings},
-        {"-p", RunMode::Preview},       {"", RunMode::Viewer},
-        {"/x", RunMode::Viewer},        {"/", RunMode::Viewer},
+        {"/p", RunMode::Preview},        {"/P 1234", RunMode::Preview},
+        {"/s", RunMode::Screensaver},    {"/S:123", RunMode::Screensaver},
+        {"/sx", RunMode::Screensaver},   {"-s", RunMode::Screensaver},
+        {"/c:1234", RunMode::Settings},  {"-C", RunMode::Settings},
+        {"-p", RunMode::Preview},        {"", RunMode::Viewer},
+        {"/x", RunMode::Viewer},         {"/", RunMode::Viewer},
         {"photos", RunMode::Viewer},
     };
     for (const auto& c : cases) {

@@ -18,12 +18,8 @@ KeyState st(int key, std::int64_t selected, std::int64_t count, bool panel = tru
 }
 
 constexpr KeyDecision none{};
-KeyDecision select(std::int64_t i, bool first = false) {
-    return {first, KeyAction::Select, i};
-}
-KeyDecision act(KeyAction a, bool first = false) {
-    return {first, a, -1};
-}
+KeyDecision select(std::int64_t i, bool first = false) { return {first, KeyAction::Select, i}; }
+KeyDecision act(KeyAction a, bool first = false) { return {first, a, -1}; }
 
 } // namespace
 

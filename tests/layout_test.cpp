@@ -85,23 +85,11 @@ const DisplayCase displayCases[] = {
     // Without stretching a picture keeps its own pixel size.
     {"natural size, top left", {100, 100}, W, H, false, false, true, {0, 0, 1500, 1500}},
     {"natural size, centred", {100, 100}, W, H, false, true, true, {5482.5, 5010, 1500, 1500}},
-    {"larger than screen, centred",
-     {2048, 1536},
-     W,
-     H,
-     false,
-     true,
-     false,
+    {"larger than screen, centred", {2048, 1536}, W, H, false, true, false,
      {-7680, -5760, 30720, 23040}},
     {"stretch without centring", {800, 600}, W, H, true, false, true, {0, 0, 12465, 9348.75}},
     // An 8K screen without the panel: no 16-bit limit on the free width.
-    {"8K, no panel",
-     {6000, 4000},
-     115200,
-     64800,
-     true,
-     true,
-     false,
+    {"8K, no panel", {6000, 4000}, 115200, 64800, true, true, false,
      {8999.999999999993, 0, 97200, 64800}},
 };
 

@@ -1,6 +1,3 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -12,6 +9,9 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "registry/settings.h"
 #include "registry_testutil.h"
@@ -34,8 +34,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QDir d(dir.path());
         for (int i = 1; i <= 9; ++i)
-            test::writePicture(d.filePath(QString("land%1.jpg").arg(i)),
-                               test::patternImage(800, 600));
+            test::writePicture(d.filePath(QString("land%1.jpg").arg(i)), test::patternImage(800, 600));
         test::writePicture(d.filePath("portrait.bmp"), test::patternImage(600, 800));
         test::writePicture(d.filePath("square.gif"), test::patternImage(300, 300));
         test::writeFile(d.filePath("text.jpg"), "not a picture");
@@ -85,16 +84,11 @@ TEST_F(TavlinTest, WidgetTreeHasItsCaptionsAndColours) {
     EXPECT_EQ(w->palette().color(QPalette::Window), QColor(Qt::black));
     EXPECT_EQ(w->frameSettings->title(), "Settings");
     const std::pair<QAbstractButton*, const char*> captions[] = {
-        {w->chkCenter, "Center Picture"},
-        {w->chkStretch, "Stretch to Screen"},
-        {w->chkLoop, "Loop Slideshow"},
-        {w->chkPlaySound, "Play Slide Sound"},
-        {w->chkShowPictureNumber, "Show Pict Number"},
-        {w->chkFilename, "Show Filename"},
-        {w->chkFileSize, "Show File Size"},
-        {w->chkDimensions, "Show Dimensions"},
-        {w->btnRename, "Batch &Rename"},
-        {w->btnExit, "E&xit"},
+        {w->chkCenter, "Center Picture"},       {w->chkStretch, "Stretch to Screen"},
+        {w->chkLoop, "Loop Slideshow"},         {w->chkPlaySound, "Play Slide Sound"},
+        {w->chkShowPictureNumber, "Show Pict Number"}, {w->chkFilename, "Show Filename"},
+        {w->chkFileSize, "Show File Size"},     {w->chkDimensions, "Show Dimensions"},
+        {w->btnRename, "Batch &Rename"},        {w->btnExit, "E&xit"},
         {w->btnStartSlideshow, "&Start"}, // start-up stopped the slideshow once
     };
     for (auto [button, caption] : captions)
@@ -137,9 +131,8 @@ TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
     w->myFiles->setSelectedIndex(2); // land3.jpg
     ASSERT_FALSE(w->myPicture->isHidden());
     EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_EQ(textsOf(*w),
-              (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800", "Height: 600",
-                     "File Size:  " + QString::number(QFileInfo(path("land3.jpg")).size())}));
+    EXPECT_EQ(textsOf(*w), (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800",
+                                  "Height: 600", "File Size:  " + QString::number(QFileInfo(path("land3.jpg")).size())}));
     // 800 x 600 fills the 831 pixels left of the panel, centred on the height.
     EXPECT_EQ(w->myPicture->geometry(), QRect(0, 72, 831, 623));
     EXPECT_EQ(w->myPicture->picture().size(), QSize(831, 623));
@@ -170,8 +163,7 @@ TEST_F(TavlinTest, OverlayOptionsShowAndHideTheirLines) {
     EXPECT_FALSE(w->txtWidth->isHidden());
     EXPECT_EQ(w->txtWidth->text(), "Width: 600");
     for (auto [box, label] : {std::pair{w->chkShowPictureNumber, w->txtPicture},
-                              {w->chkFilename, w->txtFile},
-                              {w->chkFileSize, w->txtFileSize}}) {
+                              {w->chkFilename, w->txtFile}, {w->chkFileSize, w->txtFileSize}}) {
         box->setChecked(false);
         EXPECT_TRUE(label->isHidden());
         box->setChecked(true);
@@ -200,8 +192,7 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndKeepTheLines) {
     test::writePicture(path("gone.jpg"), test::patternImage(20, 20));
     ASSERT_TRUE(QFile::remove(path("gone.jpg")));
     const QString cases[] = {path("text.jpg"), path("empty.jpg"), path("folder.jpg"),
-                             path("pipe.jpg"), QString(),         path("gone.jpg"),
-                             dir.path()};
+                             path("pipe.jpg"), QString(), path("gone.jpg"), dir.path()};
     int beeps = 0;
     for (const QString& file : cases) {
         SCOPED_TRACE(file.toStdString());

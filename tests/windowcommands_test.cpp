@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +11,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"

@@ -80,7 +80,7 @@ void Tavlin::applyStartupLayout() {
     place(frameSettings, m_layout.frameSettings);
     myPicture->hide();
     myPicture->move(0, 0);
-    scrSeconds->setRange(0, 30);
+    scrSeconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
     frameChecks->move(frameChecks->x(), px(m_layout.frameChecksTop));
     place(myPath, m_layout.myPath);
     place(myFiles, m_layout.myFiles);

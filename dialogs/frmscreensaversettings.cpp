@@ -25,7 +25,6 @@ namespace tavlin {
 namespace {
 
 const QColor Green(0, 255, 0);
-constexpr int kMaxSeconds = 30;
 
 QFont sansSerif() {
     QFont font(QStringLiteral("Sans Serif"));
@@ -55,7 +54,8 @@ void paintWhite(QWidget* widget) {
 } // namespace
 
 int ScreensaverSecondsFromText(const QString& text) {
-    return LeadingSecondsInRange(text, 0, kMaxSeconds);
+    // The slideshow's own range: a value the spinner shows is the value stored.
+    return LoopSecondsFromText(text);
 }
 
 frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
@@ -156,8 +156,9 @@ void frmScreensaverSettings::LoadFromMainWindow() {
     mySS_Drive->setDrive(m_owner.myDrive->drive());
     mySS_Path->setPath(m_owner.myPath->path());
     txtSS_Seconds->setText(m_owner.txtSeconds->text());
-    scrSS_Seconds->setRange(0, kMaxSeconds);
+    // Read before the range is set: raising the lower end moves the bar, which rewrites the box.
     const int seconds = ScreensaverSecondsFromText(txtSS_Seconds->text());
+    scrSS_Seconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
     if (scrSS_Seconds->value() == seconds)
         scrSS_Seconds_Change(); // an unchanged value runs no handler, yet the box shows it plain
     else

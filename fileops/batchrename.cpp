@@ -168,12 +168,11 @@ std::vector<BatchEntry> PlanBatchRename(const QString& prefix, const QStringList
 }
 
 QString BatchPrefixProblem(const QString& prefix) {
-    // "." and ".." would give hidden names that no file list shows.
+    // A leading dot hides every renamed file: no file list shows hidden names.
     if (prefix.contains(QLatin1Char('/')) || prefix.contains(QDir::separator()) ||
-        prefix.contains(QChar(u'\0')) || prefix == QLatin1String(".") ||
-        prefix == QLatin1String(".."))
-        return QStringLiteral("The prefix %1 is not allowed: a file name cannot hold \"/\" or "
-                              "be \".\" or \"..\".")
+        prefix.contains(QChar(u'\0')) || prefix.startsWith(QLatin1Char('.')))
+        return QStringLiteral("The prefix %1 is not allowed: a file name cannot hold \"/\", and "
+                              "a name that starts with \".\" is hidden.")
             .arg(prefix);
     return {};
 }

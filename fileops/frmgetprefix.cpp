@@ -9,9 +9,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+
+#include "fileops/batchrenamehost.h"
 
 namespace tavlin {
 
@@ -47,6 +50,9 @@ frmGetPrefix::frmGetPrefix(QWidget* owner, double twipsPerPixel)
         twipsPerPixel = 1440.0 / (dpi > 0 ? dpi : 96.0);
     }
     m_tpp = twipsPerPixel;
+    m_tell = [this](const QString& title, const QString& text) {
+        QMessageBox::warning(this, title, text);
+    };
     setWindowTitle(QStringLiteral("Enter Prefix:"));
     setModal(true);
 
@@ -108,6 +114,13 @@ void frmGetPrefix::Form_Activate() {
 void frmGetPrefix::btnOk_Click() {
     if (m_renaming)
         return;
+    if (const QString problem = BatchPrefixProblem(txtPrefix->text()); !problem.isEmpty()) {
+        // Refused while the prompt still shows, so the prefix can be mended at once.
+        m_tell(batchMessageTitle(), problem);
+        txtPrefix->selectAll();
+        txtPrefix->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     setWindowTitle(QStringLiteral("Renaming Files:"));
     if (!txtPrefix->text().isEmpty()) {
         txtPrefix->hide();
@@ -165,6 +178,16 @@ void frmGetPrefix::showEvent(QShowEvent* event) {
 }
 
 void frmGetPrefix::keyPressEvent(QKeyEvent* event) {
+    // Enter on a focused button presses that button, as Space does.
+    if (isEnter(event->key()) && !event->isAutoRepeat()) {
+        for (QPushButton* button : {btnOk, btnCancel}) {
+            if (focusWidget() == button && button->isVisible()) {
+                event->accept();
+                button->click();
+                return;
+            }
+        }
+    }
     // QDialog would close on Escape and click a default button on Enter at the press.
     if (event->key() == Qt::Key_Escape || isEnter(event->key())) {
         event->accept();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 #include <QElapsedTimer>
 
@@ -36,6 +38,10 @@ public:
     void showProgress(const QString& oldName, const QString& newName, qsizetype index,
                       qsizetype count);
     BatchProgress progressReporter();
+    // Shows the message that refuses a prefix; a warning box unless replaced.
+    void setWarningTeller(std::function<void(const QString& title, const QString& text)> tell) {
+        m_tell = std::move(tell);
+    }
 
     QLabel* txtText = nullptr;
     QLineEdit* txtPrefix = nullptr;
@@ -66,6 +72,7 @@ private:
 
     double m_tpp;
     bool m_renaming = false;
+    std::function<void(const QString&, const QString&)> m_tell;
     QElapsedTimer m_lastPaint;
 };
 

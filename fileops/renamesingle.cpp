@@ -26,7 +26,8 @@ QString notAllowedTitle() {
 }
 QString notAllowedMessage(const QString& answer) {
     return QStringLiteral("The name ") + answer +
-           QStringLiteral(" is not allowed: a file name cannot hold \"/\" or be \".\" or \"..\".");
+           QStringLiteral(" is not allowed: a file name cannot hold \"/\", and a name that "
+                          "starts with \".\" is hidden.");
 }
 QString failedTitle() {
     return QStringLiteral("Rename Failed");
@@ -40,9 +41,11 @@ QString failedMessage(const QString& oldName, const QString& newName, const Rena
 
 namespace {
 
-// The platform separator as well as "/", so a Windows build refuses "\" too.
+// The platform separator as well as "/", so a Windows build refuses "\" too. A leading
+// dot ("." and ".." among them) hides the file from every list.
 bool leavesFolder(const QString& name) {
-    return !IsPlainFileName(name) || name.contains(QDir::separator());
+    return !IsPlainFileName(name) || name.contains(QDir::separator()) ||
+           name.startsWith(QLatin1Char('.'));
 }
 
 } // namespace

@@ -85,10 +85,11 @@ TEST(PlanBatchRename, ExtensionFromTheFirstDotInLowerCase) {
     EXPECT_TRUE(PlanBatchRename("trip", {}).empty());
 }
 
-TEST(BatchPrefix, SeparatorsDotAndDotDotAreRefused) {
-    for (const char* bad : {"a/b", "/", ".", "..", "../up"})
+TEST(BatchPrefix, SeparatorsAndALeadingDotAreRefused) {
+    // A leading dot would hide every renamed picture from the file list.
+    for (const char* bad : {"a/b", "/", ".", "..", "../up", ".x", "...", ".trip."})
         EXPECT_FALSE(BatchPrefixProblem(QString::fromUtf8(bad)).isEmpty()) << bad;
-    for (const char* fine : {"trip", "a.b", "...", " x "})
+    for (const char* fine : {"trip", "a.b", "trip.", " x ", " .x"})
         EXPECT_TRUE(BatchPrefixProblem(QString::fromUtf8(fine)).isEmpty()) << fine;
 }
 

@@ -98,11 +98,11 @@ TEST(RenameFilesUsingPrefix, RefusesASeparatorAndAnEmptyListBeforeAnythingMoves)
     makeFiles(dir.path(), {"a.jpg", "b.jpg"});
     FolderHost host(dir.path());
     host.slideshow = true;
-    for (const char* bad : {"sub/x", "../x", ".."}) {
+    for (const char* bad : {"sub/x", "../x", "..", ".x"}) {
         QString prefix = QString::fromUtf8(bad);
         EXPECT_FALSE(RenameFilesUsingPrefix(host, prefix, nullptr)) << bad;
     }
-    EXPECT_EQ(host.messages.size(), 3);
+    EXPECT_EQ(host.messages.size(), 4);
     EXPECT_EQ(allNames(dir.path()), QStringList({"a.jpg", "b.jpg", "sub"}));
     EXPECT_EQ(host.stops, 0) << "nothing of the window is touched";
     EXPECT_TRUE(host.controls.isEmpty());
@@ -180,6 +180,48 @@ TEST_F(PrefixDialog, PromptStateAndEnterStartsTheBatchInTheProgressState) {
     EXPECT_EQ(seen, QStringList({"trip"})) << "one batch, none started from inside it";
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(allNames(dir.path()), QStringList({"trip1.jpg", "trip2.jpg", "trip3.jpg"}));
+}
+
+TEST_F(PrefixDialog, ARefusedPrefixIsToldWhileThePromptStillShows) {
+    QStringList told;
+    dialog.setWarningTeller([&](const QString& title, const QString& text) {
+        // The dialog has not switched to the batch yet.
+        EXPECT_EQ(dialog.windowTitle(), "Enter Renaming Prefix:");
+        EXPECT_TRUE(dialog.txtPrefix->isVisible());
+        EXPECT_FALSE(dialog.txtFile1->isVisible());
+        told << title + ": " + text;
+    });
+    int batches = 0;
+    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    const int promptHeight = dialog.height();
+    for (const char* bad : {".x", "a/b"}) {
+        dialog.txtPrefix->setText(QString::fromUtf8(bad));
+        QTest::keyClick(dialog.txtPrefix, Qt::Key_Return);
+        EXPECT_TRUE(dialog.isVisible()) << bad;
+        EXPECT_EQ(dialog.height(), promptHeight) << bad;
+        EXPECT_EQ(dialog.txtPrefix->text(), QString::fromUtf8(bad)) << "kept to be mended";
+    }
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_TRUE(told[0].startsWith("Batch Rename: The prefix .x is not allowed"))
+        << told[0].toStdString();
+    EXPECT_EQ(batches, 0);
+}
+
+TEST_F(PrefixDialog, EnterOnAFocusedButtonPressesThatButton) {
+    int batches = 0;
+    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    QTest::keyClicks(dialog.txtPrefix, "trip");
+    dialog.btnCancel->setFocus();
+    QTest::keyClick(dialog.btnCancel, Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(batches, 0);
+
+    dialog.show();
+    QTest::keyClicks(dialog.txtPrefix, "trip");
+    dialog.btnOk->setFocus();
+    QTest::keyClick(dialog.btnOk, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(batches, 1);
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST_F(PrefixDialog, EscapeCancelAndAnEmptyPrefixCloseWithoutABatch) {

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -6,14 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QProcess>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include "registry/settings.h"
 #include "registry_testutil.h"
@@ -156,6 +156,8 @@ TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
 TEST_F(InputTest, SecondsSpinnerKeepsOneToThirtyAndRetimesARunningShow) {
     makePictures(1);
     auto w = start();
+    EXPECT_EQ(w->scrSeconds->minimum(), 1);
+    EXPECT_EQ(w->scrSeconds->maximum(), 30);
     w->scrSeconds->setValue(0);
     EXPECT_EQ(w->scrSeconds->value(), 1);
     EXPECT_EQ(w->txtSeconds->text(), "1");
@@ -295,6 +297,30 @@ TEST_F(InputTest, RightClickOpensTheMenuExceptOnTheScreensaverPicture) {
     EXPECT_FALSE(w->frameSettings->isHidden());
 }
 
+TEST_F(InputTest, ClicksOnThePanelsBackgroundNeitherToggleNorOpenTheMenu) {
+    makePictures(1);
+    auto w = start();
+    // Beside the check boxes, on the panel's caption, and on a check box with the
+    // right button (which the box itself does not use).
+    const QList<std::pair<QWidget*, QPoint>> spots = {
+        {w->frameChecks, QPoint(w->frameChecks->width() - 3, w->frameChecks->height() - 3)},
+        {w->frameSettings, QPoint(20, 5)},
+        {w->chkStretch, QPoint(5, 5)}};
+    for (const auto& [widget, at] : spots) {
+        SCOPED_TRACE(widget->metaObject()->className());
+        QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+        EXPECT_FALSE(w->frameSettings->isHidden());
+        QTest::mouseClick(widget, Qt::RightButton, Qt::NoModifier, at);
+        EXPECT_FALSE(w->Menus().myPopup->isVisible());
+    }
+    // The window's own background still has both gestures.
+    QTest::mouseClick(w.get(), Qt::RightButton, Qt::NoModifier, QPoint(5, 300));
+    EXPECT_TRUE(w->Menus().myPopup->isVisible());
+    w->Menus().myPopup->close();
+    QTest::mouseDClick(w.get(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 300));
+    EXPECT_TRUE(w->frameSettings->isHidden());
+}
+
 TEST_F(InputTest, MenuHasItsItemsInOrderWithTheirStates) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("empty"));
     auto w = start();
@@ -306,12 +332,16 @@ TEST_F(InputTest, MenuHasItsItemsInOrderWithTheirStates) {
     QStringList texts;
     for (QAction* a : m.myPopup->actions())
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(texts, (QStringList{"&Rename File\tF2", "&Batch Rename\tF3", "-",
-                                  "Start Slideshow\tF4", "Stop Slideshow\tF5", "-",
-                                  "Toggle Settings Tab Visibility\tF9", "-", "&Print\tCtrl+P", "-",
-                                  "About\tF12", "Help\tF1", "-", "Exit"}));
-    for (QAction* a : {m.div3, m.div2, m.div8, m.div9, m.div4})
+    EXPECT_EQ(texts,
+              (QStringList{"&Rename File\tF2", "&Batch Rename\tF3", "-", "Start Slideshow\tF4",
+                           "Stop Slideshow\tF5", "-", "Toggle Settings Tab Visibility\tF9", "-",
+                           "&Print\tCtrl+P", "-", "About\tF12", "Help\tF1", "-", "Exit"}));
+    // Plain lines: a separator with a caption would draw it beside the line.
+    for (QAction* a : {m.div3, m.div2, m.div8, m.div9, m.div4}) {
         EXPECT_FALSE(a->isEnabled());
+        EXPECT_TRUE(a->isSeparator());
+        EXPECT_TRUE(a->text().isEmpty());
+    }
     // Opening a folder without pictures disables Start, yet F4 still starts a slideshow.
     EXPECT_FALSE(m.mStartSlideshow->isEnabled());
     EXPECT_FALSE(m.mStopSlideshow->isEnabled());

@@ -227,7 +227,8 @@ TEST_F(SingleRename, ATakenNameIsNamedInTheWarningAndNothingMoves) {
 TEST_F(SingleRename, AnswersThatLeaveTheFolderAreRefusedWithAMessage) {
     QDir(dir.path()).mkdir("sub");
     test::writeFile(path("beach.JPG"), "sand");
-    for (const char* answer : {"sub/x", "../x", "..", "."}) {
+    // A leading dot hides the file from the list.
+    for (const char* answer : {"sub/x", "../x", "..", ".", ".secret", ".x.jpg"}) {
         told.clear();
         const SingleRenameOutcome out = rename("beach.JPG", QString::fromUtf8(answer));
         EXPECT_EQ(out.kind, SingleRenameOutcome::Kind::Refused) << answer;

@@ -227,7 +227,7 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     d.LoadFromMainWindow();
     EXPECT_EQ(d.mySS_Drive->drive(), w->myDrive->drive());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
-    EXPECT_EQ(d.scrSS_Seconds->minimum(), 0);
+    EXPECT_EQ(d.scrSS_Seconds->minimum(), 1);
     EXPECT_EQ(d.scrSS_Seconds->maximum(), 30);
     EXPECT_EQ(d.scrSS_Seconds->value(), 5);
     EXPECT_EQ(d.txtSS_Seconds->text(), "5");
@@ -252,7 +252,7 @@ TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheMainWindowsB
     const std::pair<const char*, int> cases[] = {
         {"05", 5},  {"7", 7},    {"12abc", 12}, {" 9", 9},  {"7.5", 8},
         {"6.5", 6}, {"2.51", 3}, {"30", 30},    {"45", 30}, {"99999999999999999999", 30},
-        {"-3", 0},  {"abc", 0},  {"", 0},       {".", 0},   {"0", 0},
+        {"-3", 1},  {"abc", 1},  {"", 1},       {".", 1},   {"0", 1},
         {"+4", 4},
     };
     auto w = viewerAt(dir.path(), QString());
@@ -270,12 +270,11 @@ TEST_F(ScreensaverSettingsTest, ANonNumberStoresSecondsTheViewerCanRun) {
     auto w = viewerAt(dir.path(), QStringLiteral("soon"));
     frmScreensaverSettings d(*w);
     d.LoadFromMainWindow();
-    ASSERT_EQ(d.scrSS_Seconds->value(), 0);
+    // The spinner shows the slideshow's lowest value and stores exactly that.
+    ASSERT_EQ(d.scrSS_Seconds->value(), 1);
+    EXPECT_EQ(d.txtSS_Seconds->text(), "1");
     d.btnSS_Ok_Click();
-    // The store keeps seconds in the slideshow's range, so 0 is written as its lowest value.
-    const QString stored = storedValues().at("Loop Seconds");
-    EXPECT_TRUE(stored == "0" || stored == "1") << stored.toStdString();
-    EXPECT_EQ(LoopSecondsFromText(stored), 1);
+    EXPECT_EQ(storedValues().at("Loop Seconds"), "1");
 }
 
 TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
@@ -285,9 +284,9 @@ TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
         int to;
     } cases[] = {
         {30, QAbstractSlider::SliderSingleStepAdd, 30},
-        {0, QAbstractSlider::SliderSingleStepSub, 0},
+        {1, QAbstractSlider::SliderSingleStepSub, 1},
         {29, QAbstractSlider::SliderSingleStepAdd, 30},
-        {1, QAbstractSlider::SliderSingleStepSub, 0},
+        {2, QAbstractSlider::SliderSingleStepSub, 1},
         {5, QAbstractSlider::SliderSingleStepAdd, 6},
     };
     for (const auto& c : cases) {
@@ -298,7 +297,8 @@ TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
         EXPECT_EQ(d.scrSS_Seconds->value(), c.to) << c.from;
         EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(c.to)) << c.from;
         d.btnSS_Ok_Click();
-        EXPECT_EQ(LoopSecondsFromText(storedValues().at("Loop Seconds")), std::max(c.to, 1));
+        // What the spinner shows is what is stored.
+        EXPECT_EQ(storedValues().at("Loop Seconds"), QString::number(c.to)) << c.from;
     }
 }
 

@@ -16,9 +16,10 @@ frmMenus::frmMenus(Tavlin& window) : myPopup(std::make_unique<QMenu>()), m_windo
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
+    // A separator with a caption is drawn with that caption beside the line; a
+    // plain one is just the line.
     auto separator = [this] {
         QAction* action = myPopup->addSeparator();
-        action->setText(QStringLiteral("-"));
         action->setEnabled(false);
         return action;
     };
@@ -44,32 +45,65 @@ frmMenus::~frmMenus() = default;
 
 void frmMenus::CheckShortcut(int keyCode) {
     switch (keyCode) {
-    case vk::F1: mHelp_Click(); break;
-    case vk::F1 + 1: mRenameFile_Click(); break;
-    case vk::F1 + 2: mBatchRename_Click(); break;
-    case vk::F1 + 3: mStartSlideshow_Click(); break;
-    case vk::F1 + 4: mStopSlideshow_Click(); break;
-    case vk::F1 + 8: mToggleVisibility_Click(); break;
-    case vk::F12: mAbout_Click(); break;
-    default: break;
+    case vk::F1:
+        mHelp_Click();
+        break;
+    case vk::F1 + 1:
+        mRenameFile_Click();
+        break;
+    case vk::F1 + 2:
+        mBatchRename_Click();
+        break;
+    case vk::F1 + 3:
+        mStartSlideshow_Click();
+        break;
+    case vk::F1 + 4:
+        mStopSlideshow_Click();
+        break;
+    case vk::F1 + 8:
+        mToggleVisibility_Click();
+        break;
+    case vk::F12:
+        mAbout_Click();
+        break;
+    default:
+        break;
     }
 }
 
-void frmMenus::ToggleVisibility() { mToggleVisibility_Click(); }
+void frmMenus::ToggleVisibility() {
+    mToggleVisibility_Click();
+}
 
-void frmMenus::mRenameFile_Click() { m_window.RenameSingleFile(); }
-void frmMenus::mBatchRename_Click() { m_window.btnRename_Click(); }
-void frmMenus::mStartSlideshow_Click() { m_window.StartSlideshow(); }
-void frmMenus::mStopSlideshow_Click() { m_window.StopSlideShow(); }
+void frmMenus::mRenameFile_Click() {
+    m_window.RenameSingleFile();
+}
+void frmMenus::mBatchRename_Click() {
+    m_window.btnRename_Click();
+}
+void frmMenus::mStartSlideshow_Click() {
+    m_window.StartSlideshow();
+}
+void frmMenus::mStopSlideshow_Click() {
+    m_window.StopSlideShow();
+}
 
 void frmMenus::mToggleVisibility_Click() {
     m_window.ToggleVisibility();
     mToggleVisibility->setChecked(!m_window.frameSettings->isHidden());
 }
 
-void frmMenus::mPrint_Click() { m_window.PrintPicture(); }
-void frmMenus::mAbout_Click() { m_window.ShowAbout(); }
-void frmMenus::mHelp_Click() { m_window.OpenHelp(); }
-void frmMenus::mExit_Click() { m_window.ExitProgram(); }
+void frmMenus::mPrint_Click() {
+    m_window.PrintPicture();
+}
+void frmMenus::mAbout_Click() {
+    m_window.ShowAbout();
+}
+void frmMenus::mHelp_Click() {
+    m_window.OpenHelp();
+}
+void frmMenus::mExit_Click() {
+    m_window.ExitProgram();
+}
 
 } // namespace tavlin

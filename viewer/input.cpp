@@ -95,8 +95,12 @@ void Tavlin::connectInput() {
 
 bool Tavlin::eventFilter(QObject* watched, QEvent* event) {
     const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    // Clicks the panel's widgets leave unused would climb on to the window too: the
+    // double click and the pop-up menu belong to the window's background only.
+    const bool isGesture =
+        event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick;
     if (watched == frameSettings)
-        return isKey;
+        return isKey || isGesture;
     if (event->type() == QEvent::KeyPress)
         forwardKey(static_cast<QKeyEvent*>(event));
     return QWidget::eventFilter(watched, event);

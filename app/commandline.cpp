@@ -21,7 +21,79 @@ RunMode runModeOf(const QString& commandLine) {
     }
 }
 
-StartRequest parseCommandLine(const QStringList& arguments) {
+std::optional<std::uint64_t> parseWindowId(const QString& text) {
+    bool ok = false;
+    const QString t = text.trimmed();
+    const std::uint64_t id = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                                 ? t.mid(2).toULongLong(&ok, 16)
+                                 : t.toULongLong(&ok, 10);
+    // X window numbers are 29 bits; anything wider is not one.
+    if (!ok || id == 0 || id > 0xFFFFFFFFu)
+        return std::nullopt;
+    return id;
+}
+
+namespace {
+
+const QString kRoot = QStringLiteral("-root");
+const QString kWindowId = QStringLiteral("-window-id");
+const QString kFolder = QStringLiteral("-folder");
+const QString kSeconds = QStringLiteral("-seconds");
+
+bool namesExistingPath(const QStringList& arguments) {
+    const QString line = arguments.join(QLatin1Char(' '));
+    return !line.isEmpty() && QFileInfo::exists(line);
+}
+
+bool isDisplayRequest(const QStringList& arguments) {
+    return arguments.contains(kRoot) || arguments.contains(kWindowId);
+}
+
+// The xscreensaver switches read into `request`; the problem in words when
+// one is malformed.
+QString readDisplaySwitches(const QStringList& args, const QString& xscreensaverWindow,
+                            StartRequest& request) {
+    bool root = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == kRoot) {
+            root = true;
+        } else if (arg == kWindowId) {
+            const auto id = hasValue ? parseWindowId(args[i + 1]) : std::nullopt;
+            if (!id)
+                return QStringLiteral("-window-id needs a window number (decimal or 0x hex)");
+            request.windowId = *id;
+            ++i;
+        } else if (arg == kFolder) {
+            if (!hasValue)
+                return QStringLiteral("-folder needs a folder");
+            request.displayFolder = args[++i];
+        } else if (arg == kSeconds) {
+            bool ok = false;
+            const int seconds = hasValue ? args[i + 1].toInt(&ok) : 0;
+            if (!ok || seconds < 1 || seconds > 30)
+                return QStringLiteral("-seconds needs a whole number from 1 to 30");
+            request.displaySeconds = seconds;
+            ++i;
+        }
+        // Anything else a screensaver daemon adds is not ours to refuse.
+    }
+    if (root && request.windowId == 0 && !xscreensaverWindow.isEmpty()) {
+        const auto id = parseWindowId(xscreensaverWindow);
+        if (!id)
+            return QStringLiteral("XSCREENSAVER_WINDOW is not a window number: ") +
+                   xscreensaverWindow;
+        request.windowId = *id;
+    }
+    return {};
+}
+
+QString programName() { return QStringLiteral("tavlin"); }
+
+} // namespace
+
+StartRequest parseCommandLine(const QStringList& arguments, const QString& xscreensaverWindow) {
     StartRequest request;
     request.commandLine = arguments.join(QLatin1Char(' '));
     if (!request.commandLine.isEmpty()) {
@@ -36,8 +108,64 @@ StartRequest parseCommandLine(const QStringList& arguments) {
             return request;
         }
     }
+    if (isDisplayRequest(arguments)) {
+        request.mode = RunMode::Display;
+        readDisplaySwitches(arguments, xscreensaverWindow, request);
+        return request;
+    }
     request.mode = runModeOf(request.commandLine);
     return request;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: tavlin [FOLDER | PICTURE]\n"
+        "       tavlin /s | /c | /p\n"
+        "       tavlin -root | -window-id ID [-folder FOLDER] [-seconds N]\n"
+        "\n"
+        "A full-screen picture viewer that doubles as a screensaver.\n"
+        "\n"
+        "  FOLDER           open the viewer on this folder\n"
+        "  PICTURE          open the viewer on the picture's folder, showing it\n"
+        "  /s, -s           run the screensaver: random pictures until the mouse moves\n"
+        "  /c, -c           the screensaver settings: folder, seconds, information lines\n"
+        "  /p, -p           the screensaver preview: ends at once\n"
+        "  -root            draw the screensaver for xscreensaver into the window named by\n"
+        "                   XSCREENSAVER_WINDOW, or over the whole screen without it\n"
+        "  -window-id ID    draw the screensaver into the X window ID (decimal or 0x hex)\n"
+        "  -folder FOLDER   with -root or -window-id: show this folder instead of the saved one\n"
+        "  -seconds N       with -root or -window-id: N seconds (1 to 30) per picture\n"
+        "  -h, --help       show this help and exit\n"
+        "  --version        show the version and exit\n"
+        "\n"
+        "Settings are kept in $XDG_CONFIG_HOME/tavlin/registry/ (~/.config/tavlin/registry/).\n");
+}
+
+std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
+                                      const QString& xscreensaverWindow) {
+    if (namesExistingPath(arguments))
+        return std::nullopt;
+    for (const QString& arg : arguments) {
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
+            return EarlyExit{0, usageText(), {}};
+        if (arg == QLatin1String("--version"))
+            return EarlyExit{0, QStringLiteral("Tavlin " TAVLIN_VERSION "\n"), {}};
+    }
+    for (const QString& arg : arguments) {
+        if (arg.startsWith(QLatin1String("--")))
+            return EarlyExit{2, {},
+                             programName() + QStringLiteral(": unknown option '") + arg +
+                                 QStringLiteral("'\n") + usageText()};
+    }
+    if (isDisplayRequest(arguments)) {
+        StartRequest request;
+        const QString problem = readDisplaySwitches(arguments, xscreensaverWindow, request);
+        if (!problem.isEmpty())
+            return EarlyExit{2, {},
+                             programName() + QStringLiteral(": ") + problem + QLatin1Char('\n') +
+                                 usageText()};
+    }
+    return std::nullopt;
 }
 
 } // namespace tavlin

@@ -1,20 +1,95 @@
 #include <QApplication>
+#include <QWindow>
+
+#include <cstdio>
 
 #include "app/commandline.h"
+#include "platform/display.h"
 #include "platform/termination.h"
 #include "viewer/tavlin.h"
 
+namespace {
+
+void print(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// Arguments as text before the application object exists (it would need a display).
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// Puts the window inside the xscreensaver window, following its size, or over
+// the whole screen; the daemon owns input either way.
+void showForDaemon(tavlin::Tavlin& window, tavlin::ForeignWindow* host) {
+    window.setAttribute(Qt::WA_NativeWindow);
+    window.winId();
+    QWindow* handle = window.windowHandle();
+    handle->setFlag(Qt::WindowTransparentForInput);
+    handle->setFlag(Qt::WindowDoesNotAcceptFocus);
+    if (!host) {
+        window.showFullScreen();
+        return;
+    }
+    handle->setParent(QWindow::fromWinId(static_cast<WId>(host->id())));
+    const qreal ratio = handle->devicePixelRatio();
+    auto logical = [ratio](QSize device) { return (QSizeF(device) / ratio).toSize(); };
+    window.setGeometry(QRect(QPoint(0, 0), logical(host->size())));
+    QObject::connect(host, &tavlin::ForeignWindow::resized, &window,
+                     [&window, logical](QSize size) {
+                         window.setGeometry(QRect(QPoint(0, 0), logical(size)));
+                         window.fitToScreen(logical(size));
+                     });
+    QObject::connect(host, &tavlin::ForeignWindow::gone, &window, &tavlin::Tavlin::ExitProgram);
+    window.show();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    const QStringList arguments = argumentsOf(argc, argv);
+    const QString xscreensaverWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW");
+    if (const auto early = tavlin::earlyExitFor(arguments, xscreensaverWindow)) {
+        print(stdout, early->out);
+        print(stderr, early->err);
+        return early->exitCode;
+    }
+    const tavlin::StartRequest request = tavlin::parseCommandLine(arguments, xscreensaverWindow);
+    if (request.mode == tavlin::RunMode::Preview)
+        return 0;
+    if (const QString problem = tavlin::displayProblem(); !problem.isEmpty()) {
+        print(stderr, QStringLiteral("tavlin: ") + problem + QLatin1Char('\n'));
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tavlin.Tavlin"));
 
-    const tavlin::StartRequest request =
-        tavlin::parseCommandLine(QCoreApplication::arguments().mid(1));
-    tavlin::Tavlin window;
+    std::unique_ptr<tavlin::ForeignWindow> host;
+    tavlin::TavlinOptions options;
+    if (request.mode == tavlin::RunMode::Display && request.windowId != 0) {
+        QString error;
+        host = tavlin::ForeignWindow::open(request.windowId, &error);
+        if (!host) {
+            print(stderr, QStringLiteral("tavlin: ") + error + QLatin1Char('\n'));
+            return 1;
+        }
+        options.screenPixels = host->size();
+    }
+
+    tavlin::Tavlin window(std::move(options));
+    // Before the splash, so a log-out during start-up still leaves through the normal exit.
+    tavlin::onTerminationSignal([&window] { window.ExitProgram(); });
     if (!window.Form_Load(request))
         return 0;
-    tavlin::onTerminationSignal([&window] { window.ExitProgram(); });
-    window.showFullScreen();
+    if (request.mode == tavlin::RunMode::Display)
+        showForDaemon(window, host.get());
+    else
+        window.showFullScreen();
     return QApplication::exec();
 }

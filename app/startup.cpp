@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,15 +23,18 @@
 namespace tavlin {
 
 bool Tavlin::Form_Load(const StartRequest& request) {
-    m_commandLine = request.commandLine;
+    m_runMode = request.mode;
     if (request.mode == RunMode::Preview) {
         m_exited = true;
         return false;
     }
-    if (request.mode == RunMode::Screensaver)
+    const bool display = request.mode == RunMode::Display;
+    if (request.mode == RunMode::Screensaver || display)
         bScreensaverMode = true;
 
     LoadRegistrySettings(request);
+    if (display)
+        applyDisplaySwitches(request);
 
     if (request.mode == RunMode::Settings) {
         bScreensaverMode = true;
@@ -39,8 +43,11 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         return false;
     }
 
-    if (m_options.showSplash)
+    if (m_options.showSplash && !display)
         frmSplash::ShowMe(this);
+    // A signal during the splash has already left through ExitProgram.
+    if (m_exited)
+        return false;
 
     applyStartupLayout();
     StopSlideShow();
@@ -53,8 +60,11 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         bShowControls = false;
         frameSettings->hide();
         SetCursorVisible(false);
-        setWindowState(windowState() | Qt::WindowMaximized);
-        setTopMost(true);
+        // Inside a daemon's window the daemon decides what lies on top.
+        if (!display) {
+            setWindowState(windowState() | Qt::WindowMaximized);
+            setTopMost(true);
+        }
         StartSlideshow();
         m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
         // Selecting shows the picture; an empty folder shows the error picture instead.
@@ -92,11 +102,31 @@ void Tavlin::applyStartupLayout() {
     prefixDialog();
 }
 
+void Tavlin::applyDisplaySwitches(const StartRequest& request) {
+    if (!request.displayFolder.isEmpty() && QFileInfo(request.displayFolder).isDir()) {
+        const QString folder = QDir::cleanPath(QFileInfo(request.displayFolder).absoluteFilePath());
+        myDrive->setDrive(folder);
+        myPath->setPath(folder);
+    }
+    if (request.displaySeconds > 0)
+        scrSeconds->setValue(request.displaySeconds);
+}
+
+void Tavlin::fitToScreen(QSize pixels) {
+    if (pixels.isEmpty() || pixels == m_screen)
+        return;
+    m_screen = pixels;
+    applyStartupLayout();
+    if (myFiles->selectedIndex() != -1)
+        myFiles_Click();
+}
+
 void Tavlin::ExitProgram() {
     if (m_exited)
         return;
     if (!bScreensaverMode)
         SaveRegistrySettings();
+    m_platform->keepScreenAwake(false);
     SetCursorVisible(true);
     m_exited = true;
     hide();

@@ -19,6 +19,9 @@ public:
     virtual void setCursorVisible(bool visible);
     // Opens a file or address with the desktop's handler; false when nothing took it.
     virtual bool openUrl(const QUrl& url);
+    // Keeps the screen from blanking while a slideshow runs (true) or lets it
+    // blank again (false); nothing where the desktop offers no way.
+    virtual void keepScreenAwake(bool awake);
 };
 
 // The process-wide instance used by the program itself.

@@ -55,3 +55,71 @@ TEST(CommandLine, ExistingFolderOrPictureOpensInTheViewer) {
 
     EXPECT_EQ(parseCommandLine({dir.filePath("missing")}).folder, QString());
 }
+
+TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* outStart; // first characters of standard output
+        const char* errStart; // first characters of standard error
+    } cases[] = {
+        {{"--help"}, 0, "Usage: tavlin", ""},
+        {{"-h"}, 0, "Usage: tavlin", ""},
+        {{"/s", "--help"}, 0, "Usage: tavlin", ""},
+        {{"--version"}, 0, "Tavlin 2.0.109\n", ""},
+        {{"--frobnicate"}, 2, "", "tavlin: unknown option '--frobnicate'\nUsage: tavlin"},
+        {{"-window-id"}, 2, "", "tavlin: -window-id needs a window number"},
+        {{"-window-id", "0xzz"}, 2, "", "tavlin: -window-id needs a window number"},
+        {{"-root", "-seconds", "31"}, 2, "", "tavlin: -seconds needs a whole number from 1 to 30"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const auto early = earlyExitFor(c.args);
+        ASSERT_TRUE(early.has_value());
+        EXPECT_EQ(early->exitCode, c.exitCode);
+        EXPECT_TRUE(early->out.startsWith(QString::fromUtf8(c.outStart))) << early->out.toStdString();
+        EXPECT_TRUE(early->err.startsWith(QString::fromUtf8(c.errStart))) << early->err.toStdString();
+        EXPECT_EQ(early->out.isEmpty(), *c.outStart == '\0');
+    }
+    // The usage names every run mode and switch.
+    for (const char* word : {"/s", "/c", "/p", "-root", "-window-id", "XSCREENSAVER_WINDOW", "--version"})
+        EXPECT_TRUE(usageText().contains(QString::fromUtf8(word))) << word;
+    // The old switches, a folder and a picture run.
+    for (const QStringList& args : {QStringList{}, QStringList{"/s"}, QStringList{"-c"},
+                                    QStringList{"/p", "1234"}, QStringList{"-root"},
+                                    QStringList{"-window-id", "4242"}})
+        EXPECT_FALSE(earlyExitFor(args).has_value()) << args.join(' ').toStdString();
+
+    // A folder called "--help" is a folder.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("--help"));
+    EXPECT_FALSE(earlyExitFor({dir.filePath("--help")}).has_value());
+}
+
+TEST(CommandLine, XscreensaverSwitchesChooseTheDisplayMode) {
+    const struct {
+        QStringList args;
+        const char* environment; // XSCREENSAVER_WINDOW
+        std::uint64_t windowId;
+        const char* folder;
+        int seconds;
+    } cases[] = {
+        {{"-root"}, "", 0, "", 0},
+        {{"-root"}, "0x1e00007", 0x1e00007, "", 0},
+        {{"-root"}, "31457287", 31457287, "", 0},
+        {{"-window-id", "0x2A"}, "", 42, "", 0},
+        {{"-window-id", "42"}, "0x99", 42, "", 0},
+        {{"-root", "-folder", "/srv/pictures", "-seconds", "7"}, "0x10", 16, "/srv/pictures", 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const StartRequest request = parseCommandLine(c.args, QString::fromUtf8(c.environment));
+        EXPECT_EQ(request.mode, RunMode::Display);
+        EXPECT_EQ(request.windowId, c.windowId);
+        EXPECT_EQ(request.displayFolder, QString::fromUtf8(c.folder));
+        EXPECT_EQ(request.displaySeconds, c.seconds);
+    }
+    EXPECT_TRUE(earlyExitFor({"-root"}, "not-a-window").has_value());
+    for (const char* bad : {"", "0", "0x", "-5", "12abc", "0x100000000"})
+        EXPECT_FALSE(parseWindowId(QString::fromUtf8(bad)).has_value()) << bad;
+}

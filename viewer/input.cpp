@@ -224,7 +224,7 @@ void Tavlin::checkMouseJump(QPointF& remembered, double x, double y) {
 }
 
 void Tavlin::mySeconds_Timer() {
-    if (bScreensaverMode && !m_commandLine.left(2).toUpper().startsWith(QLatin1String("/C")))
+    if (bScreensaverMode && m_runMode != RunMode::Settings)
         SetCursorVisible(false);
 }
 

@@ -22,6 +22,9 @@ void Tavlin::StartSlideshow() {
     myTimer->setInterval(scrSeconds->value() * 1000);
     myTimer->start();
     btnStartSlideshow->setText(QStringLiteral("&Stop"));
+    // Drawn for a screensaver daemon, the screen is meant to blank afterwards.
+    if (m_runMode != RunMode::Display)
+        m_platform->keepScreenAwake(true);
 }
 
 void Tavlin::StopSlideShow() {
@@ -29,6 +32,7 @@ void Tavlin::StopSlideShow() {
     Menus().mStopSlideshow->setEnabled(false);
     myTimer->stop();
     btnStartSlideshow->setText(QStringLiteral("&Start"));
+    m_platform->keepScreenAwake(false);
 }
 
 void Tavlin::btnStartSlideshow_Click() {

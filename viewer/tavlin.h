@@ -60,6 +60,11 @@ public:
     // cursor again and ends the process.
     void ExitProgram();
     bool hasExited() const { return m_exited; }
+    // The run mode read from the command line at start-up.
+    RunMode runMode() const { return m_runMode; }
+    // The area the window fills changed size (the xscreensaver window was
+    // resized): lay everything out again and show the picture anew.
+    void fitToScreen(QSize pixels);
 
     // Shows the picture at `svPicture` in `objImage`, or the error picture and a beep.
     void DisplayPict(ImageView* objImage, const QString& svPicture);
@@ -191,6 +196,7 @@ private:
     // Ends the screensaver when the mouse jumped between two events of one widget.
     void checkMouseJump(QPointF& remembered, double x, double y);
     void applyStartupLayout();
+    void applyDisplaySwitches(const StartRequest& request);
     void place(QWidget* widget, const TwipRect& r);
     int px(double twips) const;
     QLabel* makeLabel(const QString& text, bool bold);
@@ -205,7 +211,7 @@ private:
     bool m_cursorVisible = true;
     std::mt19937_64 m_rng;
     std::unique_ptr<frmMenus> m_menus;
-    QString m_commandLine;
+    RunMode m_runMode = RunMode::Viewer;
     QString m_shownPicture; // the file whose picture myPicture holds
     QPointF m_formMouse;    // last mouse position over the window, twips; (0, 0) none
     QPointF m_pictureMouse; // the same over the picture

@@ -24,11 +24,19 @@ public:
         cursorVisible = visible;
     }
     bool openUrl(const QUrl& url) override;
+    // Tests never reach the desktop's screensaver; the holds are counted.
+    void keepScreenAwake(bool awake) override {
+        if (awake && !screenAwake)
+            ++awakeHolds;
+        screenAwake = awake;
+    }
 
     int beeps = 0;
     int slideSounds = 0;
     int cursorCalls = 0;
     bool cursorVisible = true;
+    int awakeHolds = 0;
+    bool screenAwake = false;
     QList<QUrl> openedUrls;
 };
 

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The screen is kept awake while a slideshow runs: on a private session bus a
+# stand-in org.freedesktop.ScreenSaver service records the calls. Inhibit when
+# a slideshow starts, one release when it stops, none left at exit (by Escape
+# or SIGTERM); without the service, or without a bus, nothing is printed.
+binary=$1
+if [ -z "${TAVLIN_ON_PRIVATE_BUS:-}" ]; then
+  command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session (package dbus) is not installed"; exit 77; }
+  TAVLIN_ON_PRIVATE_BUS=1 exec dbus-run-session -- bash "$0" "$@"
+fi
+source "$(dirname "$0")/lib.sh"
+stub=${TAVLIN_SCREENSAVER_STUB:-}
+[ -x "$stub" ] || skip "the stand-in screensaver service was not built"
+start_x
+
+pictures="$e2e_tmp/pictures"
+mkdir -p "$pictures"
+convert -size 200x100 xc:'#ff0000' "$pictures/1_red.jpg"
+convert -size 200x100 xc:'#0000ff' "$pictures/2_blue.jpg"
+hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
+calls="$e2e_tmp/calls.log"
+
+run() { # log name, then the program's arguments
+  local log=$1; shift
+  "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
+  app_pid=$!
+  wait_window "Tavlin 2.0" >/dev/null || fail "the window did not appear for $*"
+  sleep 0.5
+}
+finish() {
+  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end"
+  wait "$app_pid" || fail "the program ended with an error"
+  app_pid=""
+}
+calls() { grep -v '^ready$' "$calls" | sed 's/ Tavlin Slideshow$//' | tr '\n' ' '; }
+
+# Without the service nothing is printed, on the bus and with no bus at all.
+run quiet1.log "$pictures"
+kill -TERM "$app_pid"; finish
+sed -i 's/^"Show Controls"=.*/"Show Controls"="false"/; s/^"Loop Seconds"=.*/"Loop Seconds"="1"/' "$hive"
+run quiet2.log /s
+kill -TERM "$app_pid"; finish
+DBUS_SESSION_BUS_ADDRESS=unix:path=$e2e_tmp/no-bus run quiet3.log /s
+kill -TERM "$app_pid"; finish
+for log in quiet1 quiet2 quiet3; do
+  [ -s "$e2e_tmp/$log.log" ] && fail "$log printed: $(cat "$e2e_tmp/$log.log")"
+done
+
+"$stub" "$calls" &
+stub_pid=$!
+for _ in $(seq 50); do grep -q ready "$calls" 2>/dev/null && break; sleep 0.1; done
+grep -q ready "$calls" || fail "the stand-in service did not start"
+
+# The viewer: F4 starts, F5 stops, F4 again, then Escape with it running.
+run viewer.log
+[ -z "$(calls)" ] || fail "the viewer inhibited before any slideshow: $(calls)"
+xdotool key F4; sleep 0.5
+[ "$(calls)" = "Inhibit 41 " ] || fail "starting the slideshow: $(calls)"
+xdotool key F5; sleep 0.5
+[ "$(calls)" = "Inhibit 41 UnInhibit 41 " ] || fail "stopping the slideshow: $(calls)"
+xdotool key F4; sleep 0.5
+xdotool key Escape; sleep 0.2
+xdotool key Escape
+finish
+[ "$(calls)" = "Inhibit 41 UnInhibit 41 Inhibit 42 UnInhibit 42 " ] || fail "exit with a slideshow running: $(calls)"
+
+# The screensaver run holds from the start and gives it back on SIGTERM.
+: >"$calls"
+run saver.log /s
+[ "$(calls)" = "Inhibit 43 " ] || fail "the screensaver run: $(calls)"
+kill -TERM "$app_pid"; finish
+[ "$(calls)" = "Inhibit 43 UnInhibit 43 " ] || fail "SIGTERM left the screen held: $(calls)"
+kill "$stub_pid"
+echo "end-to-end screen awake: ok"

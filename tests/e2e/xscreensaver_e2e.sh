@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The xscreensaver display mode on a real X screen: the program draws random
+# pictures inside a window another program owns ("-window-id", and "-root" with
+# XSCREENSAVER_WINDOW), ignores the mouse, ends at once on SIGTERM and when the
+# window goes away, and leaves the settings file as it was.
+binary=$1
+source "$(dirname "$0")/lib.sh"
+command -v xlogo >/dev/null || skip "xlogo (x11-apps) is not installed"
+start_x
+
+pictures="$e2e_tmp/pictures"
+mkdir -p "$pictures"
+convert -size 320x240 xc:'#ff0000' "$pictures/1_red.jpg"
+convert -size 320x240 xc:'#00ff00' "$pictures/2_green.jpg"
+convert -size 320x240 xc:'#0000ff' "$pictures/3_blue.jpg"
+hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
+
+colour_name() {
+  local r g b
+  IFS=, read -r r g b <<<"$1"
+  if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
+  elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
+  elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
+  else echo "other($1)"; fi
+}
+
+# Settings as a user leaves them: this folder, one second per picture.
+"$binary" "$pictures" >"$e2e_tmp/first.log" 2>&1 &
+app_pid=$!
+wait_window "Tavlin 2.0" >/dev/null || fail "the viewer did not appear"
+kill -TERM "$app_pid"; wait "$app_pid" || fail "the viewer failed on SIGTERM"; app_pid=""
+sed -i 's/^"Loop Seconds"=.*/"Loop Seconds"="1"/' "$hive"
+before=$(md5sum <"$hive")
+
+host_pid=""
+shot "$e2e_tmp/empty.png"
+background=$(pixel "$e2e_tmp/empty.png" 600 500)
+# A window of another program, 320 x 240 at (10, 10), in $host.
+make_host() {
+  xlogo -geometry 320x240+10+10 >/dev/null 2>&1 &
+  host_pid=$!
+  host=$(wait_window xlogo) || fail "no host window"
+}
+
+# The colours seen at the window's centre over about six seconds.
+colours_seen() {
+  local seen=""
+  for _ in $(seq 12); do
+    import -window root -crop 1x1+170+130 "$e2e_tmp/c.png" 2>/dev/null
+    c=$(colour_name "$(pixel "$e2e_tmp/c.png" 0 0)")
+    case " $seen " in *" $c "*) ;; *) seen="$seen $c" ;; esac
+    sleep 0.5
+  done
+  echo "$seen"
+}
+
+check_run() { # what, then the command after the binary
+  local what=$1
+  sleep 1.5
+  kill -0 "$app_pid" 2>/dev/null || fail "$what: the program ended by itself: $(cat "$e2e_tmp/app.log")"
+  # The daemon owns input: mouse jumps over the window end nothing.
+  xdotool mousemove 20 20 sleep 0.2 mousemove 300 200 sleep 0.2 mousemove 30 220
+  seen=$(colours_seen)
+  n=$(wc -w <<<"$seen")
+  case "$seen" in *other*) fail "$what: something else than a picture at the centre:$seen" ;; esac
+  [ "$n" -ge 2 ] || fail "$what: the pictures did not change:$seen"
+  shot "$e2e_tmp/$what.png"
+  # Outside the host window the screen is as it was: nothing covers the screen.
+  [ "$(pixel "$e2e_tmp/$what.png" 600 500)" = "$background" ] || fail "$what: drew outside the window"
+}
+
+# -window-id: pictures change inside the window; SIGTERM ends it within a second.
+make_host
+"$binary" -window-id "$host" >"$e2e_tmp/app.log" 2>&1 &
+app_pid=$!
+check_run window-id
+kill -TERM "$app_pid"
+t0=$(date +%s%N)
+while kill -0 "$app_pid" 2>/dev/null; do
+  [ $(( ($(date +%s%N) - t0) / 1000000 )) -lt 1000 ] || fail "SIGTERM did not end the program within 1 s"
+  sleep 0.02
+done
+wait "$app_pid" || fail "the program failed on SIGTERM: $(cat "$e2e_tmp/app.log")"
+app_pid=""
+kill "$host_pid"; wait "$host_pid" 2>/dev/null || true
+
+# -root with XSCREENSAVER_WINDOW: the same; the window going away ends it.
+make_host
+XSCREENSAVER_WINDOW=$host "$binary" -root >"$e2e_tmp/app.log" 2>&1 &
+app_pid=$!
+check_run root
+kill "$host_pid"; wait "$host_pid" 2>/dev/null || true
+for _ in $(seq 20); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the program outlived its window"
+wait "$app_pid" || fail "the program failed when its window went away: $(cat "$e2e_tmp/app.log")"
+app_pid=""
+
+# A window that is not there: one line, exit 1.
+"$binary" -window-id 0x7ffffff >"$e2e_tmp/none.log" 2>&1 && fail "a missing window was accepted"
+grep -q "no window" "$e2e_tmp/none.log" || fail "no word about the missing window: $(cat "$e2e_tmp/none.log")"
+
+[ "$(md5sum <"$hive")" = "$before" ] || fail "the settings file changed"
+echo "end-to-end xscreensaver: ok"

@@ -1,0 +1,134 @@
+// The run mode comes from the parsed command line everywhere it is read, and
+// the screen is kept awake exactly while a slideshow runs.
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include "registry/settings.h"
+#include "registry_testutil.h"
+#include "support/testsupport.h"
+#include "viewer/filelist.h"
+
+using namespace tavlin;
+
+namespace {
+
+class RunModeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        for (int i = 1; i <= 3; ++i)
+            test::writePicture(QDir(dir.path()).filePath(QString("p%1.jpg").arg(i)),
+                               test::patternImage(40, 30));
+        Settings s = LoadRegistrySettings(dir.path());
+        s.lastDirectory = dir.path();
+        ASSERT_TRUE(SaveRegistrySettings(s));
+    }
+
+    std::unique_ptr<Tavlin> start(const QStringList& args) {
+        auto w = std::make_unique<Tavlin>(test::windowOptions(platform, exits));
+        shown = w->Form_Load(parseCommandLine(args));
+        return w;
+    }
+
+    QTemporaryDir dir;
+    test::CountingPlatform platform;
+    int exits = 0;
+    bool shown = false;
+};
+
+// The cursor timer ticking while the settings dialog of the "/c" run is open.
+TEST_F(RunModeTest, SettingsDialogKeepsTheCursorWhateverTheSwitchLooksLike) {
+    for (const QString line : {"/c", "-c", "/C:1234", "-C"}) {
+        SCOPED_TRACE(line.toStdString());
+        platform = {};
+        bool ticked = false;
+        std::function<void(int)> poll = [&](int turnsLeft) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal && turnsLeft > 0) {
+                QTimer::singleShot(1, [&, turnsLeft] { poll(turnsLeft - 1); });
+                return;
+            }
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* window = qobject_cast<Tavlin*>(top)) {
+                    window->mySeconds_Timer();
+                    ticked = true;
+                }
+            if (modal)
+                modal->close();
+        };
+        QTimer::singleShot(0, [&] { poll(2000); });
+        auto w = start(line.split(' '));
+        EXPECT_EQ(w->runMode(), RunMode::Settings);
+        EXPECT_TRUE(ticked);
+        EXPECT_EQ(platform.cursorCalls, 0) << "the cursor timer hid the pointer over the dialog";
+        EXPECT_TRUE(platform.cursorVisible);
+        EXPECT_FALSE(shown);
+    }
+}
+
+TEST_F(RunModeTest, DashSwitchesActAsSlashSwitches) {
+    for (const QString line : {"/s", "-s", "-S:77"}) {
+        SCOPED_TRACE(line.toStdString());
+        platform = {};
+        auto w = start({line});
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(w->runMode(), RunMode::Screensaver);
+        EXPECT_TRUE(w->bScreensaverMode);
+        EXPECT_TRUE(w->TopMost());
+        w->SetCursorVisible(true);
+        w->mySeconds_Timer();
+        EXPECT_FALSE(platform.cursorVisible);
+    }
+}
+
+TEST_F(RunModeTest, ScreenStaysAwakeExactlyWhileASlideshowRuns) {
+    auto viewer = start({});
+    EXPECT_FALSE(platform.screenAwake); // start-up stops the slideshow
+    viewer->StartSlideshow();
+    EXPECT_TRUE(platform.screenAwake);
+    viewer->StartSlideshow();
+    EXPECT_EQ(platform.awakeHolds, 1);
+    viewer->StopSlideShow();
+    EXPECT_FALSE(platform.screenAwake);
+    viewer->StartSlideshow();
+    viewer->ExitProgram(); // leaving with a slideshow running gives the hold back
+    EXPECT_FALSE(platform.screenAwake);
+    EXPECT_EQ(platform.awakeHolds, 2);
+
+    platform = {};
+    auto saver = start({"/s"});
+    EXPECT_TRUE(platform.screenAwake);
+    saver->ExitProgram();
+    EXPECT_FALSE(platform.screenAwake);
+
+    // Drawn for a screensaver daemon, the screen may blank as the daemon decides.
+    platform = {};
+    auto display = start({"-root"});
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(display->runMode(), RunMode::Display);
+    EXPECT_TRUE(display->myTimer->isActive());
+    EXPECT_EQ(platform.awakeHolds, 0);
+}
+
+TEST_F(RunModeTest, DisplayModeUsesTheDaemonsFolderAndSecondsAndSavesNothing) {
+    QTemporaryDir other;
+    test::writePicture(QDir(other.path()).filePath("only.jpg"), test::patternImage(40, 30));
+    const QByteArray before = test::readAll(test::hiveFile());
+    auto w = start({"-window-id", "0x400001", "-folder", other.path(), "-seconds", "3"});
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(w->myFiles->count(), 1);
+    EXPECT_EQ(w->myTimer->interval(), 3000);
+    EXPECT_TRUE(w->frameSettings->isHidden());
+    EXPECT_FALSE(w->TopMost());
+    w->ExitProgram();
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(test::readAll(test::hiveFile()), before);
+}
+
+} // namespace

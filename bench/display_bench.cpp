@@ -1,15 +1,17 @@
 // Selection to picture ready: decode, fit and paint into a screen-sized image at 1920 x 1080,
-// each case beside the fastest plain decode of the same file measured in the same run
-// (libjpeg-turbo's djpeg at the power-of-two reduction the fit allows, or a full Qt decode
-// for BMP and GIF). Prints each figure, the ratio and the peak memory of a process doing
-// the case once.
+// each case beside the fastest plain decode of the same file, the two interleaved round by
+// round in this one process (the floor: libjpeg-turbo decoding the file from disk at the
+// power-of-two reduction the fit allows, to RGB rows it throws away, as djpeg does; a full
+// Qt decode for BMP and GIF). Prints the median of the per-round ratios in CPU time (steady
+// on a busy machine) and wall time, and the peak memory of a process doing the case once.
 //
-//   display_bench [benchmark flags]
+//   display_bench [--rounds N] [--filter TEXT]
 //   display_bench --program build/tavlin   also measures the whole program on Xvfb
 #include <algorithm>
-#include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
@@ -30,6 +32,8 @@
 #include "bench/benchfixtures.h"
 #include "viewer/pictureloader.h"
 
+#include <jpeglib.h>
+
 extern char** environ;
 
 namespace {
@@ -48,14 +52,16 @@ struct Case {
 struct Figures {
     double oursMs = 0;
     double floorMs = 0;
+    double oursCpuMs = 0;
+    double floorCpuMs = 0;
+    double cpuRatio = 0;
+    double wallRatio = 0;
     long oursPeakKb = 0;
     long floorPeakKb = 0;
 };
 
 std::map<std::string, Figures> g_figures;
-double g_djpegLaunchMs = 0;
 QString g_selfPath;
-QString g_tinyJpeg;
 
 // Stretch on: the whole oriented picture fitted into the free area, proportions kept,
 // centred.
@@ -138,54 +144,93 @@ std::vector<std::string> djpegArgs(const Case& c) {
             "-outfile",       "/dev/null", c.file.toStdString()};
 }
 
-void benchOurs(benchmark::State& state, const Case& c) {
-    QImage screen(kScreen, QImage::Format_RGB32);
+struct Clock {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+double cpuNowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t); // all threads: Qt scales on several
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+template <typename F>
+Clock timed(F&& f) {
+    const double cpu = cpuNowMs();
     const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        if (!showPicture(c.file, screen)) {
-            state.SkipWithError("the picture did not load");
-            return;
-        }
-        benchmark::ClobberMemory();
-    }
-    const double ms =
+    f();
+    Clock c;
+    c.wallMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    g_figures[c.name].oursMs = ms / double(state.iterations());
+    c.cpuMs = cpuNowMs() - cpu;
+    return c;
 }
 
-void benchFloor(benchmark::State& state, const Case& c) {
-    double total = 0;
-    for (auto _ : state) {
-        if (c.jpeg) {
-            const double ms = runChild(djpegArgs(c), nullptr);
-            if (ms < 0) {
-                state.SkipWithError("djpeg failed");
-                return;
-            }
-            total += ms - g_djpegLaunchMs;
-        } else {
-            const auto start = std::chrono::steady_clock::now();
-            if (!qtFullDecode(c.file)) {
-                state.SkipWithError("the picture did not decode");
-                return;
-            }
-            total +=
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-        }
+extern "C" void floorError(j_common_ptr cinfo) {
+    (*cinfo->err->output_message)(cinfo);
+    std::exit(1);
+}
+
+// libjpeg-turbo on its own, as djpeg runs it: the file read through stdio, decoded at 1/d
+// with the default settings to RGB rows that are thrown away.
+void floorJpeg(const Case& c) {
+    FILE* in = std::fopen(c.file.toLocal8Bit().constData(), "rb");
+    if (!in)
+        std::exit(1);
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    errors.error_exit = floorError;
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, in);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = unsigned(jpegReduction(c.size, fitRect(c.size).size()));
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    std::vector<JSAMPLE> row(size_t(cinfo.output_width) * cinfo.output_components);
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.output_scanline < cinfo.output_height)
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(in);
+}
+
+// Ours and the floor in turns, `rounds` times; each figure is the median over the rounds,
+// the ratios the medians of the per-round ratios.
+void measure(const Case& c, int rounds) {
+    QImage screen(kScreen, QImage::Format_RGB32);
+    std::vector<double> ours, floor, cpuRatio, wallRatio;
+    std::vector<double> oursCpu, floorCpu;
+    // One of each first, so files are cached and buffers warm.
+    showPicture(c.file, screen);
+    c.jpeg ? floorJpeg(c) : void(qtFullDecode(c.file));
+    for (int i = 0; i < rounds; ++i) {
+        const Clock a = timed([&] {
+            if (!showPicture(c.file, screen))
+                std::exit(1);
+        });
+        const Clock b = timed([&] { c.jpeg ? floorJpeg(c) : void(qtFullDecode(c.file)); });
+        ours.push_back(a.wallMs);
+        floor.push_back(b.wallMs);
+        oursCpu.push_back(a.cpuMs);
+        floorCpu.push_back(b.cpuMs);
+        cpuRatio.push_back(a.cpuMs / b.cpuMs);
+        wallRatio.push_back(a.wallMs / b.wallMs);
     }
-    g_figures[c.name].floorMs = total / double(state.iterations());
-}
-
-// djpeg's cost of starting and ending, measured on a 16 x 16 picture and taken off its
-// figures, so the floor is its decoding alone.
-double measureDjpegLaunch() {
-    std::vector<double> runs;
-    for (int i = 0; i < 30; ++i)
-        runs.push_back(runChild(
-            {"/usr/bin/djpeg", "-outfile", "/dev/null", g_tinyJpeg.toStdString()}, nullptr));
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    Figures& f = g_figures[c.name];
+    f.oursMs = median(ours);
+    f.floorMs = median(floor);
+    f.oursCpuMs = median(oursCpu);
+    f.floorCpuMs = median(floorCpu);
+    f.cpuRatio = median(cpuRatio);
+    f.wallRatio = median(wallRatio);
 }
 
 std::vector<Case> makeCases(const QDir& dir) {
@@ -220,8 +265,6 @@ std::vector<Case> makeCases(const QDir& dir) {
         }
         cases.push_back({s.name, file, s.size, QByteArray(s.suffix) == "jpg"});
     }
-    g_tinyJpeg = dir.filePath("tiny.jpg");
-    bench::writeJpeg(g_tinyJpeg, bench::photoLikeImage(16, 16), 90, false);
     return cases;
 }
 
@@ -237,20 +280,22 @@ void measurePeaks(const std::vector<Case>& cases) {
     }
 }
 
-void printSummary(const std::vector<Case>& cases, long idlePeakKb) {
-    std::printf("\nSelection to picture ready at %d x %d (floor: djpeg at the reduction the fit "
-                "allows, launch cost of %.2f ms taken off; BMP/GIF: full Qt decode)\n",
-                kScreen.width(), kScreen.height(), g_djpegLaunchMs);
-    std::printf("%-24s %10s %10s %7s %8s %12s %12s\n", "case", "ours ms", "floor ms", "ratio",
-                "floor at", "ours peak MB", "floor peak MB");
+void printSummary(const std::vector<Case>& cases, long idlePeakKb, int rounds) {
+    std::printf("\nSelection to picture ready at %d x %d, %d interleaved rounds (floor: "
+                "libjpeg-turbo alone at the reduction the fit allows; BMP/GIF: full Qt decode)\n",
+                kScreen.width(), kScreen.height(), rounds);
+    std::printf("%-24s %9s %9s %9s %9s %9s %9s %8s %10s %10s\n", "case", "ours ms", "floor ms",
+                "ours cpu", "floor cpu", "cpu ratio", "wall ratio", "floor at", "ours MB",
+                "floor MB");
     for (const Case& c : cases) {
         const Figures& f = g_figures[c.name];
         const std::string at = c.jpeg ? djpegScale(c.size) : "full";
-        std::printf("%-24s %10.2f %10.2f %7.2f %8s %12.1f %12.1f\n", c.name.c_str(), f.oursMs,
-                    f.floorMs, f.floorMs > 0 ? f.oursMs / f.floorMs : 0.0, at.c_str(),
-                    f.oursPeakKb / 1024.0, f.floorPeakKb / 1024.0);
+        std::printf("%-24s %9.2f %9.2f %9.2f %9.2f %9.3f %9.3f %8s %10.1f %10.1f\n",
+                    c.name.c_str(), f.oursMs, f.floorMs, f.oursCpuMs, f.floorCpuMs, f.cpuRatio,
+                    f.wallRatio, at.c_str(), f.oursPeakKb / 1024.0, f.floorPeakKb / 1024.0);
     }
-    std::printf("(peak memory is the whole process's; this program idle: %.1f MB)\n",
+    std::printf("(ratios: medians of the per-round ratios; peak memory is the whole process's; "
+                "this program idle: %.1f MB)\n",
                 idlePeakKb / 1024.0);
 }
 
@@ -298,36 +343,31 @@ int main(int argc, char** argv) {
         return 0;
 
     QString program;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--program") {
+    int rounds = 15;
+    std::string filter;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--program")
             program = QString::fromLocal8Bit(argv[i + 1]);
-            for (int j = i; j + 2 <= argc; ++j)
-                argv[j] = argv[j + 2];
-            argc -= 2;
-            break;
-        }
+        else if (flag == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (flag == "--filter")
+            filter = argv[i + 1];
     }
     g_selfPath = QCoreApplication::applicationFilePath();
     QTemporaryDir dir;
     std::fprintf(stderr, "making the pictures in %s\n", qPrintable(dir.path()));
     const std::vector<Case> cases = makeCases(QDir(dir.path()));
-    g_djpegLaunchMs = measureDjpegLaunch();
-
     for (const Case& c : cases) {
-        benchmark::RegisterBenchmark(("display/" + c.name + "/ours").c_str(), benchOurs, c)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark(("display/" + c.name + "/floor").c_str(), benchFloor, c)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        if (!filter.empty() && c.name.find(filter) == std::string::npos)
+            continue;
+        std::fprintf(stderr, "measuring %s\n", c.name.c_str());
+        measure(c, rounds);
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
 
     const long idlePeakKb = peakMemoryKb({g_selfPath.toStdString(), "--child-idle"});
     measurePeaks(cases);
-    printSummary(cases, idlePeakKb);
+    printSummary(cases, idlePeakKb, rounds);
     if (!program.isEmpty()) {
         const auto big = std::find_if(cases.begin(), cases.end(),
                                       [](const Case& c) { return c.name == "jpeg_24mp"; });

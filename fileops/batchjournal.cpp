@@ -1,17 +1,25 @@
 #include "fileops/batchjournal.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QList>
 
+#include "fileops/rename.h"
+
 namespace tavlin::batchjournal {
 
 namespace {
 
 constexpr char kHeader[] = "tavlin-batch-rename 1";
+using fsops::decodeName;
+
+// The longest name a file system entry can have (NAME_MAX).
+constexpr qsizetype kMaxNameBytes = 255;
 // Stands for an empty field; "*" is always percent-encoded inside a name.
 constexpr char kEmpty[] = "*";
 
@@ -42,32 +50,117 @@ QByteArray serialise(const Journal& journal) {
     return text;
 }
 
-bool parse(const QByteArray& text, Journal& journal) {
-    const QList<QByteArray> lines = text.split('\n');
-    // Header, phase, count, the entries, "end" and the empty piece after the last newline.
-    if (lines.size() < 5 || lines[0] != kHeader || !lines[1].startsWith("phase ") ||
-        !lines[2].startsWith("count ") || lines.back() != "" || lines[lines.size() - 2] != "end")
-        return false;
-    bool ok = false;
-    journal.phase = lines[1].mid(6).toInt(&ok);
-    if (!ok || (journal.phase != 1 && journal.phase != 2))
-        return false;
-    const qsizetype count = lines[2].mid(6).toLongLong(&ok);
-    if (!ok || count != lines.size() - 5)
-        return false;
-    journal.entries.clear();
-    journal.entries.reserve(size_t(count));
-    for (qsizetype i = 3; i < 3 + count; ++i) {
-        const QList<QByteArray> fields = lines[i].split(' ');
-        if (fields.size() != 4 || fields[0] != "e")
-            return false;
-        Entry e{decodeField(fields[1]), decodeField(fields[2]), decodeField(fields[3])};
-        if (e.oldName.isEmpty() || e.newName.isEmpty())
-            return false;
-        journal.entries.push_back(std::move(e));
-    }
-    return true;
+// A name the replay may act on: one entry of this folder, never a path out of it.
+bool isPlainName(const QByteArray& name) {
+    return !name.isEmpty() && name.size() <= kMaxNameBytes && !name.contains('/') &&
+           !name.contains('\0') && name != "." && name != "..";
 }
+
+// What the writer guarantees of an entry; anything else did not come from a batch and could
+// make the replay drop a file (a direct move of a name onto itself, a parked name that is
+// also the old or new one).
+bool isSoundEntry(const Entry& e) {
+    if (!isPlainName(e.oldName) || !isPlainName(e.newName) || e.oldName == e.newName)
+        return false;
+    if (e.tempName.isEmpty())
+        return decodeName(e.oldName).toCaseFolded() != decodeName(e.newName).toCaseFolded();
+    return isPlainName(e.tempName) && e.tempName != e.oldName && e.tempName != e.newName;
+}
+
+// Reads the journal line by line as it streams in, so a damaged file of any size costs no
+// more memory than its valid entries; the first line that is out of place ends the read.
+class Parser {
+public:
+    // False once the journal is known to be damaged.
+    bool feed(const char* data, qsizetype size) {
+        while (size > 0 && !damaged_) {
+            const auto* newline = static_cast<const char*>(std::memchr(data, '\n', size_t(size)));
+            const qsizetype piece = newline ? newline - data : size;
+            if (line_.size() + piece > kMaxLineBytes)
+                return fail();
+            line_.append(data, piece);
+            if (!newline)
+                break;
+            take(line_);
+            line_.clear();
+            data += piece + 1;
+            size -= piece + 1;
+        }
+        return !damaged_;
+    }
+    bool finish(Journal& journal) {
+        if (damaged_ || !line_.isEmpty() || state_ != State::Done)
+            return false;
+        journal = std::move(journal_);
+        return true;
+    }
+
+private:
+    enum class State { Header, Phase, Count, Entries, Done };
+    static constexpr qsizetype kMaxLineBytes = 8 + 3 * (3 * kMaxNameBytes + 1);
+
+    bool fail() {
+        damaged_ = true;
+        return false;
+    }
+    void take(const QByteArray& line) {
+        bool ok = false;
+        switch (state_) {
+        case State::Header:
+            if (line != kHeader)
+                fail();
+            state_ = State::Phase;
+            return;
+        case State::Phase:
+            journal_.phase = line.startsWith("phase ") ? line.mid(6).toInt(&ok) : 0;
+            if (!ok || (journal_.phase != 1 && journal_.phase != 2))
+                fail();
+            state_ = State::Count;
+            return;
+        case State::Count:
+            count_ = line.startsWith("count ") ? line.mid(6).toLongLong(&ok) : -1;
+            if (!ok || count_ < 0 || line.mid(6) != QByteArray::number(count_))
+                fail();
+            journal_.entries.reserve(size_t(std::min<qint64>(count_, 4096)));
+            state_ = State::Entries;
+            return;
+        case State::Entries:
+            if (line == "end") {
+                if (qint64(journal_.entries.size()) != count_)
+                    fail();
+                state_ = State::Done;
+                return;
+            }
+            if (qint64(journal_.entries.size()) >= count_)
+                fail();
+            else
+                entry(line);
+            return;
+        case State::Done:
+            fail();
+            return;
+        }
+    }
+    void entry(const QByteArray& line) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4 || fields[0] != "e") {
+            fail();
+            return;
+        }
+        Entry e{decodeField(fields[1]), decodeField(fields[2]), decodeField(fields[3])};
+        if (!isSoundEntry(e)) {
+            fail();
+            return;
+        }
+        journal_.entries.push_back(std::move(e));
+    }
+
+    State state_ = State::Header;
+    QByteArray line_;
+    Journal journal_;
+    qint64 count_ = 0;
+    bool damaged_ = false;
+};
 
 int writeAll(int fd, const QByteArray& bytes) {
     qsizetype done = 0;
@@ -112,7 +205,7 @@ ReadResult read(int dirFd) {
         result.status = result.error == ENOENT ? ReadStatus::Absent : ReadStatus::Unreadable;
         return result;
     }
-    QByteArray text;
+    Parser parser;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -124,13 +217,19 @@ ReadResult read(int dirFd) {
             ::close(fd);
             return result;
         }
-        if (n == 0)
+        // A damaged journal is known at its first bad line; the rest need not be read.
+        if (n == 0 || !parser.feed(buffer, n))
             break;
-        text.append(buffer, n);
     }
     ::close(fd);
-    result.status = parse(text, result.journal) ? ReadStatus::Ok : ReadStatus::Damaged;
+    result.status = parser.finish(result.journal) ? ReadStatus::Ok : ReadStatus::Damaged;
     return result;
+}
+
+bool parse(const QByteArray& text, Journal& journal) {
+    Parser parser;
+    parser.feed(text.constData(), text.size());
+    return parser.finish(journal);
 }
 
 void remove(int dirFd) {

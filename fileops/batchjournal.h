@@ -36,7 +36,13 @@ struct ReadResult {
     Journal journal;
     int error = 0;
 };
+// Reads the journal in one pass with bounded memory. A journal of any content that is not
+// exactly what write() makes (entries naming anything but plain names of this folder, names
+// a replay could lose a file over, a count that does not match) is Damaged, and nothing of it
+// is used.
 ReadResult read(int dirFd);
+// The same check on journal text in memory: true and `journal` filled when it is sound.
+bool parse(const QByteArray& text, Journal& journal);
 
 // Removes the journal (and a half-written one) and makes the removal durable.
 void remove(int dirFd);

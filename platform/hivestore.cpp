@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -29,18 +32,17 @@ namespace {
 
 // Rights that change a key: set value, create subkey, create link, delete, write DAC/owner.
 constexpr std::uint32_t kWriteRights = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
-constexpr qsizetype kMaxKeyNameLength = 255;
 
 void report(const QString& message) {
     std::fprintf(stderr, "tavlin: %s\n", message.toLocal8Bit().constData());
 }
 
-// A damaged or unreadable hive is read many times in one run; say so once per cause.
-void reportOnce(const QString& cause, const QString& message) {
+// A damaged or unsaveable hive is met many times in one run; say each thing once.
+void reportOnce(const QString& message) {
     static std::mutex mutex;
     static std::set<QString> said;
     const std::lock_guard guard(mutex);
-    if (said.insert(cause).second)
+    if (said.insert(message).second)
         report(message);
 }
 
@@ -48,72 +50,135 @@ QByteArray nativePath(const QString& path) {
     return QFile::encodeName(path);
 }
 
-struct FileRead {
-    bool exists = false;
-    QByteArray bytes;
-    std::error_code error;
-};
-
-// Reads the whole hive file; a missing file is an empty hive, anything else that stops the
-// read is an error the caller must not paper over with defaults on disk.
-FileRead readFile(const QString& path) {
-    FileRead result;
-    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            result.exists = true;
-            result.error = std::error_code(errno, std::generic_category());
-        }
-        return result;
-    }
-    result.exists = true;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        result.error = std::error_code(errno, std::generic_category());
-    } else if (!S_ISREG(st.st_mode)) {
-        result.error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
-                                                                : std::errc::invalid_argument);
-    } else {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                result.error = std::error_code(errno, std::generic_category());
-                break;
-            }
-            if (n == 0)
-                break;
-            result.bytes.append(buffer, n);
-        }
-    }
-    ::close(fd);
-    return result;
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
 }
 
-// True when a save could replace the hive file: the file (if any) is readable and writable
-// and its folder, or the nearest folder that exists on the way to it, takes new files.
-bool canWrite(const QString& path) {
+QString describe(const std::error_code& error) {
+    return QString::fromStdString(error.message());
+}
+
+std::error_code lastError() {
+    return std::error_code(errno, std::generic_category());
+}
+
+// Identifies one version of a file: a save replaces the file (new inode), an edit in place
+// changes its times or size.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    explicit FileId(const struct stat& st)
+        : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim),
+          changed(st.st_ctim) {}
+    bool operator==(const FileId& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads the open hive file through the streaming reader: one pass, memory bounded by what
+// the file validly holds, however large or strange it is.
+std::error_code parseFd(int fd, const QString& hive, HiveParse& parse) {
+    HiveReader reader(hive);
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return lastError();
+        if (n == 0)
+            break;
+        reader.feed(buffer.data(), n);
+    }
+    parse = reader.finish();
+    return {};
+}
+
+struct HiveSnapshot {
+    HiveTree tree;
+    bool unreadable = false;
+};
+
+// The hive as last read, per file: a start reads the file once however many values it asks
+// for, and reads it again only when another process has replaced or changed it.
+class HiveCache {
+public:
+    std::shared_ptr<const HiveSnapshot> find(const QString& path, const FileId& id) {
+        const std::lock_guard guard(mutex_);
+        const auto it = entries_.find(path);
+        return it != entries_.end() && it->second.id == id ? it->second.snapshot : nullptr;
+    }
+    void put(const QString& path, const FileId& id, std::shared_ptr<const HiveSnapshot> snapshot) {
+        const std::lock_guard guard(mutex_);
+        entries_.insert_or_assign(path, Entry{id, std::move(snapshot)});
+    }
+    void forget(const QString& path) {
+        const std::lock_guard guard(mutex_);
+        entries_.erase(path);
+    }
+
+private:
+    struct Entry {
+        FileId id;
+        std::shared_ptr<const HiveSnapshot> snapshot;
+    };
+    std::mutex mutex_;
+    std::map<QString, Entry> entries_;
+};
+
+HiveCache& cache() {
+    static HiveCache instance;
+    return instance;
+}
+
+// Why a save could not replace the hive file, or no error when it could: the file (if any)
+// must be readable and writable and its folder, or the nearest folder that exists on the way
+// to it, must take new files.
+std::error_code writeBlocker(const QString& path) {
     const QByteArray file = nativePath(path);
     if (::access(file.constData(), F_OK) == 0) {
         if (::access(file.constData(), R_OK | W_OK) != 0)
-            return false;
+            return lastError();
     } else if (errno != ENOENT) {
-        return false;
+        return lastError();
     }
     QString dir = QFileInfo(path).absolutePath();
     for (;;) {
         const QByteArray native = nativePath(dir);
         if (::access(native.constData(), F_OK) == 0)
-            return ::access(native.constData(), W_OK | X_OK) == 0;
+            return ::access(native.constData(), W_OK | X_OK) == 0 ? std::error_code() : lastError();
         if (errno != ENOENT)
-            return false;
+            return lastError();
         const QString parent = QFileInfo(dir).absolutePath();
         if (parent == dir)
-            return false;
+            return std::make_error_code(std::errc::no_such_file_or_directory);
         dir = parent;
     }
+}
+
+bool canWrite(const QString& path) {
+    return !writeBlocker(path);
 }
 
 // Makes the rename of a replaced file durable: without this a power cut can bring back the
@@ -126,41 +191,63 @@ void syncFolder(const QString& dir) {
     ::close(fd);
 }
 
-struct HiveSnapshot {
-    HiveTree tree;
-    bool unreadable = false;
-};
-
 void reportUnreadable(const QString& path, const std::error_code& error) {
-    reportOnce(QStringLiteral("unreadable:") + path,
-               QStringLiteral("%1 cannot be read (%2); running with default settings, which "
+    reportOnce(QStringLiteral("%1 cannot be read (%2); running with default settings, which "
                               "will not be saved")
-                   .arg(QDir::toNativeSeparators(path), QString::fromStdString(error.message())));
+                   .arg(shown(path), describe(error)));
 }
 
-void reportBadLines(const QString& path, const QByteArray& bytes, const QList<int>& lines) {
+void reportBadLines(const QString& path, const HiveParse& parse) {
     QStringList numbers;
-    for (int n : lines)
+    for (qint64 n : parse.badLines)
         numbers.append(QString::number(n));
-    reportOnce(QStringLiteral("damaged:%1:%2").arg(path).arg(qHash(bytes)),
-               QStringLiteral("%1: line(s) %2 could not be read and are ignored; a copy of the "
-                              "file will be kept beside it before it is next saved")
-                   .arg(QDir::toNativeSeparators(path), numbers.join(QLatin1String(", "))));
+    if (parse.badLineCount > parse.badLines.size())
+        numbers.append(
+            QStringLiteral("and %1 more").arg(parse.badLineCount - parse.badLines.size()));
+    QString message =
+        QStringLiteral("%1: line(s) %2 could not be read and are ignored; a copy of the "
+                       "file will be kept beside it before it is next saved")
+            .arg(shown(path), numbers.join(QLatin1String(", ")));
+    if (parse.oversizedValues > 0)
+        message += QStringLiteral(" (%1 value(s) larger than %2 bytes were refused)")
+                       .arg(parse.oversizedValues)
+                       .arg(limits::maxValueBytes);
+    reportOnce(message);
 }
 
-HiveSnapshot loadHive(std::uint32_t hive) {
-    HiveSnapshot snapshot;
+std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
     const QString path = hiveFilePath(hive);
-    const FileRead file = readFile(path);
-    if (file.error) {
-        reportUnreadable(path, file.error);
-        snapshot.unreadable = true;
+    const QByteArray native = nativePath(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (auto cached = cache().find(path, FileId(st)))
+            return cached;
+    }
+    auto snapshot = std::make_shared<HiveSnapshot>();
+    const Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    std::error_code error;
+    if (fd.get() < 0) {
+        if (errno == ENOENT)
+            return snapshot;
+        error = lastError();
+    } else if (::fstat(fd.get(), &st) != 0) {
+        error = lastError();
+    } else if (!S_ISREG(st.st_mode)) {
+        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                         : std::errc::invalid_argument);
+    }
+    HiveParse parse;
+    if (!error)
+        error = parseFd(fd.get(), hiveName(hive), parse);
+    if (error) {
+        reportUnreadable(path, error);
+        snapshot->unreadable = true;
         return snapshot;
     }
-    HiveParse parse = parseHive(file.bytes, hiveName(hive));
-    if (!parse.badLines.isEmpty())
-        reportBadLines(path, file.bytes, parse.badLines);
-    snapshot.tree = std::move(parse.tree);
+    if (parse.badLineCount > 0)
+        reportBadLines(path, parse);
+    snapshot->tree = std::move(parse.tree);
+    cache().put(path, FileId(st), snapshot);
     return snapshot;
 }
 
@@ -172,39 +259,101 @@ long splitPath(const QString& path, QStringList& parts) {
     // A single trailing backslash names the same key, as the registry allows.
     if (parts.size() > 1 && parts.last().isEmpty())
         parts.removeLast();
+    if (parts.size() > limits::maxDepth)
+        return regstatus::BadPathname;
     for (const QString& part : parts) {
-        if (part.isEmpty() || part.size() > kMaxKeyNameLength || !isStorableName(part))
+        if (!isStorableName(part))
             return regstatus::BadPathname;
     }
     return regstatus::Success;
 }
 
-bool acquire(QLockFile& lock) {
+qint64 ageMs(const struct stat& st) {
+    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return QDateTime::currentMSecsSinceEpoch() - modified;
+}
+
+// Takes the lock, or says why it cannot be had. A lock that can never be taken (the lock's
+// name is a folder, a left-behind lock that cannot be removed, a folder that takes no new
+// file) is known after the first try; only a live holder is waited for.
+std::error_code acquire(QLockFile& lock, const QString& lockPath) {
     lock.setStaleLockTime(int(kStaleLockAge.count()));
+    const QByteArray native = nativePath(lockPath);
     QDeadlineTimer deadline(kLockWait);
     // Short pauses: a save holds the lock for a few milliseconds, and QLockFile's own waits
     // start at 100 ms.
     int pause = 1;
     for (;;) {
         if (lock.tryLock(std::chrono::milliseconds::zero()))
-            return true;
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
-            return false;
+            return {};
+        struct stat st {};
+        if (lock.error() == QLockFile::LockFailedError) {
+            if (::lstat(native.constData(), &st) == 0) {
+                if (!S_ISREG(st.st_mode))
+                    return std::make_error_code(std::errc::is_a_directory);
+                // QLockFile has found it stale and could not remove it; see why.
+                if (ageMs(st) > 2 * kStaleLockAge.count() && ::unlink(native.constData()) != 0 &&
+                    errno != ENOENT)
+                    return lastError();
+            }
+        } else {
+            // The lock file could not be made: try it ourselves to learn the cause.
+            const int fd =
+                ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                ::close(fd);
+                ::unlink(native.constData());
+            } else if (errno != EEXIST) {
+                return lastError();
+            }
+        }
+        if (deadline.hasExpired())
+            return std::make_error_code(std::errc::resource_unavailable_try_again);
         QThread::msleep(pause);
         pause = std::min(pause * 2, 20);
     }
 }
 
-// A kept copy of a damaged file, dated, never replacing an earlier copy.
-QString keepCopy(const QString& path, const QByteArray& bytes) {
+void reportLockProblem(const QString& path, const QString& lockPath, const std::error_code& error) {
+    if (error == std::errc::resource_unavailable_try_again)
+        report(QStringLiteral("%1 is locked by another process; the change was not saved")
+                   .arg(shown(path)));
+    else if (error == std::errc::is_a_directory)
+        reportOnce(QStringLiteral("%1 is in the way of the settings lock (it is not a lock file); "
+                                  "settings cannot be saved until it is removed")
+                       .arg(shown(lockPath)));
+    else
+        reportOnce(QStringLiteral("the settings lock %1 cannot be taken (%2); the change was not "
+                                  "saved")
+                       .arg(shown(lockPath), describe(error)));
+}
+
+// Copies the damaged file, as read from `fd`, to a dated copy that never replaces an
+// earlier one.
+QString keepCopy(const QString& path, int fd) {
     const QString base = path + QStringLiteral(".damaged-") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString copy = base;
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = base + QStringLiteral("-%1").arg(n);
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return {};
     QSaveFile out(copy);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush() ||
-        ::fsync(out.handle()) != 0) {
+    if (!out.open(QIODevice::WriteOnly))
+        return {};
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n > 0 && out.write(buffer.data(), n) != n)) {
+            out.cancelWriting();
+            return {};
+        }
+        if (n == 0)
+            break;
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0) {
         out.cancelWriting();
         return {};
     }
@@ -225,53 +374,116 @@ void removeLeftovers(const QString& path) {
     }
 }
 
-// The one way a hive file changes: under the lock, re-read it, apply `change` and replace it.
-// `change` reports whether it changed anything; nothing is written when it did not.
+long saveFailed(const QString& path, const QString& cause) {
+    report(QStringLiteral("%1 could not be saved (%2); the change was not saved")
+               .arg(shown(path), cause));
+    return regstatus::WriteFault;
+}
+
+// The one way a hive file changes: under the lock, read it once, apply `change` and replace
+// it in one write and one sync. `change` reports whether it changed anything; nothing is
+// written when it did not.
 long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>& change) {
     const QString path = hiveFilePath(hive);
     if (!canWrite(path) || !QDir().mkpath(folder()))
         return regstatus::AccessDenied;
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!acquire(lock)) {
-        report(QStringLiteral("%1 is locked by another process; the change was not saved")
-                   .arg(QDir::toNativeSeparators(path)));
+    const QString lockPath = path + QStringLiteral(".lock");
+    QLockFile lock(lockPath);
+    if (const std::error_code error = acquire(lock, lockPath)) {
+        reportLockProblem(path, lockPath, error);
         return regstatus::AccessDenied;
     }
-    const FileRead file = readFile(path);
-    if (file.error) {
-        reportUnreadable(path, file.error);
+    const QByteArray native = nativePath(path);
+    const Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    HiveParse parse;
+    std::error_code error;
+    struct stat st {};
+    if (fd.get() < 0) {
+        if (errno != ENOENT)
+            error = lastError();
+    } else if (::fstat(fd.get(), &st) != 0) {
+        error = lastError();
+    } else if (!S_ISREG(st.st_mode)) {
+        error = std::make_error_code(std::errc::is_a_directory);
+    } else {
+        error = parseFd(fd.get(), hiveName(hive), parse);
+    }
+    if (error) {
+        reportUnreadable(path, error);
         return regstatus::AccessDenied;
     }
-    HiveParse parse = parseHive(file.bytes, hiveName(hive));
     bool changed = false;
     if (const long status = change(parse.tree, changed); status != regstatus::Success || !changed)
         return status;
 
-    if (!parse.badLines.isEmpty()) {
-        const QString copy = keepCopy(path, file.bytes);
+    if (parse.badLineCount > 0) {
+        const QString copy = keepCopy(path, fd.get());
         if (copy.isEmpty()) {
             report(QStringLiteral("%1 has lines that could not be read and no copy of it could "
                                   "be kept; it was left as it is and the change was not saved")
-                       .arg(QDir::toNativeSeparators(path)));
+                       .arg(shown(path)));
             return regstatus::WriteFault;
         }
         report(QStringLiteral("%1 had lines that could not be read; they were left out and the "
                               "file as it was is kept in %2")
-                   .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(copy)));
+                   .arg(shown(path), shown(copy)));
     }
     removeLeftovers(path);
 
     QSaveFile out(path);
     const QByteArray text = serialiseHive(parse.tree, hiveName(hive));
     if (!out.open(QIODevice::WriteOnly))
-        return regstatus::AccessDenied;
-    if (out.write(text) != text.size() || !out.flush() || ::fsync(out.handle()) != 0) {
+        return saveFailed(path, out.errorString());
+    if (out.write(text) != text.size() || !out.flush()) {
+        const QString cause = out.errorString();
         out.cancelWriting();
-        return regstatus::WriteFault;
+        return saveFailed(path, cause);
+    }
+    if (::fsync(out.handle()) != 0) {
+        const std::error_code syncError = lastError();
+        out.cancelWriting();
+        return saveFailed(path, describe(syncError));
     }
     if (!out.commit())
-        return regstatus::WriteFault;
+        return saveFailed(path, out.errorString());
     syncFolder(folder());
+    // What was just written is what the next read would find.
+    if (::stat(native.constData(), &st) == 0) {
+        auto snapshot = std::make_shared<HiveSnapshot>();
+        snapshot->tree = std::move(parse.tree);
+        cache().put(path, FileId(st), std::move(snapshot));
+    } else {
+        cache().forget(path);
+    }
+    return regstatus::Success;
+}
+
+long applyValue(HiveKeyEntry& entry, const HiveValue& value, bool& changed) {
+    const QString folded = foldName(value.name);
+    const auto it = entry.values.find(folded);
+    if (it == entry.values.end()) {
+        entry.values[folded] = value;
+        changed = true;
+    } else if (it->second.type != value.type || it->second.data != value.data) {
+        // The name keeps the letter case it was first written with.
+        it->second.type = value.type;
+        it->second.data = value.data;
+        changed = true;
+    }
+    return regstatus::Success;
+}
+
+long checkValue(const HiveValue& value) {
+    if (!isStorableValueName(value.name))
+        return regstatus::InvalidParameter;
+    if (value.data.size() > limits::maxValueBytes) {
+        report(QStringLiteral("the value \"%1\" is %2 bytes, more than the %3 a value may hold; "
+                              "it was not saved")
+                   .arg(value.name.left(80))
+                   .arg(value.data.size())
+                   .arg(limits::maxValueBytes));
+        return regstatus::InvalidParameter;
+    }
     return regstatus::Success;
 }
 
@@ -315,10 +527,10 @@ long openKey(std::uint32_t hive, const QString& path, std::uint32_t access, Hive
     QStringList parts;
     if (const long status = splitPath(path, parts))
         return status;
-    const HiveSnapshot snapshot = loadHive(hive);
-    if (!snapshot.tree.find(parts))
+    const auto snapshot = loadHive(hive);
+    if (!snapshot->tree.find(parts))
         return regstatus::NotFound;
-    if ((access & kWriteRights) && (snapshot.unreadable || !canWrite(hiveFilePath(hive))))
+    if ((access & kWriteRights) && (snapshot->unreadable || !canWrite(hiveFilePath(hive))))
         return regstatus::AccessDenied;
     key = HiveKey{hive, parts, access, true};
     return regstatus::Success;
@@ -359,8 +571,8 @@ long queryValue(const HiveKey& key, const QString& name, std::uint32_t* type, QB
         return regstatus::InvalidHandle;
     if (!(key.access & regaccess::QueryValue))
         return regstatus::AccessDenied;
-    const HiveSnapshot snapshot = loadHive(key.hive);
-    const HiveKeyEntry* entry = snapshot.tree.find(key.path);
+    const auto snapshot = loadHive(key.hive);
+    const HiveKeyEntry* entry = snapshot->tree.find(key.path);
     if (!entry)
         return regstatus::KeyDeleted;
     const auto it = entry->values.find(foldName(name));
@@ -381,29 +593,39 @@ long queryValue(const HiveKey& key, const QString& name, std::uint32_t* type, QB
 }
 
 long setValue(const HiveKey& key, const QString& name, std::uint32_t type, const QByteArray& data) {
+    return setValues(key, {HiveValue{name, type, data}});
+}
+
+long setValues(const HiveKey& key, const std::vector<HiveValue>& values) {
     if (!key.open)
         return regstatus::InvalidHandle;
     if (!(key.access & regaccess::SetValue))
         return regstatus::AccessDenied;
-    if (!isStorableValueName(name))
-        return regstatus::InvalidParameter;
+    for (const HiveValue& value : values) {
+        if (const long status = checkValue(value))
+            return status;
+    }
     return mutateHive(key.hive, [&](HiveTree& tree, bool& changed) {
         HiveKeyEntry* entry = tree.find(key.path);
         if (!entry)
             return regstatus::KeyDeleted;
-        const QString folded = foldName(name);
-        const auto it = entry->values.find(folded);
-        if (it == entry->values.end()) {
-            entry->values[folded] = HiveValue{name, type, data};
-            changed = true;
-        } else if (it->second.type != type || it->second.data != data) {
-            // The name keeps the letter case it was first written with.
-            it->second.type = type;
-            it->second.data = data;
-            changed = true;
-        }
+        for (const HiveValue& value : values)
+            applyValue(*entry, value, changed);
         return regstatus::Success;
     });
+}
+
+QString saveProblem(std::uint32_t hive) {
+    const QString path = hiveFilePath(hive);
+    if (const std::error_code error = writeBlocker(path))
+        return QStringLiteral("settings cannot be saved: %1 cannot be written (%2)")
+            .arg(shown(QFileInfo::exists(path) ? path : folder()), describe(error));
+    const QString lockPath = path + QStringLiteral(".lock");
+    struct stat st {};
+    if (::lstat(nativePath(lockPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return QStringLiteral("settings cannot be saved: %1 is in the way of the settings lock")
+            .arg(shown(lockPath));
+    return {};
 }
 
 } // namespace tavlin::hivestore

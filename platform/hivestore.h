@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include "platform/hivestore_text.h"
 
 namespace tavlin {
 
@@ -55,8 +58,8 @@ inline constexpr std::uint32_t CreatedNewKey = 1;
 inline constexpr std::uint32_t OpenedExistingKey = 2;
 } // namespace regdisposition
 
-// A key opened by the store. It holds no file or lock: every operation reads the hive file
-// afresh, so a handle never keeps another process waiting.
+// A key opened by the store. It holds no file or lock, so a handle never keeps another process
+// waiting; reads see the hive file as it is now (read again only when it has changed).
 struct HiveKey {
     std::uint32_t hive = 0;
     QStringList path;
@@ -69,6 +72,8 @@ struct HiveKey {
 // case-blind and case-kept, values are typed bytes. Writes take a lock file, re-read the
 // hive, apply only their own change and replace the file atomically, so concurrent
 // processes never lose each other's values and a crash leaves the old or the new file.
+// A hive file of any content loads what can be loaded within hivestore::limits; a file with
+// parts that cannot be read is kept as a dated copy before it is first rewritten.
 namespace hivestore {
 
 // A lock older than this whose owner cannot be confirmed alive is taken over, so a lock
@@ -97,7 +102,16 @@ long closeKey(HiveKey& key);
 // byte count on return; MoreData when the room is too small.
 long queryValue(const HiveKey& key, const QString& name, std::uint32_t* type, QByteArray* data,
                 qint64* size);
+// Sets one value; a value over limits::maxValueBytes is refused (InvalidParameter) with a
+// message.
 long setValue(const HiveKey& key, const QString& name, std::uint32_t type, const QByteArray& data);
+// Sets several values of one key in one save: one lock, one read, one atomic replace, one sync.
+// All or none are stored.
+long setValues(const HiveKey& key, const std::vector<HiveValue>& values);
+
+// Why the hive cannot be saved at all (read-only file or folder, an immutable file, a folder
+// in the way of the lock), as a sentence; empty when a save could work.
+QString saveProblem(std::uint32_t hive);
 
 } // namespace hivestore
 } // namespace tavlin

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 
 #include <QByteArray>
 #include <QList>
@@ -10,6 +12,23 @@
 
 namespace tavlin::hivestore {
 
+// Limits that keep a hive of any content bounded in memory and time. They follow the
+// registry's own: 255-character key names, 16,383-character value names, keys 512 deep.
+namespace limits {
+inline constexpr qsizetype maxKeyName = 255;
+inline constexpr qsizetype maxValueName = 16383;
+inline constexpr qsizetype maxDepth = 512;
+// A value larger than this is refused rather than held; settings are short texts.
+inline constexpr qsizetype maxValueBytes = qsizetype(1) << 20;
+// One logical line of the file: a value of the largest size written as escaped text or as
+// a hex list spread over continuation lines, with its name.
+inline constexpr qsizetype maxLineBytes = 4 * maxValueBytes + 4 * maxValueName + 4096;
+// All keys and values of one hive, and all their bytes: what lies beyond is left out (and the
+// file is kept as a dated copy before it is next saved).
+inline constexpr qsizetype maxItems = 1'000'000;
+inline constexpr qsizetype maxStoredBytes = qsizetype(64) << 20;
+} // namespace limits
+
 // One value of a key; `name` keeps the letter case it was first written with.
 struct HiveValue {
     QString name;
@@ -17,27 +36,30 @@ struct HiveValue {
     QByteArray data;
 };
 
-// One key: its path as first spelled and its values, indexed by case-folded name.
+// One key: its name as first spelled, its values and its subkeys, both indexed by
+// case-folded name.
 struct HiveKeyEntry {
-    QStringList path;
+    QString name;
     std::map<QString, HiveValue> values;
+    std::map<QString, std::unique_ptr<HiveKeyEntry>> children;
 };
 
-// A whole hive in memory, keys indexed by their case-folded path components. The hive's own
-// root is the entry with the empty path and is always present.
+// A whole hive in memory. The hive's own root is the entry with the empty path and is
+// always present. Held as a tree, so a deep key costs one entry per level.
 class HiveTree {
 public:
     HiveTree();
 
     const HiveKeyEntry* find(const QStringList& path) const;
     HiveKeyEntry* find(const QStringList& path);
-    // Creates every missing key along `path`; true when the last one was new.
-    bool create(const QStringList& path);
-
-    const std::map<QStringList, HiveKeyEntry>& keys() const { return keys_; }
+    // Creates every missing key along `path`; true when the last one was new. `made`, when
+    // given, is increased by the number of keys created.
+    bool create(const QStringList& path, qsizetype* made = nullptr);
+    HiveKeyEntry& root() { return *root_; }
+    const HiveKeyEntry& root() const { return *root_; }
 
 private:
-    std::map<QStringList, HiveKeyEntry> keys_;
+    std::unique_ptr<HiveKeyEntry> root_;
 };
 
 // Names compare case-blind, as the registry's do.
@@ -45,10 +67,32 @@ QString foldName(const QString& name);
 QStringList foldPath(const QStringList& path);
 
 // The result of reading a hive file: every line that parsed, and the 1-based numbers of the
-// lines that did not (their content is left out of `tree`).
+// lines that did not (their content is left out of `tree`). `badLineCount` counts them all;
+// `badLines` lists the first few hundred, enough to tell a person where to look.
 struct HiveParse {
     HiveTree tree;
-    QList<int> badLines;
+    QList<qint64> badLines;
+    qint64 badLineCount = 0;
+    // Values left out because they were larger than limits::maxValueBytes.
+    qint64 oversizedValues = 0;
+};
+
+// Reads the regedit text form piece by piece, so a file of any size and any content is read
+// with bounded memory beyond what it validly holds: a line longer than any value can need
+// is skipped as it streams past.
+class HiveReader {
+public:
+    explicit HiveReader(const QString& hiveName);
+    ~HiveReader();
+    HiveReader(const HiveReader&) = delete;
+    HiveReader& operator=(const HiveReader&) = delete;
+
+    void feed(const char* data, qsizetype size);
+    HiveParse finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
 };
 
 // Reads the regedit text form of the hive called `hiveName` (e.g. "HKEY_CURRENT_USER").
@@ -58,10 +102,10 @@ HiveParse parseHive(const QByteArray& text, const QString& hiveName);
 // its values. What a quoted string cannot hold exactly is written as hex(N).
 QByteArray serialiseHive(const HiveTree& tree, const QString& hiveName);
 
-// True when `name` can be a key's name: no backslash (the path separator), no control
-// characters (they would break the line-based file).
+// True when `name` can be a key's name: 1 to 255 characters, no backslash (the path
+// separator), no control characters (they would break the line-based file).
 bool isStorableName(const QString& name);
-// True when `name` can be a value's name: any text without control characters.
+// True when `name` can be a value's name: up to 16,383 characters without control characters.
 bool isStorableValueName(const QString& name);
 
 } // namespace tavlin::hivestore

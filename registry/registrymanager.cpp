@@ -10,7 +10,53 @@ QByteArray withTerminator(QByteArray bytes) {
     return bytes;
 }
 
+bool isLoneSurrogateSequence(const QByteArray& bytes, qsizetype i) {
+    return i + 2 < bytes.size() && uchar(bytes[i]) == 0xED &&
+           (uchar(bytes[i + 1]) & 0xE0) == 0xA0 && (uchar(bytes[i + 2]) & 0xC0) == 0x80;
+}
+
 } // namespace
+
+QByteArray StringToStoredText(const QString& text) {
+    QByteArray out;
+    out.reserve(text.size());
+    qsizetype plainFrom = 0;
+    auto flushPlain = [&](qsizetype to) {
+        out += QStringView(text).sliced(plainFrom, to - plainFrom).toUtf8();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (!QChar::isSurrogate(u))
+            continue;
+        flushPlain(i);
+        out += char(0xE0 | (u >> 12));
+        out += char(0x80 | ((u >> 6) & 0x3F));
+        out += char(0x80 | (u & 0x3F));
+        plainFrom = i + 1;
+    }
+    flushPlain(text.size());
+    return out;
+}
+
+QString StoredTextToString(const QByteArray& bytes) {
+    QString out;
+    qsizetype plainFrom = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (!isLoneSurrogateSequence(bytes, i))
+            continue;
+        out += QString::fromUtf8(QByteArrayView(bytes).sliced(plainFrom, i - plainFrom));
+        out += QChar(char16_t(((uchar(bytes[i]) & 0x0F) << 12) |
+                              ((uchar(bytes[i + 1]) & 0x3F) << 6) | (uchar(bytes[i + 2]) & 0x3F)));
+        i += 2;
+        plainFrom = i + 1;
+    }
+    out += QString::fromUtf8(QByteArrayView(bytes).sliced(plainFrom));
+    return out;
+}
 
 QString RegistryManager::GetKeyPath() const {
     if (!m_UseAutoAppSubKeys)
@@ -84,7 +130,7 @@ bool RegistryManager::ReadValueBytes(const QString& svValueName, QByteArray& svV
 bool RegistryManager::ReadValue(const QString& svValueName, QString& svValue) {
     QByteArray bytes;
     const bool ok = ReadValueBytes(svValueName, bytes);
-    svValue = QString::fromUtf8(bytes);
+    svValue = StoredTextToString(bytes);
     return ok;
 }
 
@@ -100,7 +146,21 @@ bool RegistryManager::WriteValueBytes(const QString& svValueName, const QByteArr
 
 bool RegistryManager::WriteValue(const QString& svValueName, const QString& svValue,
                                  std::uint32_t ClientType) {
-    return WriteValueBytes(svValueName, svValue.toUtf8(), ClientType);
+    return WriteValueBytes(svValueName, StringToStoredText(svValue), ClientType);
+}
+
+bool RegistryManager::WriteValues(const std::vector<std::pair<QString, QString>>& values,
+                                  std::uint32_t ClientType) {
+    HiveKey hKey;
+    if (!OpenKey(hKey, regaccess::KeyWrite))
+        return false;
+    std::vector<hivestore::HiveValue> batch;
+    batch.reserve(values.size());
+    for (const auto& [name, text] : values)
+        batch.push_back({name, ClientType, withTerminator(StringToStoredText(text))});
+    const long status = hivestore::setValues(hKey, batch);
+    CloseKey(hKey);
+    return status == regstatus::Success;
 }
 
 bool RegistryManager::CreateSubKey() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
@@ -36,7 +38,8 @@ public:
     bool CanReadKey();
     // Reads a value (empty name: the default value) exactly as stored, of any length; the
     // stored terminating NUL is dropped, and only that. False when the key or value is absent,
-    // with svValue empty.
+    // with svValue empty. Text comes back exactly as written, lone surrogates and NULs included
+    // (see StoredText).
     bool ReadValue(const QString& svValueName, QString& svValue);
     bool ReadValueBytes(const QString& svValueName, QByteArray& svValue);
     // Writes a value with a terminating NUL, as text values are stored. False, and nothing
@@ -44,6 +47,10 @@ public:
     bool WriteValue(const QString& svValueName, const QString& svValue, std::uint32_t ClientType);
     bool WriteValueBytes(const QString& svValueName, const QByteArray& svValue,
                          std::uint32_t ClientType);
+    // Writes several values in one save of the settings file (one lock, one write, one sync):
+    // all are stored or none. False when the key does not exist.
+    bool WriteValues(const std::vector<std::pair<QString, QString>>& values,
+                     std::uint32_t ClientType);
     // Creates the key and every missing key on its path. True only when the key is new.
     bool CreateSubKey();
 
@@ -82,5 +89,13 @@ private:
     };
     SavedState m_Saved;
 };
+
+// A text value's stored bytes: UTF-8, with a lone surrogate (the form a file name's
+// undecodable bytes take in a QString) written as its own three-byte sequence, so every
+// QString is stored exactly; such a value is not valid UTF-8 and goes into the file in its
+// hex form. StoredTextToString reads valid UTF-8 as usual, those sequences back as the lone
+// surrogates, and other invalid bytes as U+FFFD.
+QByteArray StringToStoredText(const QString& text);
+QString StoredTextToString(const QByteArray& bytes);
 
 } // namespace tavlin

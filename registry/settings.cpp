@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <QDir>
 
@@ -44,18 +45,19 @@ Settings firstStart(RegistryManager& rm) {
     s.workingDirectory = QDir::toNativeSeparators(QDir::currentPath());
     rm.CreateSubKey();
     const QString on = SwitchText(true);
-    write(rm, kShowControls, on);
-    write(rm, kCenterPicture, on);
-    write(rm, kStretchPicture, on);
-    write(rm, kLoopSlideshow, on);
-    write(rm, kPlaySound, on);
-    write(rm, kLastDirectory, s.lastDirectory);
-    write(rm, kWorkingDirectory, s.workingDirectory);
-    write(rm, kShowDimensions, on);
-    write(rm, kShowFileSize, on);
-    write(rm, kLoopSeconds, kFirstStartStoredSeconds);
-    write(rm, kShowFilename, on);
-    write(rm, kShowPictureNumber, on);
+    rm.WriteValues({{kShowControls, on},
+                    {kCenterPicture, on},
+                    {kStretchPicture, on},
+                    {kLoopSlideshow, on},
+                    {kPlaySound, on},
+                    {kLastDirectory, s.lastDirectory},
+                    {kWorkingDirectory, s.workingDirectory},
+                    {kShowDimensions, on},
+                    {kShowFileSize, on},
+                    {kLoopSeconds, kFirstStartStoredSeconds},
+                    {kShowFilename, on},
+                    {kShowPictureNumber, on}},
+                   regtype::Sz);
     return s;
 }
 
@@ -119,6 +121,9 @@ QString PlatformRoot() {
 
 Settings LoadRegistrySettings(const QString& svCommandLine) {
     RegistryManager rm = SettingsKey();
+    // Said once here rather than failing unseen at every later save.
+    if (const QString problem = hivestore::saveProblem(hkey::CurrentUser); !problem.isEmpty())
+        std::fprintf(stderr, "tavlin: %s\n", problem.toLocal8Bit().constData());
     // A key that is there but cannot be written (read-only settings file) still holds the
     // user's settings; only a key that cannot be read at all means a first start.
     const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();
@@ -134,35 +139,38 @@ Settings LoadRegistrySettings(const QString& svCommandLine) {
 }
 
 namespace {
+using Values = std::vector<std::pair<QString, QString>>;
+
 // The six values the viewer and the screensaver dialog share, in the order both store them.
-bool writeSharedValues(RegistryManager& rm, const Settings& s) {
-    bool ok = true;
-    ok &= write(rm, kLastDirectory, s.lastDirectory);
-    ok &= write(rm, kShowDimensions, SwitchText(s.showDimensions));
-    ok &= write(rm, kShowFileSize, SwitchText(s.showFileSize));
-    ok &= write(rm, kLoopSeconds,
-                QString::number(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds)));
-    ok &= write(rm, kShowFilename, SwitchText(s.showFilename));
-    ok &= write(rm, kShowPictureNumber, SwitchText(s.showPictureNumber));
-    return ok;
+void addSharedValues(Values& values, const Settings& s) {
+    values.insert(values.end(),
+                  {{kLastDirectory, s.lastDirectory},
+                   {kShowDimensions, SwitchText(s.showDimensions)},
+                   {kShowFileSize, SwitchText(s.showFileSize)},
+                   {kLoopSeconds,
+                    QString::number(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds))},
+                   {kShowFilename, SwitchText(s.showFilename)},
+                   {kShowPictureNumber, SwitchText(s.showPictureNumber)}});
 }
 } // namespace
 
 bool SaveRegistrySettings(const Settings& s) {
     RegistryManager rm = SettingsKey();
-    bool ok = true;
-    ok &= write(rm, kShowControls, SwitchText(s.showControls));
-    ok &= write(rm, kCenterPicture, SwitchText(s.centerPicture));
-    ok &= write(rm, kStretchPicture, SwitchText(s.stretchPicture));
-    ok &= write(rm, kLoopSlideshow, SwitchText(s.loopSlideshow));
-    ok &= write(rm, kPlaySound, SwitchText(s.playSlideshowSound));
-    ok &= writeSharedValues(rm, s);
-    return ok;
+    // One save for all eleven values: one lock, one write, one sync at exit.
+    Values values{{kShowControls, SwitchText(s.showControls)},
+                  {kCenterPicture, SwitchText(s.centerPicture)},
+                  {kStretchPicture, SwitchText(s.stretchPicture)},
+                  {kLoopSlideshow, SwitchText(s.loopSlideshow)},
+                  {kPlaySound, SwitchText(s.playSlideshowSound)}};
+    addSharedValues(values, s);
+    return rm.WriteValues(values, regtype::Sz);
 }
 
 bool SaveScreensaverSettings(const Settings& s) {
     RegistryManager rm = SettingsKey();
-    return writeSharedValues(rm, s);
+    Values values;
+    addSharedValues(values, s);
+    return rm.WriteValues(values, regtype::Sz);
 }
 
 RegistryManager SettingsKey() {

@@ -17,8 +17,15 @@ namespace {
 QStringList storedPath(std::uint32_t hive, const QString& path) {
     const hivestore::HiveParse parse =
         hivestore::parseHive(test::readAll(test::hiveFile(hive)), hivestore::hiveName(hive));
-    const hivestore::HiveKeyEntry* entry = parse.tree.find(path.split(u'\\'));
-    return entry ? entry->path : QStringList();
+    const QStringList parts = path.split(u'\\');
+    QStringList spelled;
+    for (qsizetype n = 1; n <= parts.size(); ++n) {
+        const hivestore::HiveKeyEntry* entry = parse.tree.find(parts.first(n));
+        if (!entry)
+            return {};
+        spelled.append(entry->name);
+    }
+    return spelled;
 }
 
 } // namespace

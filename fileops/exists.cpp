@@ -1,36 +1,33 @@
 #include "fileops/exists.h"
 
-#include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 
-#include <QFile>
+#include "platform/filenames.h"
 
 namespace tavlin {
 
 namespace {
 
-// The path's status, or a status of "not found" for a path the file system cannot look at.
-std::filesystem::file_status statusOf(const QString& svPath) {
+// The path's type bits (links followed), or 0 for a path the file system cannot look at.
+mode_t typeOf(const QString& svPath) {
     // A NUL would silently shorten the path the system sees.
     if (svPath.isEmpty() || svPath.contains(QChar(u'\0')))
-        return std::filesystem::file_status(std::filesystem::file_type::not_found);
-    const QByteArray native = QFile::encodeName(svPath);
-    std::error_code error;
-    const auto status = std::filesystem::status(
-        std::filesystem::path(native.constData(), native.constData() + native.size()), error);
-    if (error)
-        return std::filesystem::file_status(std::filesystem::file_type::not_found);
-    return status;
+        return 0;
+    struct stat st {};
+    // The exact bytes of the name, so a name that is not UTF-8 is found, not another file.
+    if (::stat(encodeFileName(svPath).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & S_IFMT;
 }
 
 } // namespace
 
 bool FolderExists(const QString& svPath) {
-    return std::filesystem::is_directory(statusOf(svPath));
+    return typeOf(svPath) == S_IFDIR;
 }
 
 bool FileExists(const QString& svPath) {
-    return std::filesystem::is_regular_file(statusOf(svPath));
+    return typeOf(svPath) == S_IFREG;
 }
 
 } // namespace tavlin

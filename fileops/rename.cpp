@@ -10,8 +10,6 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include <QFile>
-
 #include "platform/filenames.h"
 
 namespace tavlin {
@@ -39,19 +37,37 @@ RenameResult renamed(bool viaLink = false) {
 
 RenameResult moveImpl(int dirFd, const QByteArray& from, const QByteArray& to, bool caseFix);
 
+// Records the name a case change is heading for, so that recovery finds a file left
+// under the temporary name by looking up one known name instead of listing the folder.
+bool writeCaseMarker(int dirFd, const QByteArray& to) {
+    const int fd =
+        ::openat(dirFd, fsops::kCaseMarkerName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, to.constData(), size_t(to.size())) == to.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        ::unlinkat(dirFd, fsops::kCaseMarkerName, 0);
+    return ok;
+}
+
 // Both names are the one file: the file system ignores letter case (or they are hard
 // links). Going through a temporary name changes the stored spelling.
 RenameResult caseOnlyRename(int dirFd, const QByteArray& from, const QByteArray& to) {
+    if (!writeCaseMarker(dirFd, to))
+        return fsops::resultFromErrno(errno);
     const QByteArray temp = QByteArray(fsops::kCaseTempPrefix) + to;
     RenameResult first = moveImpl(dirFd, from, temp, false);
-    if (!first)
-        return first;
-    RenameResult second = moveImpl(dirFd, temp, to, false);
-    if (!second) {
-        // The target is a different entry after all; put the file back where it was.
-        moveImpl(dirFd, temp, from, false);
+    if (first) {
+        RenameResult second = moveImpl(dirFd, temp, to, false);
+        if (!second) {
+            // The target is a different entry after all; put the file back where it was.
+            moveImpl(dirFd, temp, from, false);
+        }
+        first = second;
     }
-    return second;
+    ::unlinkat(dirFd, fsops::kCaseMarkerName, 0);
+    return first;
 }
 
 RenameResult moveImpl(int dirFd, const QByteArray& from, const QByteArray& to, bool caseFix) {
@@ -170,25 +186,22 @@ bool entryExists(int dirFd, const QByteArray& name) {
 }
 
 int recoverCaseRenames(int dirFd) {
-    const int scanFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scanFd < 0)
-        return 0;
-    DIR* dir = ::fdopendir(scanFd);
-    if (!dir) {
-        ::close(scanFd);
-        return 0;
+    const int fd = ::openat(dirFd, kCaseMarkerName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0; // the usual case: no case change was cut short
+    QByteArray target;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        target.append(buffer, n);
     }
-    QList<QByteArray> leftovers;
-    const QByteArray prefix(kCaseTempPrefix);
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith(prefix) && name.size() > prefix.size())
-            leftovers.append(name);
-    }
-    ::closedir(dir);
+    ::close(fd);
     int restored = 0;
-    for (const QByteArray& temp : leftovers) {
-        const QByteArray target = temp.mid(prefix.size());
+    const QByteArray temp = QByteArray(kCaseTempPrefix) + target;
+    if (!target.isEmpty() && !target.contains('/') && entryExists(dirFd, temp)) {
         if (sameFile(dirFd, temp, target)) {
             ::unlinkat(dirFd, temp.constData(), 0);
             ++restored;
@@ -196,11 +209,12 @@ int recoverCaseRenames(int dirFd) {
             ++restored;
         }
     }
+    ::unlinkat(dirFd, kCaseMarkerName, 0);
     return restored;
 }
 
 FolderHandle::FolderHandle(const QString& folder) {
-    fd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fd_ = ::open(encodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0)
         error_ = errno;
 }
@@ -236,5 +250,11 @@ RenameResult resultFromErrno(int error) {
 }
 
 } // namespace fsops
+
+int RemoveFile(const QString& path) {
+    if (path.isEmpty() || path.contains(QChar(u'\0')))
+        return ENOENT;
+    return ::unlink(encodeFileName(path).constData()) == 0 ? 0 : errno;
+}
 
 } // namespace tavlin

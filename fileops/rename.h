@@ -40,6 +40,9 @@ bool IsPlainFileName(const QString& name);
 RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
                         const QString& svNewFileName);
 
+// Removes the file at `path` for good (unlink), by its exact bytes. 0 or the errno.
+int RemoveFile(const QString& path);
+
 namespace fsops {
 
 // The byte form of a file name as the file system stores it, and back.
@@ -59,11 +62,14 @@ RenameResult linkThenUnlink(int dirFd, const QByteArray& from, const QByteArray&
 bool sameFile(int dirFd, const QByteArray& a, const QByteArray& b);
 bool entryExists(int dirFd, const QByteArray& name);
 
-// Puts back files left under a case-change temporary name by a crash; returns how many.
+// Puts back a file left under a case-change temporary name by a crash; returns how many.
+// Looks up one marker by name, so a folder without one costs a single failed open.
 int recoverCaseRenames(int dirFd);
 
-// The prefix of those temporary names; they are hidden files, so no list shows them.
+// The prefix of those temporary names, and the marker that names the case change under
+// way; both are hidden files, so no list shows them.
 inline constexpr char kCaseTempPrefix[] = ".tavlin-case-";
+inline constexpr char kCaseMarkerName[] = ".tavlin-case.pending";
 
 // A file-descriptor guard for a folder opened for *at() calls.
 class FolderHandle {

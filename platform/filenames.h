@@ -6,10 +6,21 @@
 namespace tavlin {
 
 // The one conversion between a file name as the file system holds it (bytes)
-// and as the program shows it (QString). Every path handed to a system call
+// and as the program keeps it (QString). Every path handed to a system call
 // goes through encodeFileName, every name read from a folder through
 // decodeFileName.
+//
+// The conversion is lossless: valid UTF-8 decodes as usual, and each byte
+// that is not part of valid UTF-8 decodes to the lone surrogate U+DC80-U+DCFF
+// (U+DC00 + the byte), which encodeFileName turns back into the same byte.
+// Old disks and archives hold such names; a lossy decode (U+FFFD) would make
+// the program act on another file of the "same" name.
 QByteArray encodeFileName(const QString& name);
 QString decodeFileName(const QByteArray& name);
+QString decodeFileName(const char* bytes, qsizetype size);
+
+// The name as text to draw: bytes that are not UTF-8 show as U+FFFD. Never
+// hand the result back to the file system.
+QString displayFileName(const QString& name);
 
 } // namespace tavlin

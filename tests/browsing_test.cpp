@@ -1,10 +1,12 @@
-#include <QDir>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include "support/testsupport.h"
 #include "viewer/drivelist.h"
@@ -15,6 +17,13 @@
 using namespace tavlin;
 
 namespace {
+
+// The orders below are those of the common Latin alphabet; a Swedish desktop, say,
+// rightly puts "ä" after "z".
+[[maybe_unused]] const bool englishOrder = [] {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    return true;
+}();
 
 void touch(const QDir& dir, const QStringList& names) {
     for (const QString& name : names)
@@ -30,25 +39,101 @@ TEST(FolderScan, JoinsPathsWithOneSeparator) {
 }
 
 TEST(FolderScan, NaturalCaseBlindOrder) {
-    QStringList names = {"img10.jpg", "IMG2.jpg", "img1.jpg", "Beach.jpg", "apple.gif",
-                         "img002.jpg", "b.jpg", "IMG100.jpg"};
+    QStringList names = {"img10.jpg", "IMG2.jpg",   "img1.jpg", "Beach.jpg",
+                         "apple.gif", "img002.jpg", "b.jpg",    "IMG100.jpg"};
     sortNatural(names);
     EXPECT_EQ(names, (QStringList{"apple.gif", "b.jpg", "Beach.jpg", "img1.jpg", "IMG2.jpg",
                                   "img002.jpg", "img10.jpg", "IMG100.jpg"}));
+}
+
+TEST(FolderScan, AccentedLettersSortWithTheirBaseLetters) {
+    struct Case {
+        QStringList in;
+        QStringList sorted;
+    };
+    const Case cases[] = {
+        {{"z.jpg", u"\u00e4.jpg"_qs, "a.jpg", u"\u00c9mile.jpg"_qs, "emma.jpg", "b.jpg"},
+         {"a.jpg", u"\u00e4.jpg"_qs, "b.jpg", u"\u00c9mile.jpg"_qs, "emma.jpg", "z.jpg"}},
+        // Digits by value and case-blind in names with accents too.
+        {{u"\u00e9t\u00e910.jpg"_qs, u"\u00c9t\u00e92.jpg"_qs, "ete1.jpg"},
+         {"ete1.jpg", u"\u00c9t\u00e92.jpg"_qs, u"\u00e9t\u00e910.jpg"_qs}},
+        // A plain ASCII list keeps the same order as when a name with an accent joins it.
+        {{"IMG10.jpg", "img2.jpg", "_x.jpg", "x-1.jpg", "x 1.jpg", "x.jpg", u"\u00f8.jpg"_qs},
+         {"_x.jpg", "img2.jpg", "IMG10.jpg", u"\u00f8.jpg"_qs, "x 1.jpg", "x-1.jpg", "x.jpg"}},
+    };
+    for (const Case& c : cases) {
+        QStringList names = c.in;
+        sortNatural(names);
+        EXPECT_EQ(names, c.sorted);
+        // Without the one non-ASCII name, the fast path gives the same order.
+        QStringList ascii, expected;
+        for (const QString& n : c.in)
+            if (n.toLatin1() == n.toUtf8())
+                ascii << n;
+        for (const QString& n : c.sorted)
+            if (n.toLatin1() == n.toUtf8())
+                expected << n;
+        sortNatural(ascii);
+        EXPECT_EQ(ascii, expected);
+    }
+}
+
+TEST(FolderScan, NaturalOrderIsConsistentOverMixedNames) {
+    // Plain ASCII and accented names, digits, punctuation and case: every pair is
+    // antisymmetric and every triple transitive, so a sort cannot go wrong.
+    const QStringList names = {"a",
+                               "A",
+                               u"\u00e4"_qs,
+                               "b",
+                               "a2",
+                               "a10",
+                               "a02",
+                               u"\u00e42"_qs,
+                               "a_b",
+                               "a-b",
+                               "a b",
+                               "a.b",
+                               "Zed",
+                               u"\u00e9"_qs,
+                               "e",
+                               "x1y",
+                               "x01y",
+                               "x1Y",
+                               u"\u00c5ngstr\u00f6m"_qs,
+                               "z9"};
+    auto sign = [](int v) { return (v > 0) - (v < 0); };
+    for (const QString& a : names)
+        for (const QString& b : names) {
+            ASSERT_EQ(sign(compareNatural(a, b)), -sign(compareNatural(b, a)))
+                << a.toStdString() << " / " << b.toStdString();
+            for (const QString& c : names) {
+                if (compareNatural(a, b) <= 0 && compareNatural(b, c) <= 0) {
+                    ASSERT_LE(compareNatural(a, c), 0)
+                        << a.toStdString() << " <= " << b.toStdString()
+                        << " <= " << c.toStdString();
+                }
+            }
+        }
+    // The sort agrees with the comparison.
+    QStringList sorted = names;
+    sortNatural(sorted);
+    for (qsizetype i = 1; i < sorted.size(); ++i)
+        EXPECT_LE(compareNatural(sorted[i - 1], sorted[i]), 0);
 }
 
 TEST(FileList, ListsMatchingRegularVisibleFilesInNaturalOrder) {
     QTemporaryDir tmp;
     QDir dir(tmp.path());
     touch(dir, {"b10.JPG", "b2.jpg", "a.Gif", "c.bmp", "notes.txt", "jpg", ".hidden.jpg",
-                "archive.jpg.zip", "x.jpeg"});
+                "archive.jpg.zip", "x.JPEG", "y.jpe", "z.jpeg.txt"});
     ASSERT_TRUE(dir.mkdir("folder.jpg"));
     ASSERT_EQ(::mkfifo(dir.filePath("pipe.jpg").toLocal8Bit().constData(), 0600), 0);
 
     FileList list;
-    list.setPattern("*.jpg;*.bmp;*.gif");
+    list.setPattern("*.jpg;*.jpeg;*.jpe;*.bmp;*.gif");
     ASSERT_TRUE(list.setFolder(dir.path()));
-    EXPECT_EQ(list.names(), (QStringList{"a.Gif", "b2.jpg", "b10.JPG", "c.bmp"}));
+    EXPECT_EQ(list.names(),
+              (QStringList{"a.Gif", "b2.jpg", "b10.JPG", "c.bmp", "x.JPEG", "y.jpe"}));
     EXPECT_EQ(list.selectedIndex(), -1);
     EXPECT_EQ(list.selectedName(), QString());
 }
@@ -104,11 +189,11 @@ TEST(FolderScan, UnreadableFolderIsAnErrorForAnOrdinaryUser) {
     QTemporaryDir tmp;
     QDir dir(tmp.path());
     ASSERT_TRUE(dir.mkdir("locked"));
-    ASSERT_TRUE(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner | QFileDevice::ExeOther |
-                                                      QFileDevice::ReadOther));
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner |
-                                                                  QFileDevice::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(
+        tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                        QFileDevice::ExeOther | QFileDevice::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("locked"),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     // Root reads every folder, so the scan runs in a child that drops to "nobody".
     const QString locked = dir.filePath("locked");
     const pid_t child = ::fork();
@@ -158,6 +243,42 @@ TEST(FolderList, ShowsAncestorsAndVisibleSubfoldersAndNotifiesOnChange) {
 
     ASSERT_TRUE(list.setPath("/"));
     EXPECT_EQ(list.path(), "/");
+}
+
+TEST(FolderList, LargeFolderIsReadOnAWorkerAndTheNewestRequestWins) {
+    QTemporaryDir tmp;
+    QDir dir(tmp.path());
+    ASSERT_TRUE(dir.mkdir("big"));
+    ASSERT_TRUE(dir.mkdir("small"));
+    QDir big(dir.filePath("big"));
+    ASSERT_TRUE(big.mkdir("sub"));
+    touch(big, {"p10.jpg", "p2.jpg", "notes.txt"});
+    touch(QDir(dir.filePath("small")), {"s.jpg"});
+
+    FolderList list;
+    list.setFilePattern("*.jpg");
+    list.setBackgroundBytes(0); // every folder counts as large
+    QSignalSpy changes(&list, &FolderList::pathChanged);
+    ASSERT_TRUE(list.setPath(dir.path()));
+    EXPECT_TRUE(list.isReading());
+    EXPECT_EQ(changes.count(), 0); // nothing changes until the read is done
+    QTRY_COMPARE_WITH_TIMEOUT(list.path(), dir.path(), 5000);
+    EXPECT_EQ(changes.count(), 1);
+
+    // One read gives the subfolders and the matching files, sorted.
+    ASSERT_TRUE(list.setPath(big.path()));
+    QTRY_COMPARE_WITH_TIMEOUT(changes.count(), 2, 5000);
+    EXPECT_EQ(list.item(list.count() - 1)->text().trimmed(), "sub");
+    EXPECT_EQ(list.takeFiles(), (QStringList{"p2.jpg", "p10.jpg"}));
+
+    // Two requests in a row: only the newer one is shown, and the handler runs once.
+    ASSERT_TRUE(list.setPath(dir.path()));
+    ASSERT_TRUE(list.setPath(dir.filePath("small")));
+    QTRY_COMPARE_WITH_TIMEOUT(list.path(), dir.filePath("small"), 5000);
+    QTest::qWait(50); // a bounded look for a late, stale result
+    EXPECT_EQ(list.path(), dir.filePath("small"));
+    EXPECT_EQ(changes.count(), 3);
+    EXPECT_EQ(list.takeFiles(), QStringList{"s.jpg"});
 }
 
 TEST(DriveList, DriveIsTheVolumeWithTheLongestRootPrefix) {

@@ -154,11 +154,15 @@ TEST(RenameFile, TwoHardLinkedNamesAreNotMergedByACaseChange) {
 }
 
 TEST(RenameFile, RecoveryPutsBackAFileLeftUnderACaseChangeTemporaryName) {
+    // A crash between the two steps of a case change: the marker names the target.
     QTemporaryDir dir;
     test::writeFile(dir.filePath(".tavlin-case-beach.jpg"), "sand");
+    test::writeFile(dir.filePath(fsops::kCaseMarkerName), "beach.jpg");
     fsops::FolderHandle folder(dir.path());
     EXPECT_EQ(fsops::recoverCaseRenames(folder.fd()), 1);
     EXPECT_EQ(namesIn(dir.path()), QStringList({"beach.jpg"}));
+    // Nothing left to do: the next recovery finds no marker.
+    EXPECT_EQ(fsops::recoverCaseRenames(folder.fd()), 0);
 }
 
 // The single rename with a scripted user: one answer, and every warning recorded.

@@ -95,7 +95,7 @@ TEST_F(TavlinTest, WidgetTreeHasItsCaptionsAndColours) {
         EXPECT_EQ(button->text(), caption);
     for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})
         EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(w->myFiles->pattern(), "*.jpg;*.bmp;*.gif");
+    EXPECT_EQ(w->myFiles->pattern(), "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif");
     EXPECT_EQ(w->mySeconds->interval(), 3000);
     EXPECT_FALSE(w->myTimer->isActive());
     EXPECT_EQ(w->scrSeconds->minimum(), 0);

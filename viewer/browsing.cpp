@@ -20,18 +20,24 @@ void Tavlin::myDrive_Change() {
                               : DriveList::driveOf(previousFolder, DriveList::volumeRoots()));
         return;
     }
-    myFiles->setFolder(myPath->path());
+    // The file list follows the folder in myPath_Change, which has run by now, or runs
+    // when a large folder's read is done.
     StopSlideShow();
 }
 
 void Tavlin::myPath_Change() {
     // A batch rename that a crash cut short is finished before the folder is listed.
-    RecoverBatchRename(myPath->path());
-    myFiles->setFolder(myPath->path());
+    const RecoveryOutcome recovered = RecoverBatchRename(myPath->path());
+    if (recovered.journalFound || recovered.repaired > 0)
+        myFiles->setFolder(myPath->path()); // the recovery renamed files: read them again
+    else
+        myFiles->setListing(myPath->path(), myPath->takeFiles());
     StopSlideShow();
     Menus().mStartSlideshow->setEnabled(myFiles->count() > 0);
 }
 
-void Tavlin::myFiles_Click() { DisplayPict(myPicture, selectedFilePath()); }
+void Tavlin::myFiles_Click() {
+    DisplayPict(myPicture, selectedFilePath());
+}
 
 } // namespace tavlin

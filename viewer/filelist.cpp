@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 
+#include "platform/filenames.h"
+
 namespace tavlin {
 
 void NameListModel::setNames(QStringList names) {
@@ -17,7 +19,8 @@ int NameListModel::rowCount(const QModelIndex& parent) const {
 QVariant NameListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_names.size())
         return {};
-    return m_names.at(index.row());
+    // Only the drawn text: the names themselves keep every byte of the file's name.
+    return displayFileName(m_names.at(index.row()));
 }
 
 FileList::FileList(QWidget* parent) : QListView(parent) {
@@ -34,27 +37,24 @@ void FileList::setPattern(const QString& patterns) {
     m_pattern = NamePattern(patterns);
 }
 
-bool FileList::load(const QString& path) {
-    std::error_code error;
-    FolderEntries entries = scanFolder(path, error);
-    if (error)
+bool FileList::setFolder(const QString& path) {
+    FolderListing listing = listFolder(OpenFolder(path), path, m_pattern);
+    if (listing.error)
         return false;
-    QStringList names;
-    names.reserve(entries.files.size());
-    for (const QString& name : entries.files)
-        if (m_pattern.matches(name))
-            names.append(name);
-    sortNatural(names);
+    setListing(path, std::move(listing.files));
+    return true;
+}
+
+bool FileList::refresh() {
+    return setFolder(m_folder);
+}
+
+void FileList::setListing(const QString& path, QStringList names) {
     m_selected = -1;
     m_folder = path;
     // A model reset clears the current index without a currentChanged signal.
     m_model.setNames(std::move(names));
-    return true;
 }
-
-bool FileList::setFolder(const QString& path) { return load(path); }
-
-bool FileList::refresh() { return load(m_folder); }
 
 void FileList::setSelectedIndex(std::int64_t index) {
     if (index < -1 || index >= count())

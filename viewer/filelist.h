@@ -1,10 +1,10 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QAbstractListModel>
 #include <QListView>
 #include <QStringList>
-
-#include <cstdint>
 
 #include "viewer/folderscan.h"
 
@@ -38,6 +38,10 @@ public:
     bool setFolder(const QString& path);
     // Re-reads the current folder (after a delete or rename).
     bool refresh();
+    // Points the list at `path` with names already read, filtered and sorted (by
+    // the folder list's one read); afterwards nothing is selected.
+    void setListing(const QString& path, QStringList names);
+    const NamePattern& namePattern() const { return m_pattern; }
     QString folder() const { return m_folder; }
 
     std::int64_t count() const { return m_model.names().size(); }
@@ -59,7 +63,6 @@ protected:
 
 private:
     void onCurrentChanged(const QModelIndex& current);
-    bool load(const QString& path);
 
     NameListModel m_model;
     QString m_patternText;

@@ -1,21 +1,46 @@
 #pragma once
 
 #include <QListWidget>
+#include <QThreadPool>
+
+#include "viewer/folderscan.h"
 
 namespace tavlin {
 
 // The folder list: the current folder's ancestors from the root down, then its
 // subfolders. A folder opens on double click or Enter.
+//
+// One read of a folder gives both its subfolders and the files that match the
+// file pattern (sorted for the file list, which takes them in its change
+// handler). A large folder is read on a worker thread: the window stays live
+// and the list changes, and the change handler runs, when the read is done.
 class FolderList : public QListWidget {
     Q_OBJECT
 public:
     explicit FolderList(QWidget* parent = nullptr);
+    ~FolderList() override;
 
+    // The folder shown; while a large folder is being read, still the previous one.
     QString path() const { return m_path; }
-    // Opens `path`; the change handler runs at once, and only when the path
-    // really changes. A folder that cannot be read keeps the list as it was
-    // and answers false.
+    // Opens `path`; the change handler runs once the folder is read (at once for
+    // a small folder), and only when the path really changes. A folder that
+    // cannot be opened keeps the list as it was and answers false.
     bool setPath(const QString& path);
+    // True while a folder is being read on the worker thread.
+    bool isReading() const { return m_pendingPath.has_value(); }
+
+    // The files the file list is to show, and the matching files of the folder
+    // just read, taken once.
+    void setFilePattern(const QString& patterns) { m_filePattern = NamePattern(patterns); }
+    QStringList takeFiles() { return std::exchange(m_files, {}); }
+
+    // Folders whose entries take at least this many bytes (as the file system
+    // reports a folder's size) are read on the worker thread.
+    static constexpr qint64 kDefaultBackgroundBytes = 64 * 1024;
+    void setBackgroundBytes(qint64 bytes) { m_backgroundBytes = bytes; }
+
+    // `path` made absolute and clean by text alone, so every byte of a name survives.
+    static QString cleanAbsolute(const QString& path);
 
 Q_SIGNALS:
     void pathChanged();
@@ -26,8 +51,15 @@ protected:
 
 private:
     void openItem(QListWidgetItem* item);
+    void apply(FolderListing listing);
 
     QString m_path;
+    QStringList m_files;
+    NamePattern m_filePattern{QString()};
+    qint64 m_backgroundBytes = kDefaultBackgroundBytes;
+    std::optional<QString> m_pendingPath;
+    quint64 m_generation = 0; // the newest request; older reads are dropped
+    QThreadPool m_reader;
 };
 
 } // namespace tavlin

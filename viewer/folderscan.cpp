@@ -1,97 +1,92 @@
 #include "viewer/folderscan.h"
 
-#include <QDir>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QRegularExpression>
 
-#include <algorithm>
-#include <filesystem>
-
-namespace fs = std::filesystem;
+#include "platform/filenames.h"
 
 namespace tavlin {
 
-FolderEntries scanFolder(const QString& path, std::error_code& error) {
+OpenFolder::OpenFolder(const QString& path) {
+    // A NUL would silently shorten the path the system sees.
+    if (path.isEmpty() || path.contains(QChar(u'\0'))) {
+        m_error = std::make_error_code(std::errc::no_such_file_or_directory);
+        return;
+    }
+    m_fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = std::error_code(errno, std::generic_category());
+        return;
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0)
+        m_sizeHint = st.st_size;
+}
+
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error), m_sizeHint(other.m_sizeHint) {}
+
+OpenFolder::~OpenFolder() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+FolderEntries OpenFolder::read(std::error_code& error) {
     FolderEntries entries;
-    error.clear();
-    if (path.isEmpty()) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    error = m_error;
+    if (m_fd < 0) {
+        if (!error)
+            error = std::make_error_code(std::errc::bad_file_descriptor);
         return entries;
     }
-    fs::directory_iterator it(fs::path(path.toStdString()), error);
-    if (error)
+    DIR* dir = ::fdopendir(m_fd);
+    if (!dir) {
+        error = std::error_code(errno, std::generic_category());
         return entries;
-    for (const fs::directory_iterator end; it != end; it.increment(error)) {
-        if (error)
-            return {};
-        const fs::directory_entry& entry = *it;
-        const QString name = QString::fromStdString(entry.path().filename().string());
-        if (name.startsWith(QLatin1Char('.')))
+    }
+    m_fd = -1; // the stream owns it now
+    const int fd = ::dirfd(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno != 0) {
+                error = std::error_code(errno, std::generic_category());
+                entries = {};
+            }
+            break;
+        }
+        if (entry->d_name[0] == '.')
             continue;
-        std::error_code typeError;
-        // The entry's type comes from the directory read itself where the file
-        // system reports it, so a large folder costs no stat per file.
-        if (entry.is_directory(typeError))
-            entries.folders.append(name);
-        else if (entry.is_regular_file(typeError))
-            entries.files.append(name);
+        // The type comes from the directory read itself where the file system reports
+        // it, so a large folder costs no stat per file; links are followed.
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat st {};
+            if (::fstatat(fd, entry->d_name, &st, 0) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR)
+            entries.folders.append(
+                decodeFileName(entry->d_name, qsizetype(std::strlen(entry->d_name))));
+        else if (type == DT_REG)
+            entries.files.append(
+                decodeFileName(entry->d_name, qsizetype(std::strlen(entry->d_name))));
     }
+    ::closedir(dir);
     return entries;
 }
 
-namespace {
-bool isAsciiDigit(QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; }
-
-// Case folding without a table lookup for the ASCII letters that most names are made of.
-char16_t folded(QChar c) {
-    const char16_t u = c.unicode();
-    if (u < 128)
-        return u >= 'A' && u <= 'Z' ? char16_t(u + ('a' - 'A')) : u;
-    return c.toCaseFolded().unicode();
-}
-} // namespace
-
-int compareNatural(const QString& a, const QString& b) {
-    const qsizetype na = a.size();
-    const qsizetype nb = b.size();
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < na && j < nb) {
-        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
-            // Compare runs of digits by value: skip leading zeros, then the
-            // longer run is larger, then the first differing digit decides.
-            while (i < na && a[i] == QLatin1Char('0'))
-                ++i;
-            while (j < nb && b[j] == QLatin1Char('0'))
-                ++j;
-            qsizetype ea = i, eb = j;
-            while (ea < na && isAsciiDigit(a[ea]))
-                ++ea;
-            while (eb < nb && isAsciiDigit(b[eb]))
-                ++eb;
-            if (ea - i != eb - j)
-                return ea - i < eb - j ? -1 : 1;
-            for (; i < ea; ++i, ++j)
-                if (a[i] != b[j])
-                    return a[i] < b[j] ? -1 : 1;
-            continue;
-        }
-        const char16_t ca = folded(a[i]);
-        const char16_t cb = folded(b[j]);
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    if (i < na || j < nb)
-        return i < na ? 1 : -1;
-    return 0;
-}
-
-void sortNatural(QStringList& names) {
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int order = compareNatural(a, b);
-        return order != 0 ? order < 0 : a < b;
-    });
+FolderEntries scanFolder(const QString& path, std::error_code& error) {
+    OpenFolder folder(path);
+    return folder.read(error);
 }
 
 NamePattern::NamePattern(const QString& patterns) {
@@ -119,8 +114,24 @@ bool NamePattern::matches(const QString& name) const {
     return false;
 }
 
+FolderListing listFolder(OpenFolder folder, const QString& path, const NamePattern& files) {
+    FolderListing listing;
+    listing.path = path;
+    FolderEntries entries = folder.read(listing.error);
+    if (listing.error)
+        return listing;
+    listing.folders = std::move(entries.folders);
+    sortNatural(listing.folders);
+    listing.files.reserve(entries.files.size());
+    for (QString& name : entries.files)
+        if (files.matches(name))
+            listing.files.append(std::move(name));
+    sortNatural(listing.files);
+    return listing;
+}
+
 QString joinPath(const QString& folder, const QString& name) {
-    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator()))
+    if (folder.endsWith(QLatin1Char('/')))
         return folder + name;
     return folder + QLatin1Char('/') + name;
 }

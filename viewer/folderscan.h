@@ -1,9 +1,11 @@
 #pragma once
 
+#include <system_error>
+
 #include <QString>
 #include <QStringList>
 
-#include <system_error>
+#include "viewer/naturalorder.h"
 
 namespace tavlin {
 
@@ -18,10 +20,28 @@ struct FolderEntries {
 // and nothing is returned.
 FolderEntries scanFolder(const QString& path, std::error_code& error);
 
-// Orders two names as a person expects: case-blind, digits by value.
-int compareNatural(const QString& a, const QString& b);
-// Sorts names as a person expects: case-blind, digits by value (IMG2 before IMG10).
-void sortNatural(QStringList& names);
+// A folder opened for reading; the read itself may run on another thread.
+class OpenFolder {
+public:
+    explicit OpenFolder(const QString& path);
+    ~OpenFolder();
+    OpenFolder(OpenFolder&& other) noexcept;
+    OpenFolder& operator=(OpenFolder&&) = delete;
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    std::error_code error() const { return m_error; }
+    // A hint of the folder's size in bytes as the file system reports it (0 if unknown).
+    qint64 sizeHint() const { return m_sizeHint; }
+    // Reads the entries once; the folder is then used up.
+    FolderEntries read(std::error_code& error);
+
+private:
+    int m_fd = -1;
+    std::error_code m_error;
+    qint64 m_sizeHint = 0;
+};
 
 // True when `name` matches one of the ";"-separated wildcards, case ignored.
 class NamePattern {
@@ -33,6 +53,16 @@ private:
     QStringList m_suffixes; // "*.jpg" kept as ".jpg" for a fast test
     QStringList m_wildcards;
 };
+
+// What the folder list and the file list show of one folder, from one read:
+// the subfolders and the files matching the pattern, each in natural order.
+struct FolderListing {
+    QString path;
+    QStringList folders;
+    QStringList files;
+    std::error_code error;
+};
+FolderListing listFolder(OpenFolder folder, const QString& path, const NamePattern& files);
 
 // The folder path, "/" unless it already ends in one, and the name.
 QString joinPath(const QString& folder, const QString& name);

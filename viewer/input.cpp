@@ -1,7 +1,6 @@
 // Keyboard and mouse: the key map, key forwarding from the panel's widgets,
 // the pop-up menu, the screensaver's mouse-jump exit and the panel toggle.
 #include <cmath>
-#include <filesystem>
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +16,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "fileops/rename.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -164,8 +164,8 @@ void Tavlin::DeleteCurrentFile() {
     if (wasRunning)
         myTimer->stop();
     const std::int64_t index = myFiles->selectedIndex();
-    std::error_code error;
-    std::filesystem::remove(std::filesystem::path(selectedFilePath().toStdString()), error);
+    // By the name's exact bytes: a name that is not UTF-8 must not lead to another file.
+    RemoveFile(selectedFilePath());
     myFiles->refresh();
     if (myFiles->count() > 0) {
         // Another program may have removed files meanwhile: stay inside the list.

@@ -128,7 +128,9 @@ void Tavlin::buildWidgets() {
     myPath = new FolderList(frameSettings);
     place(myPath, design::myPath);
     myFiles = new FileList(frameSettings);
-    myFiles->setPattern(QStringLiteral("*.jpg;*.bmp;*.gif"));
+    // JPEG's other names too: a desktop's "Open with" hands us every image/jpeg file.
+    myFiles->setPattern(QStringLiteral("*.jpg;*.jpeg;*.jpe;*.bmp;*.gif"));
+    myPath->setFilePattern(myFiles->pattern());
     place(myFiles, design::myFiles);
 
     frameChecks = new QFrame(frameSettings);

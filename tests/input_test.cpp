@@ -98,6 +98,41 @@ TEST_F(InputTest, PanelWidgetsHandOnKeysOrKeepThem) {
     EXPECT_EQ(exits, 1);
 }
 
+TEST_F(InputTest, WithNothingSelectedDownShowsTheFirstPictureAndDecodesNoOther) {
+    makePictures(3);
+    // Reaching the list by Tab, by a click and with focus from elsewhere.
+    for (Qt::FocusReason reason :
+         {Qt::TabFocusReason, Qt::MouseFocusReason, Qt::OtherFocusReason}) {
+        SCOPED_TRACE(reason);
+        auto w = start();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        int shown = 0;
+        QObject::connect(w->myFiles, &FileList::selectionChanged, [&] { ++shown; });
+        w->myFiles->setFocus(reason);
+        ASSERT_TRUE(w->myFiles->hasFocus());
+        EXPECT_EQ(w->myFiles->selectedIndex(), -1) << "focus alone selects nothing";
+        QTest::keyClick(w->myFiles, Qt::Key_Down);
+        EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+        EXPECT_EQ(w->txtFile->text(), path("p1.jpg"));
+        EXPECT_EQ(shown, 1);
+        QTest::keyClick(w->myFiles, Qt::Key_Down);
+        EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+        EXPECT_EQ(shown, 2);
+    }
+    // The same from a widget that hands its keys on, and Escape shows nothing before ending.
+    auto w = start();
+    int shown = 0;
+    QObject::connect(w->myFiles, &FileList::selectionChanged, [&] { ++shown; });
+    pressOn(w->btnStartSlideshow, Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    EXPECT_EQ(shown, 1);
+    auto fresh = start();
+    QObject::connect(fresh->myFiles, &FileList::selectionChanged, [&] { ++shown; });
+    pressOn(fresh->chkCenter, Qt::Key_Escape);
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(shown, 1) << "no picture decoded on the way out";
+}
+
 TEST_F(InputTest, HiddenPanelGivesTheWindowTheKeysAndShortcuts) {
     makePictures(3);
     auto w = start();
@@ -105,6 +140,8 @@ TEST_F(InputTest, HiddenPanelGivesTheWindowTheKeysAndShortcuts) {
     ASSERT_TRUE(w->frameSettings->isHidden());
     ASSERT_FALSE(w->bShowControls);
     w->setFocus();
+    QTest::keyClick(w.get(), Qt::Key_Down);
+    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
     QTest::keyClick(w.get(), Qt::Key_Down);
     EXPECT_EQ(w->myFiles->selectedIndex(), 1);
     QTest::keyClick(w.get(), Qt::Key_Up);
@@ -133,9 +170,11 @@ TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
         EXPECT_EQ(w->btnStartSlideshow->text(), "&Stop");
         EXPECT_FALSE(w->Menus().mStartSlideshow->isEnabled());
         EXPECT_TRUE(w->Menus().mStopSlideshow->isEnabled());
-        w->myTimer_Timer(); // first tick: the first and at once the second
+        w->myTimer_Timer(); // first tick: the first picture
+        EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+        EXPECT_EQ(w->txtFile->text(), path("p1.jpg"));
+        w->myTimer_Timer();
         EXPECT_EQ(w->myFiles->selectedIndex(), 1);
-        EXPECT_EQ(w->txtFile->text(), path("p2.jpg"));
         w->myTimer_Timer();
         EXPECT_EQ(w->myFiles->selectedIndex(), 2);
         w->myTimer_Timer();
@@ -149,7 +188,7 @@ TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
             EXPECT_TRUE(w->Menus().mStartSlideshow->isEnabled());
         }
         // "Play Slide Sound" sounds every tick, the stopping one too.
-        EXPECT_EQ(platform.slideSounds, 3);
+        EXPECT_EQ(platform.slideSounds, 4);
     }
 }
 

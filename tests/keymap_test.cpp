@@ -18,8 +18,12 @@ KeyState st(int key, std::int64_t selected, std::int64_t count, bool panel = tru
 }
 
 constexpr KeyDecision none{};
-KeyDecision select(std::int64_t i, bool first = false) { return {first, KeyAction::Select, i}; }
-KeyDecision act(KeyAction a, bool first = false) { return {first, a, -1}; }
+KeyDecision select(std::int64_t i, bool first = false) {
+    return {first, KeyAction::Select, i};
+}
+KeyDecision act(KeyAction a, bool first = false) {
+    return {first, a, -1};
+}
 
 } // namespace
 
@@ -32,10 +36,18 @@ TEST(KeyMap, DecidesEveryKeyFromTheStateItMeets) {
         {"last, running, Down loop on", st(vk::Down, 2, 3, false, 0, true, true), select(0)},
         {"last, stopped: Escape exits", st(vk::Escape, 2, 3, true, 0, false), act(KeyAction::Exit)},
         {"last, stopped: Down does nothing", st(vk::Down, 2, 3), none},
-        // Nothing selected: the first entry is selected before the key acts.
-        {"nothing selected, Down", st(vk::Down, -1, 3), select(1, true)},
-        {"nothing selected, Down, one entry", st(vk::Down, -1, 1), {true, KeyAction::None, -1}},
-        {"nothing selected, Page Up", st(vk::PageUp, -1, 3, false), select(0, true)},
+        // Nothing selected: Down shows the first picture; a key that selects
+        // another shows only that one; Escape ends without showing any; others
+        // show the first before they act.
+        {"nothing selected, Down", st(vk::Down, -1, 3), select(0)},
+        {"nothing selected, Down, one entry", st(vk::Down, -1, 1), select(0)},
+        {"nothing selected, Page Up", st(vk::PageUp, -1, 3, false), select(0)},
+        {"nothing selected, Page Down", st(vk::PageDown, -1, 50, false), select(20)},
+        {"nothing selected, Up", st(vk::Up, -1, 3, false), {true, KeyAction::None, -1}},
+        {"nothing selected, Escape", st(vk::Escape, -1, 3), act(KeyAction::Exit)},
+        {"nothing selected, Ctrl+P", st(vk::P, -1, 3, true, CtrlMask), act(KeyAction::Print, true)},
+        {"nothing selected, Delete", st(vk::Delete, -1, 3), act(KeyAction::Delete, true)},
+        {"nothing selected, other key", st('X', -1, 3), {true, KeyAction::None, -1}},
         {"empty list, Down", st(vk::Down, -1, 0), none},
         // Paging by twenty, clamped, only with the panel hidden.
         {"5th, Page Down", st(vk::PageDown, 4, 50, false), select(24)},

@@ -98,7 +98,7 @@ TEST_F(TavlinTest, WidgetTreeHasItsCaptionsAndColours) {
     EXPECT_EQ(w->myFiles->pattern(), "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif");
     EXPECT_EQ(w->mySeconds->interval(), 3000);
     EXPECT_FALSE(w->myTimer->isActive());
-    EXPECT_EQ(w->scrSeconds->minimum(), 0);
+    EXPECT_EQ(w->scrSeconds->minimum(), 1);
     EXPECT_EQ(w->scrSeconds->maximum(), 30);
     // The panel draws over the information lines, which draw over the picture.
     const QObjectList kids = w->children();

@@ -75,6 +75,7 @@ void Tavlin::connectInput() {
     for (QWidget* widget :
          std::initializer_list<QWidget*>{btnStartSlideshow, scrSeconds, txtSeconds, chkCenter})
         widget->installEventFilter(this);
+    myFiles->installEventFilter(this);
     // A key the focused widget did not use would climb on to the window; it
     // stops at the panel, so the window's key map sees only its own keys.
     frameSettings->installEventFilter(this);
@@ -101,6 +102,14 @@ bool Tavlin::eventFilter(QObject* watched, QEvent* event) {
         event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick;
     if (watched == frameSettings)
         return isKey || isGesture;
+    // An item view makes its first row current when it gains the focus; here that
+    // would show a picture nobody chose and make the first Down skip it.
+    if (watched == myFiles) {
+        if (event->type() != QEvent::FocusIn || myFiles->selectedIndex() != -1)
+            return false;
+        myFiles->viewport()->update();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress)
         forwardKey(static_cast<QKeyEvent*>(event));
     return QWidget::eventFilter(watched, event);

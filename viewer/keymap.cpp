@@ -1,8 +1,8 @@
 #include "viewer/keymap.h"
 
-#include <QKeyEvent>
-
 #include <algorithm>
+
+#include <QKeyEvent>
 
 namespace tavlin {
 
@@ -15,27 +15,47 @@ int virtualKeyOf(const QKeyEvent& event) {
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
         return vk::F1 + (key - Qt::Key_F1);
     switch (key) {
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Tab: return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+        return 9;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_Escape: return vk::Escape;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return vk::PageUp;
-    case Qt::Key_PageDown: return vk::PageDown;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return vk::Up;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return vk::Down;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return vk::Delete;
-    default: return 0;
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Pause:
+        return 19;
+    case Qt::Key_Escape:
+        return vk::Escape;
+    case Qt::Key_Space:
+        return 32;
+    case Qt::Key_PageUp:
+        return vk::PageUp;
+    case Qt::Key_PageDown:
+        return vk::PageDown;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return vk::Up;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return vk::Down;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return vk::Delete;
+    default:
+        return 0;
     }
 }
 
@@ -60,11 +80,21 @@ KeyDecision decideKey(const KeyState& s) {
         return d;
     }
     std::int64_t i = s.selected;
-    if (i == -1 && s.count > 0) {
+    const bool noneSelected = i == -1 && s.count > 0;
+    if (noneSelected) {
+        // Down then walks from the first picture rather than past it.
+        if (s.key == vk::Down)
+            return {false, KeyAction::Select, 0};
+        // The way out shows nothing on its way.
+        if (s.key == vk::Escape)
+            return {false, KeyAction::Exit, -1};
         d.selectFirst = true;
         i = 0;
     }
+    // A key that selects another picture replaces the first one: only the picture
+    // that stays on screen is shown.
     auto select = [&](std::int64_t index) {
+        d.selectFirst = false;
         d.action = KeyAction::Select;
         d.index = index;
         return d;

@@ -51,7 +51,7 @@ enum class KeyAction {
 };
 
 struct KeyDecision {
-    bool selectFirst = false; // select the first entry before the action
+    bool selectFirst = false; // nothing was selected: select the first entry before the action
     KeyAction action = KeyAction::None;
     std::int64_t index = -1; // for Select
     bool operator==(const KeyDecision&) const = default;

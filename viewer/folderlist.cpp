@@ -54,6 +54,7 @@ bool FolderList::setPath(const QString& requested) {
         // Back to the folder shown: a read of another one still running is dropped.
         ++m_generation;
         m_pendingPath.reset();
+        runAfterRead();
         return true;
     }
     if (m_pendingPath == path)
@@ -65,10 +66,10 @@ bool FolderList::setPath(const QString& requested) {
     if (folder.sizeHint() < m_backgroundBytes) {
         m_pendingPath.reset();
         FolderListing listing = listFolder(std::move(folder), path, m_filePattern);
-        if (listing.error)
-            return false;
-        apply(std::move(listing));
-        return true;
+        if (!listing.error)
+            apply(std::move(listing));
+        runAfterRead();
+        return !listing.error;
     }
     m_pendingPath = path;
     m_reader.start([this, generation, path, pattern = m_filePattern,
@@ -83,10 +84,23 @@ bool FolderList::setPath(const QString& requested) {
                 // A folder that could not be read keeps the lists as they were.
                 if (!listing.error)
                     apply(std::move(listing));
+                runAfterRead();
             },
             Qt::QueuedConnection);
     });
     return true;
+}
+
+void FolderList::whenRead(std::function<void()> then) {
+    if (isReading())
+        m_afterRead.push_back(std::move(then));
+    else
+        then();
+}
+
+void FolderList::runAfterRead() {
+    for (const auto& then : std::exchange(m_afterRead, {}))
+        then();
 }
 
 void FolderList::apply(FolderListing listing) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <vector>
+
 #include <QListWidget>
 #include <QThreadPool>
 
@@ -28,6 +32,9 @@ public:
     bool setPath(const QString& path);
     // True while a folder is being read on the worker thread.
     bool isReading() const { return m_pendingPath.has_value(); }
+    // Runs `then` once no read is under way: at once, or after the lists have changed
+    // (or the read failed). Start-up picks its first picture this way.
+    void whenRead(std::function<void()> then);
 
     // The files the file list is to show, and the matching files of the folder
     // just read, taken once.
@@ -52,6 +59,7 @@ protected:
 private:
     void openItem(QListWidgetItem* item);
     void apply(FolderListing listing);
+    void runAfterRead();
 
     QString m_path;
     QStringList m_files;
@@ -59,6 +67,7 @@ private:
     qint64 m_backgroundBytes = kDefaultBackgroundBytes;
     std::optional<QString> m_pendingPath;
     quint64 m_generation = 0; // the newest request; older reads are dropped
+    std::vector<std::function<void()>> m_afterRead;
     QThreadPool m_reader;
 };
 

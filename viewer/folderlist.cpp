@@ -52,7 +52,7 @@ bool FolderList::setPath(const QString& requested) {
     const QString path = cleanAbsolute(requested);
     if (path == m_path) {
         // Back to the folder shown: a read of another one still running is dropped.
-        ++m_generation;
+        ++*m_generation;
         m_pendingPath.reset();
         runAfterRead();
         return true;
@@ -62,7 +62,7 @@ bool FolderList::setPath(const QString& requested) {
     OpenFolder folder(path);
     if (!folder.isOpen())
         return false;
-    const quint64 generation = ++m_generation;
+    const quint64 generation = ++*m_generation;
     if (folder.sizeHint() < m_backgroundBytes) {
         m_pendingPath.reset();
         FolderListing listing = listFolder(std::move(folder), path, m_filePattern);
@@ -72,13 +72,15 @@ bool FolderList::setPath(const QString& requested) {
         return !listing.error;
     }
     m_pendingPath = path;
-    m_reader.start([this, generation, path, pattern = m_filePattern,
+    m_reader.start([this, generation, path, pattern = m_filePattern, latest = m_generation,
                     folder = std::make_shared<OpenFolder>(std::move(folder))]() mutable {
+        if (*latest != generation)
+            return; // a newer request came before this read began
         FolderListing listing = listFolder(std::move(*folder), path, pattern);
         QMetaObject::invokeMethod(
             this,
             [this, generation, listing = std::move(listing)]() mutable {
-                if (generation != m_generation)
+                if (generation != *m_generation)
                     return;
                 m_pendingPath.reset();
                 // A folder that could not be read keeps the lists as they were.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,7 +68,9 @@ private:
     NamePattern m_filePattern{QString()};
     qint64 m_backgroundBytes = kDefaultBackgroundBytes;
     std::optional<QString> m_pendingPath;
-    quint64 m_generation = 0; // the newest request; older reads are dropped
+    // The newest request, shared with the worker: older reads are dropped, and one not
+    // yet begun is skipped.
+    std::shared_ptr<std::atomic<quint64>> m_generation = std::make_shared<std::atomic<quint64>>(0);
     std::vector<std::function<void()>> m_afterRead;
     QThreadPool m_reader;
 };

@@ -68,14 +68,19 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         StartSlideshow();
         m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
         // Selecting shows the picture; an empty folder shows the error picture instead.
-        if (myFiles->count() > 0)
-            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
-        else
-            DisplayPict(myPicture, selectedFilePath());
+        // A large folder is still being read: the pick waits for its list.
+        myPath->whenRead([this] {
+            if (myFiles->count() > 0)
+                myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+            else
+                DisplayPict(myPicture, selectedFilePath());
+        });
     } else if (!request.picture.isEmpty()) {
-        const qsizetype index = myFiles->names().indexOf(request.picture);
-        if (index >= 0)
-            myFiles->setSelectedIndex(index);
+        myPath->whenRead([this, picture = request.picture] {
+            const qsizetype index = myFiles->names().indexOf(picture);
+            if (index >= 0)
+                myFiles->setSelectedIndex(index);
+        });
     }
     return true;
 }

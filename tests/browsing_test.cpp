@@ -8,11 +8,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/commandline.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
+#include "viewer/imageview.h"
+#include "viewer/tavlin.h"
 
 using namespace tavlin;
 
@@ -279,6 +283,48 @@ TEST(FolderList, LargeFolderIsReadOnAWorkerAndTheNewestRequestWins) {
     EXPECT_EQ(list.path(), dir.filePath("small"));
     EXPECT_EQ(changes.count(), 3);
     EXPECT_EQ(list.takeFiles(), QStringList{"s.jpg"});
+}
+
+// The main window over a temporary folder, with a fresh settings store.
+class BrowsingWindow : public ::testing::Test {
+protected:
+    std::unique_ptr<Tavlin> make() {
+        return std::make_unique<Tavlin>(test::windowOptions(platform, exits));
+    }
+    test::TempConfigHome config;
+    QTemporaryDir tmp;
+    test::CountingPlatform platform;
+    int exits = 0;
+};
+
+TEST_F(BrowsingWindow, PictureNamedAtStartIsShownOnceALargeFolderIsRead) {
+    QDir dir(tmp.path());
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        test::writePicture(dir.filePath(name), test::patternImage(64, 48));
+    auto w = make();
+    w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
+    ASSERT_TRUE(w->Form_Load(parseCommandLine({dir.filePath("b.jpg")})));
+    // Start-up did not wait for the read; the lists fill, then the picture is selected.
+    QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->selectedName(), QString("b.jpg"), 5000);
+    EXPECT_EQ(w->myPath->path(), dir.path());
+    EXPECT_EQ(w->myFiles->count(), 3);
+    EXPECT_FALSE(w->myPicture->isHidden());
+    EXPECT_EQ(platform.beeps, 0);
+}
+
+TEST_F(BrowsingWindow, OpeningAFolderFinishesACutShortBatchBeforeListingIt) {
+    QDir dir(tmp.path());
+    ASSERT_TRUE(dir.mkdir("trip"));
+    QDir trip(dir.filePath("trip"));
+    touch(trip, {"old.jpg", "other.jpg"});
+    // A batch cut short in its second phase: old.jpg was still to become trip1.jpg.
+    test::writeFile(trip.filePath(".tavlin-rename.journal"),
+                    "tavlin-batch-rename 1\nphase 2\ncount 1\ne old.jpg * trip1.jpg\nend\n");
+    auto w = make();
+    ASSERT_TRUE(w->Form_Load(parseCommandLine({dir.path()})));
+    ASSERT_TRUE(w->myPath->setPath(trip.path()));
+    EXPECT_EQ(w->myFiles->names(), (QStringList{"other.jpg", "trip1.jpg"}));
+    EXPECT_FALSE(QFile::exists(trip.filePath(".tavlin-rename.journal")));
 }
 
 TEST(DriveList, DriveIsTheVolumeWithTheLongestRootPrefix) {

@@ -8,8 +8,8 @@
 
 #include <QFile>
 #include <QLabel>
-#include <QUrl>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include "fileops/batchrename.h"
 #include "fileops/exists.h"

@@ -52,8 +52,9 @@ bool FolderList::setPath(const QString& requested) {
     const QString path = cleanAbsolute(requested);
     if (path == m_path) {
         // Back to the folder shown: a read of another one still running is dropped.
-        ++m_generation;
+        ++*m_generation;
         m_pendingPath.reset();
+        runAfterRead();
         return true;
     }
     if (m_pendingPath == path)
@@ -61,32 +62,47 @@ bool FolderList::setPath(const QString& requested) {
     OpenFolder folder(path);
     if (!folder.isOpen())
         return false;
-    const quint64 generation = ++m_generation;
+    const quint64 generation = ++*m_generation;
     if (folder.sizeHint() < m_backgroundBytes) {
         m_pendingPath.reset();
         FolderListing listing = listFolder(std::move(folder), path, m_filePattern);
-        if (listing.error)
-            return false;
-        apply(std::move(listing));
-        return true;
+        if (!listing.error)
+            apply(std::move(listing));
+        runAfterRead();
+        return !listing.error;
     }
     m_pendingPath = path;
-    m_reader.start([this, generation, path, pattern = m_filePattern,
+    m_reader.start([this, generation, path, pattern = m_filePattern, latest = m_generation,
                     folder = std::make_shared<OpenFolder>(std::move(folder))]() mutable {
+        if (*latest != generation)
+            return; // a newer request came before this read began
         FolderListing listing = listFolder(std::move(*folder), path, pattern);
         QMetaObject::invokeMethod(
             this,
             [this, generation, listing = std::move(listing)]() mutable {
-                if (generation != m_generation)
+                if (generation != *m_generation)
                     return;
                 m_pendingPath.reset();
                 // A folder that could not be read keeps the lists as they were.
                 if (!listing.error)
                     apply(std::move(listing));
+                runAfterRead();
             },
             Qt::QueuedConnection);
     });
     return true;
+}
+
+void FolderList::whenRead(std::function<void()> then) {
+    if (isReading())
+        m_afterRead.push_back(std::move(then));
+    else
+        then();
+}
+
+void FolderList::runAfterRead() {
+    for (const auto& then : std::exchange(m_afterRead, {}))
+        then();
 }
 
 void FolderList::apply(FolderListing listing) {

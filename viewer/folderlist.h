@@ -1,5 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
 #include <QListWidget>
 #include <QThreadPool>
 
@@ -28,6 +34,9 @@ public:
     bool setPath(const QString& path);
     // True while a folder is being read on the worker thread.
     bool isReading() const { return m_pendingPath.has_value(); }
+    // Runs `then` once no read is under way: at once, or after the lists have changed
+    // (or the read failed). Start-up picks its first picture this way.
+    void whenRead(std::function<void()> then);
 
     // The files the file list is to show, and the matching files of the folder
     // just read, taken once.
@@ -52,13 +61,17 @@ protected:
 private:
     void openItem(QListWidgetItem* item);
     void apply(FolderListing listing);
+    void runAfterRead();
 
     QString m_path;
     QStringList m_files;
     NamePattern m_filePattern{QString()};
     qint64 m_backgroundBytes = kDefaultBackgroundBytes;
     std::optional<QString> m_pendingPath;
-    quint64 m_generation = 0; // the newest request; older reads are dropped
+    // The newest request, shared with the worker: older reads are dropped, and one not
+    // yet begun is skipped.
+    std::shared_ptr<std::atomic<quint64>> m_generation = std::make_shared<std::atomic<quint64>>(0);
+    std::vector<std::function<void()>> m_afterRead;
     QThreadPool m_reader;
 };
 

@@ -124,14 +124,29 @@ void sortNatural(QStringList& names) {
     auto tie = [&](qsizetype a, qsizetype b) { return names.at(a) < names.at(b); };
 
     if (std::all_of(names.cbegin(), names.cend(), isAscii)) {
-        std::vector<QString> keys;
-        keys.reserve(order.size());
-        for (const QString& name : names)
-            keys.push_back(asciiKey(name));
-        std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-            const int c = keys[a].compare(keys[b]);
-            return c != 0 ? c < 0 : tie(a, b);
+        // Keys side by side with their positions, compared inline: most names of a folder
+        // share a prefix and differ a few characters in, where the loop ends.
+        struct Item {
+            QString key;
+            qsizetype index;
+        };
+        std::vector<Item> items;
+        items.reserve(order.size());
+        for (qsizetype i = 0; i < names.size(); ++i)
+            items.push_back({asciiKey(names.at(i)), i});
+        std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+            const char16_t* p = reinterpret_cast<const char16_t*>(a.key.constData());
+            const char16_t* q = reinterpret_cast<const char16_t*>(b.key.constData());
+            const qsizetype n = std::min(a.key.size(), b.key.size());
+            for (qsizetype i = 0; i < n; ++i)
+                if (p[i] != q[i])
+                    return p[i] < q[i];
+            if (a.key.size() != b.key.size())
+                return a.key.size() < b.key.size();
+            return tie(a.index, b.index);
         });
+        for (std::size_t i = 0; i < items.size(); ++i)
+            order[i] = items[i].index;
     } else {
         QCollator& c = collator();
         std::vector<QCollatorSortKey> keys;

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tavlin with warnings as errors and runs every
+# Installs what is missing (the test tools too), builds Tavlin with warnings as errors and runs every
 # test: unit and widget tests offscreen, end-to-end tests on Xvfb.
 # With --sanitize the tests are built and run under AddressSanitizer and
 # UndefinedBehaviorSanitizer instead, in build-sanitize/.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh
+scripts/deps.sh --test
+source scripts/options.sh
 build=${TAVLIN_BUILD_DIR:-build}
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVLIN_WERROR=ON)
+options=("${tavlin_cmake_options[@]}")
 if [ "${1:-}" = "--sanitize" ]; then
   shift
   build=build-sanitize
-  options=(-DCMAKE_BUILD_TYPE=Debug -DTAVLIN_WERROR=ON -DTAVLIN_SANITIZE=ON -DTAVLIN_BENCH=OFF)
+  options=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVLIN_WERROR=ON -DTAVLIN_SANITIZE=ON -DTAVLIN_BENCH=OFF)
   # Qt keeps some allocations for the life of the process; leaks are not what this run looks for.
   export ASAN_OPTIONS=detect_leaks=0
 fi
-cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
+cmake -S . -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"

@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include "fileops/exists.h"
+#include "platform/defaultfolder.h"
 #include "registry/registrymanager.h"
 
 namespace tavlin {
@@ -41,7 +42,7 @@ bool write(RegistryManager& rm, const QString& name, const QString& text) {
 
 Settings firstStart(RegistryManager& rm) {
     Settings s;
-    s.lastDirectory = PlatformRoot();
+    s.lastDirectory = DefaultFolder();
     s.workingDirectory = QDir::toNativeSeparators(QDir::currentPath());
     rm.CreateSubKey();
     const QString on = SwitchText(true);
@@ -132,7 +133,7 @@ Settings LoadRegistrySettings(const QString& svCommandLine) {
     if (!svCommandLine.isEmpty() && FolderExists(svCommandLine))
         s.lastDirectory = svCommandLine;
     if (!FolderExists(s.lastDirectory)) {
-        s.lastDirectory = PlatformRoot();
+        s.lastDirectory = DefaultFolder();
         write(rm, kLastDirectory, s.lastDirectory);
     }
     return s;

@@ -36,7 +36,7 @@ RegistryManager SettingsKey();
 // Reads the settings. On the first start (no settings key yet) it creates the key with the
 // first-start values and returns them; later starts return what is stored. A command line
 // that names an existing folder, tested as given, replaces the last folder, on the first start
-// too; a last folder that no longer exists becomes the file-system root, which is stored back.
+// too; a last folder that no longer exists becomes DefaultFolder(), which is stored back.
 Settings LoadRegistrySettings(const QString& svCommandLine);
 
 // Stores the eleven values the program changes ("Working Directory" is never rewritten).

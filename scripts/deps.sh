@@ -1,17 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Tavlin needs to build, run and test, but only
-# when one of them is missing, so a second run costs a dpkg query.
+# Installs the Debian packages Tavlin needs, but only when one of them is
+# missing, so a second run costs a dpkg query.
+#   scripts/deps.sh          what building and running need (./run.sh)
+#   scripts/deps.sh --test   that and the test tools on top (./test.sh)
+#   scripts/deps.sh --print [--test]   lists the packages and installs nothing
 set -euo pipefail
 
-packages=(
+build_and_run=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
+)
+tests=(
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
   bindfs fuse3
   cups printer-driver-cups-pdf poppler-utils
+  dbus
+  desktop-file-utils appstream lintian dpkg-dev file
 )
-if [ "${1:-}" = "--print" ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
+
+print=no
+with_tests=no
+for arg in "$@"; do
+  case "$arg" in
+    --print) print=yes ;;
+    --test) with_tests=yes ;;
+    *) echo "usage: $0 [--test] [--print]" >&2; exit 2 ;;
+  esac
+done
+packages=("${build_and_run[@]}")
+[ "$with_tests" = yes ] && packages+=("${tests[@]}")
+if [ "$print" = yes ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
 #include "registry/registrymanager.h"
+#include "platform/defaultfolder.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
@@ -91,7 +92,7 @@ TEST(Settings, FirstStartStoresTheTwelveDefaults) {
     test::TempConfigHome home;
     const Settings s = LoadRegistrySettings(QString());
     Settings expected;
-    expected.lastDirectory = PlatformRoot();
+    expected.lastDirectory = DefaultFolder();
     expected.workingDirectory = QDir::toNativeSeparators(QDir::currentPath());
     expected.loopSeconds = 10;
     EXPECT_EQ(s, expected);
@@ -102,7 +103,7 @@ TEST(Settings, FirstStartStoresTheTwelveDefaults) {
         {QStringLiteral("Stretch Picture"), QStringLiteral("true")},
         {QStringLiteral("Loop Slideshow"), QStringLiteral("true")},
         {QStringLiteral("Play Slideshow Sound"), QStringLiteral("true")},
-        {QStringLiteral("Last Directory"), PlatformRoot()},
+        {QStringLiteral("Last Directory"), DefaultFolder()},
         {QStringLiteral("Working Directory"), expected.workingDirectory},
         {QStringLiteral("Show Dimensions"), QStringLiteral("true")},
         {QStringLiteral("Show File Size"), QStringLiteral("true")},
@@ -155,8 +156,8 @@ TEST(Settings, MissingValuesLoadAsOffAndOneSecond) {
                  s.showPictureNumber);
     EXPECT_EQ(s.loopSeconds, 1);
     EXPECT_TRUE(s.workingDirectory.isEmpty());
-    EXPECT_EQ(s.lastDirectory, PlatformRoot());
-    EXPECT_EQ(storedValues().at(QStringLiteral("Last Directory")), PlatformRoot());
+    EXPECT_EQ(s.lastDirectory, DefaultFolder());
+    EXPECT_EQ(storedValues().at(QStringLiteral("Last Directory")), DefaultFolder());
 }
 
 TEST(Settings, LastFolderAndCommandLine) {
@@ -179,7 +180,7 @@ TEST(Settings, LastFolderAndCommandLine) {
         {"command-line folder wins", stored, given, given, stored},
         {"quoted command line is no folder", stored, u'"' + given + u'"', stored, stored},
         {"a file on the command line is no folder", stored, file, stored, stored},
-        {"deleted folder falls back to the root", gone, QString(), PlatformRoot(), PlatformRoot()},
+        {"deleted folder falls back to the default folder", gone, QString(), DefaultFolder(), DefaultFolder()},
         {"command line rescues a deleted folder", gone, given, given, gone},
     };
     for (const auto& c : cases) {
@@ -223,7 +224,7 @@ TEST(Settings, SaveWritesElevenValuesAndLoadGetsThemBack) {
 TEST(Settings, SaveNeverCreatesTheKey) {
     test::TempConfigHome home;
     Settings s;
-    s.lastDirectory = PlatformRoot();
+    s.lastDirectory = DefaultFolder();
     EXPECT_FALSE(SaveRegistrySettings(s));
     EXPECT_FALSE(SaveScreensaverSettings(s));
     EXPECT_TRUE(storedValues().empty());
@@ -281,7 +282,7 @@ TEST(Settings, UnreadableSettingsFileRunsWithDefaultsAndIsKept) {
     const std::string report = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(s.showControls && s.centerPicture);
     EXPECT_EQ(s.loopSeconds, 10);
-    EXPECT_EQ(s.lastDirectory, PlatformRoot());
+    EXPECT_EQ(s.lastDirectory, DefaultFolder());
     EXPECT_NE(report.find("cannot be read"), std::string::npos) << report;
     EXPECT_FALSE(SaveRegistrySettings(s));
     EXPECT_TRUE(QFileInfo(test::hiveFile()).isDir());

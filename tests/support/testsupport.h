@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include "platform/platform.h"
 #include "viewer/tavlin.h"

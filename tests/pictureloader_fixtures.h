@@ -219,6 +219,58 @@ inline QByteArray quadrantBmpRle8(int width, int height) {
     return bmpFileHeader(width, height, 8, 1, data.size(), 4) + data;
 }
 
+// An 8-bit palette picture as an RLE8 BMP: runs of equal pixels, literal stretches between.
+inline QByteArray rle8Bmp(const QImage& indexed) {
+    QByteArray data;
+    for (int y = indexed.height() - 1; y >= 0; --y) {
+        const uchar* row = indexed.constScanLine(y);
+        int x = 0;
+        while (x < indexed.width()) {
+            int run = 1;
+            while (x + run < indexed.width() && run < 255 && row[x + run] == row[x])
+                ++run;
+            if (run >= 3 || indexed.width() - x < 3) {
+                data.append(char(run));
+                data.append(char(row[x]));
+                x += run;
+                continue;
+            }
+            int literal = 0;
+            while (x + literal < indexed.width() && literal < 255 &&
+                   !(x + literal + 2 < indexed.width() && row[x + literal] == row[x + literal + 1] &&
+                     row[x + literal] == row[x + literal + 2]))
+                ++literal;
+            literal = std::max(literal, 3);
+            literal = std::min(literal, indexed.width() - x);
+            data.append('\0');
+            data.append(char(literal));
+            data.append(reinterpret_cast<const char*>(row + x), literal);
+            if (literal & 1)
+                data.append('\0');
+            x += literal;
+        }
+        data.append(QByteArray(2, '\0'));
+    }
+    data.append(QByteArray("\x00\x01", 2));
+    const QList<QRgb> table = indexed.colorTable();
+    QByteArray colours;
+    for (const QRgb c : table) {
+        colours.append(char(qBlue(c)));
+        colours.append(char(qGreen(c)));
+        colours.append(char(qRed(c)));
+        colours.append('\0');
+    }
+    QByteArray header = bmpFileHeader(indexed.width(), indexed.height(), 8, 1,
+                                      data.size(), 0);
+    QByteArray field;
+    putLE32(field, 54 + std::int32_t(colours.size())); // the pixels follow the real table
+    header.replace(10, 4, field);
+    field.clear();
+    putLE32(field, std::int32_t(table.size()));
+    header.replace(46, 4, field);
+    return header + colours + data;
+}
+
 // `jpeg` with `bytes` inserted right after its SOI marker.
 inline QByteArray afterSoi(const QByteArray& jpeg, const QByteArray& bytes) {
     return jpeg.left(2) + bytes + jpeg.mid(2);

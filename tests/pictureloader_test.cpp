@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
+#include <QProcess>
 
 #include "bench/benchfixtures.h"
 #include "pictureloader_fixtures.h"
@@ -53,6 +54,8 @@ QImage reference(const QString& path, QSize scaled, QRect visible) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     QImage full = reader.read();
+    if (full.depth() <= 8) // Qt scales palette pictures without smoothing
+        full = full.convertToFormat(QImage::Format_RGB32);
     full = full.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return visible.isEmpty() ? full : full.copy(visible);
 }
@@ -575,5 +578,57 @@ TEST(JpegScan, ReadsNothingBeyondAFileCutInItsFrameHeader) {
         EXPECT_TRUE(r.truncated);
         EXPECT_EQ(r.end, cut);
         EXPECT_EQ(kept, bytes);
+    }
+}
+
+// Every kind of BMP the row decoder reads shows as Qt's own reader shows it, whole and
+// reduced: palette kinds written by Qt and by hand, bit fields and OS/2 by ImageMagick.
+TEST(PictureLoader, DecodesEveryKindOfBmpLikeQt) {
+    QTemporaryDir dir;
+    const QImage source = test::patternImage(200, 150);
+    const QImage indexed = source.convertToFormat(QImage::Format_Indexed8);
+    QList<QRgb> sixteen;
+    for (int i = 0; i < 16; ++i)
+        sixteen << qRgb(i * 17, 255 - i * 17, (i * 97) % 256);
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> write;
+        double tolerance;
+    };
+    auto qtWrites = [](QImage image) {
+        return [image](const QString& path) { ASSERT_TRUE(image.save(path, "BMP")); };
+    };
+    const Case cases[] = {
+        {"8-bit", qtWrites(indexed), 3},
+        {"4-bit", qtWrites(source.convertToFormat(QImage::Format_Indexed8, sixteen)), 3},
+        {"1-bit", qtWrites(source.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither)), 3},
+        {"RLE8", [&](const QString& path) { test::writeFile(path, fx::rle8Bmp(indexed)); }, 3},
+        {"16-bit bit fields", {}, 3},
+        {"32-bit bit fields", {}, 3},
+        {"24-bit OS-2", {}, 3},
+    };
+    // One ImageMagick run writes the rest: each start costs a good part of a second.
+    const QString png = dir.filePath("source.png");
+    ASSERT_TRUE(source.save(png));
+    auto name = [&](const char* n) { return dir.filePath(QString::fromUtf8(n) + ".bmp"); };
+    ASSERT_EQ(QProcess::execute(
+                  "convert",
+                  {png, "(", "+clone", "-define", "bmp:subtype=RGB565", "-write",
+                   "BMP:" + name("16-bit bit fields"), "+delete", ")", "(", "+clone", "-alpha",
+                   "on", "-write", "BMP:" + name("32-bit bit fields"), "+delete", ")", "-write",
+                   "BMP2:" + name("24-bit OS-2"), "null:"}),
+              0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = name(c.name);
+        if (c.write)
+            c.write(path);
+        for (const QSize scaled : {QSize(200, 150), QSize(100, 75), QSize(70, 50)}) {
+            const LoadedPicture p = loadPicture(path, fixedSize(scaled));
+            ASSERT_TRUE(p.ok) << p.error.toStdString();
+            EXPECT_EQ(p.size, QSize(200, 150));
+            EXPECT_LT(meanDifference(p.image, reference(path, scaled, {})), c.tolerance)
+                << scaled.width();
+        }
     }
 }

@@ -632,3 +632,52 @@ TEST(PictureLoader, DecodesEveryKindOfBmpLikeQt) {
         }
     }
 }
+
+// Damaged BMPs end with a reason or show what they hold; none reads out of bounds or hangs
+// (the sanitizer build checks the first).
+TEST(PictureLoader, ReadsDamagedBmpsSafely) {
+    auto rle = [](const QByteArray& data, int width = 16, int height = 8) {
+        return fx::bmpFileHeader(width, height, 8, 1, data.size(), 4) + data;
+    };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* errorWords; // nullptr: shows
+    };
+    const Case cases[] = {
+        {"header only", fx::bmpHeader(640, 480), "ends before its pixels"},
+        {"RLE8 runs past the row end and deltas past the last row",
+         rle(QByteArray("\xFF\x01\x00\x02\xFF\xFF\x10\x02\x00\x00\x00\x03\x01\x02\x03\x00", 16)),
+         nullptr},
+        {"RLE8 literal run cut short", rle(QByteArray("\x00\xFF\x01\x02", 4)), nullptr},
+        {"RLE8 with top-down rows",
+         fx::bmpFileHeader(16, -8, 8, 1, 4, 4) + QByteArray("\x04\x01\x00\x01", 4),
+         "kind of BMP"},
+        {"bit fields of 32 bits each",
+         [] {
+             QByteArray b = fx::bmpFileHeader(4, 4, 32, 3, 12 + 64, 0);
+             b.replace(10, 4, QByteArray("\x42\x00\x00\x00", 4));
+             return b + QByteArray(12, char(0xFF)) + QByteArray(64, char(0x80));
+         }(),
+         nullptr},
+        {"colour table of 70000 entries",
+         [] {
+             QByteArray b = fx::bmpFileHeader(4, 4, 8, 0, 16, 0);
+             b.replace(46, 4, QByteArray("\x70\x11\x01\x00", 4));
+             return b + QByteArray(16, '\0');
+         }(),
+         "colour table"},
+        {"height of -2^31", fx::bmpHeader(4, INT_MIN), "claims"},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath("damaged.bmp");
+        test::writeFile(path, c.bytes);
+        const LoadedPicture p = loadPicture(path, fixedSize(QSize(32, 16)));
+        EXPECT_EQ(p.ok, c.errorWords == nullptr) << p.error.toStdString();
+        if (c.errorWords) {
+            EXPECT_TRUE(p.error.contains(QString::fromUtf8(c.errorWords))) << p.error.toStdString();
+        }
+    }
+}

@@ -44,7 +44,7 @@ struct Channel {
         max = mask >> shift;
     }
     int operator()(std::uint32_t pixel) const {
-        return max ? int(((pixel >> shift) & max) * 255 / max) : 0;
+        return max ? int(std::uint64_t((pixel >> shift) & max) * 255 / max) : 0;
     }
 };
 

@@ -422,6 +422,17 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
         error = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), problem);
         return false;
     }
+    if (tooLarge(info->size)) {
+        error = tooLargeError(path, info->size);
+        return false;
+    }
+    // Not one row's worth of pixels: nothing to show, and no reason to show black.
+    const std::int64_t firstRow = info->compression == 1 || info->compression == 2 ? 2 : info->stride;
+    if (file.size() < info->dataOffset + firstRow) {
+        error = QStringLiteral("%1 could not be decoded: the file ends before its pixels.")
+                    .arg(quoted(path));
+        return false;
+    }
     source.format = "bmp";
     source.stored = info->size;
     source.transform = QImageIOHandler::TransformationNone;

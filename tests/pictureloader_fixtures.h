@@ -4,11 +4,16 @@
 #include <climits>
 #include <cstdint>
 
+#include <gtest/gtest.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
+
+#include "viewer/pictureloader.h"
 
 // Hand-made picture files for the loader's tests: hostile headers and JPEGs built marker by
 // marker, small on disk whatever size they claim.
@@ -302,6 +307,41 @@ inline QByteArray encodeJpeg(const QImage& image, int quality = 90) {
     writer.setQuality(quality);
     writer.write(image);
     return bytes;
+}
+
+inline DecodePlanner fixedSize(QSize scaled, QRect visible = {}) {
+    return [=](QSize) { return DecodeRequest{scaled, visible}; };
+}
+
+// Mean absolute difference of the colour channels of two same-sized pictures, 0..255.
+inline double meanDifference(const QImage& a, const QImage& b) {
+    EXPECT_EQ(a.size(), b.size());
+    if (a.size() != b.size() || a.isNull())
+        return 255;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            sum += std::abs(qRed(p[col]) - qRed(q[col])) +
+                   std::abs(qGreen(p[col]) - qGreen(q[col])) +
+                   std::abs(qBlue(p[col]) - qBlue(q[col]));
+        }
+    }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+// The straightforward way: full decode with Qt's own orientation, smooth scale, cut.
+inline QImage reference(const QString& path, QSize scaled, QRect visible) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage full = reader.read();
+    if (full.depth() <= 8) // Qt scales palette pictures without smoothing
+        full = full.convertToFormat(QImage::Format_RGB32);
+    full = full.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return visible.isEmpty() ? full : full.copy(visible);
 }
 
 } // namespace tavlin::test::fixtures

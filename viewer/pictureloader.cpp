@@ -536,10 +536,24 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     const DecodePlan plan = planDecode(stored, storedScaled, want, source.reducible);
     const QRect landing = plan.target.toRect();
 
-    // Everything held at the peak: what the source holds, the decoded clip, its resampled
-    // copy and the shown (cut and turned) picture.
-    const std::int64_t peak = source.heldBytes + pixelBytes(plan.decodeSize) +
-                              pixelBytes(landing.size()) + 2 * pixelBytes(visible.size());
+    // What is held at the peak: what the source holds, plus the two largest pictures alive at
+    // one time along decode, resample, cut and turn (each step frees its input once done).
+    const std::int64_t decodedBytes = pixelBytes(plan.decodeSize);
+    const std::int64_t landingBytes = pixelBytes(landing.size());
+    const std::int64_t shownBytes = pixelBytes(visible.size());
+    std::int64_t alive = decodedBytes;
+    std::int64_t most = decodedBytes;
+    if (plan.decodeSize != landing.size()) {
+        most = std::max(most, alive + landingBytes);
+        alive = landingBytes;
+    }
+    if (landing != want) {
+        most = std::max(most, alive + shownBytes);
+        alive = shownBytes;
+    }
+    if (transform != QImageIOHandler::TransformationNone)
+        most = std::max(most, alive + shownBytes);
+    const std::int64_t peak = source.heldBytes + most;
     if (peak > control.memoryBudget) {
         result.error = overBudgetError(path, peak, control.memoryBudget);
         return result;

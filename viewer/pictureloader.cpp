@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 #include <QBuffer>
 #include <QFile>
@@ -24,7 +23,6 @@
 #include "viewer/gifscan.h"
 #include "viewer/jpegdecoder.h"
 #include "viewer/jpegscan.h"
-#include "viewer/scratchbuffer.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -279,10 +277,7 @@ struct Source {
     bool reducible = false; // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
     std::int64_t heldBytes = 0; // held whatever the plan: file bytes, coefficients, canvas
     // Decodes `plan.clip` at `plan.decodeSize`; a null image with `error` set on failure.
-    // Into `scratch` (plan.decodeSize, 4 bytes a pixel) when it is given and the decoder can.
-    std::function<QImage(const DecodePlan& plan, unsigned char* scratch, QString& error,
-                         bool& cancelled)>
-        decode;
+    std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled)> decode;
 };
 
 } // namespace
@@ -338,13 +333,11 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     }
     const std::int64_t budget = control.memoryBudget;
     const std::atomic<bool>* cancelled = control.cancelled;
-    source.decode = [bytes, path, budget, cancelled](const DecodePlan& plan,
-                                                     unsigned char* scratch, QString& err,
+    source.decode = [bytes, path, budget, cancelled](const DecodePlan& plan, QString& err,
                                                      bool& stopped) {
-        const QSize size = plan.decodeSize;
-        QImage image = scratch ? QImage(scratch, size.width(), size.height(), size.width() * 4,
-                                        QImage::Format_RGB32)
-                               : QImage(size, QImage::Format_RGB32);
+        // A fresh picture each time: keeping decode buffers between loads measured slower, as
+        // the allocator already reuses freed large blocks.
+        QImage image(plan.decodeSize, QImage::Format_RGB32);
         if (image.isNull())
             return image;
         const int reduction = plan.clip.width() / plan.decodeSize.width();
@@ -406,7 +399,7 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.transform = QImageIOHandler::TransformationNone;
     source.heldBytes =
         bytes->size() + canvas + pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
-    source.decode = [bytes, path](const DecodePlan& plan, unsigned char*, QString& err, bool&) {
+    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
         QBuffer buffer(bytes.get());
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, "gif");
@@ -449,8 +442,7 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.heldBytes = std::int64_t(info->size.width()) * 8; // a row and its sums
     const int fd = file.handle();
     const std::atomic<bool>* cancelled = control.cancelled;
-    source.decode = [info, fd, cancelled](const DecodePlan& plan, unsigned char*, QString&,
-                                          bool& stopped) {
+    source.decode = [info, fd, cancelled](const DecodePlan& plan, QString&, bool& stopped) {
         const int reduction = plan.clip.width() / std::max(1, plan.decodeSize.width());
         QImage image = decodeBmp(fd, *info, plan.clip, std::max(1, reduction), cancelled);
         stopped = cancelled && cancelled->load();
@@ -559,15 +551,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         return result;
     }
 
-    // A decoded clip that is resampled or cut afterwards lives only until then: it goes into
-    // reused memory. Declared before `decoded`, so it outlives every image over it.
-    const bool passing = plan.decodeSize != landing.size() || landing != want;
-    std::optional<ScratchBuffer> scratch;
-    if (passing)
-        scratch.emplace(std::size_t(pixelBytes(plan.decodeSize)));
     bool cancelled = false;
-    QImage decoded = source.decode(plan, scratch ? scratch->data() : nullptr, result.error,
-                                   cancelled);
+    QImage decoded = source.decode(plan, result.error, cancelled);
     if (cancelled || control.isCancelled()) {
         result.error.clear();
         result.cancelled = true;
@@ -585,8 +570,6 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     if (landing != want)
         decoded = decoded.copy(want.translated(-landing.topLeft()));
     result.image = orient(std::move(decoded), transform);
-    if (scratch && result.image.constBits() == scratch->data())
-        result.image = result.image.copy(); // never hand out the reused memory
     if (result.image.isNull()) {
         result.error = QStringLiteral("%1 is too large to be shown here.").arg(quoted(path));
         return result;

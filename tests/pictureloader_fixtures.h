@@ -4,11 +4,16 @@
 #include <climits>
 #include <cstdint>
 
+#include <gtest/gtest.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
+
+#include "viewer/pictureloader.h"
 
 // Hand-made picture files for the loader's tests: hostile headers and JPEGs built marker by
 // marker, small on disk whatever size they claim.
@@ -219,6 +224,58 @@ inline QByteArray quadrantBmpRle8(int width, int height) {
     return bmpFileHeader(width, height, 8, 1, data.size(), 4) + data;
 }
 
+// An 8-bit palette picture as an RLE8 BMP: runs of equal pixels, literal stretches between.
+inline QByteArray rle8Bmp(const QImage& indexed) {
+    QByteArray data;
+    for (int y = indexed.height() - 1; y >= 0; --y) {
+        const uchar* row = indexed.constScanLine(y);
+        int x = 0;
+        while (x < indexed.width()) {
+            int run = 1;
+            while (x + run < indexed.width() && run < 255 && row[x + run] == row[x])
+                ++run;
+            if (run >= 3 || indexed.width() - x < 3) {
+                data.append(char(run));
+                data.append(char(row[x]));
+                x += run;
+                continue;
+            }
+            int literal = 0;
+            while (x + literal < indexed.width() && literal < 255 &&
+                   !(x + literal + 2 < indexed.width() && row[x + literal] == row[x + literal + 1] &&
+                     row[x + literal] == row[x + literal + 2]))
+                ++literal;
+            literal = std::max(literal, 3);
+            literal = std::min(literal, indexed.width() - x);
+            data.append('\0');
+            data.append(char(literal));
+            data.append(reinterpret_cast<const char*>(row + x), literal);
+            if (literal & 1)
+                data.append('\0');
+            x += literal;
+        }
+        data.append(QByteArray(2, '\0'));
+    }
+    data.append(QByteArray("\x00\x01", 2));
+    const QList<QRgb> table = indexed.colorTable();
+    QByteArray colours;
+    for (const QRgb c : table) {
+        colours.append(char(qBlue(c)));
+        colours.append(char(qGreen(c)));
+        colours.append(char(qRed(c)));
+        colours.append('\0');
+    }
+    QByteArray header = bmpFileHeader(indexed.width(), indexed.height(), 8, 1,
+                                      data.size(), 0);
+    QByteArray field;
+    putLE32(field, 54 + std::int32_t(colours.size())); // the pixels follow the real table
+    header.replace(10, 4, field);
+    field.clear();
+    putLE32(field, std::int32_t(table.size()));
+    header.replace(46, 4, field);
+    return header + colours + data;
+}
+
 // `jpeg` with `bytes` inserted right after its SOI marker.
 inline QByteArray afterSoi(const QByteArray& jpeg, const QByteArray& bytes) {
     return jpeg.left(2) + bytes + jpeg.mid(2);
@@ -250,6 +307,41 @@ inline QByteArray encodeJpeg(const QImage& image, int quality = 90) {
     writer.setQuality(quality);
     writer.write(image);
     return bytes;
+}
+
+inline DecodePlanner fixedSize(QSize scaled, QRect visible = {}) {
+    return [=](QSize) { return DecodeRequest{scaled, visible}; };
+}
+
+// Mean absolute difference of the colour channels of two same-sized pictures, 0..255.
+inline double meanDifference(const QImage& a, const QImage& b) {
+    EXPECT_EQ(a.size(), b.size());
+    if (a.size() != b.size() || a.isNull())
+        return 255;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            sum += std::abs(qRed(p[col]) - qRed(q[col])) +
+                   std::abs(qGreen(p[col]) - qGreen(q[col])) +
+                   std::abs(qBlue(p[col]) - qBlue(q[col]));
+        }
+    }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+// The straightforward way: full decode with Qt's own orientation, smooth scale, cut.
+inline QImage reference(const QString& path, QSize scaled, QRect visible) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage full = reader.read();
+    if (full.depth() <= 8) // Qt scales palette pictures without smoothing
+        full = full.convertToFormat(QImage::Format_RGB32);
+    full = full.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return visible.isEmpty() ? full : full.copy(visible);
 }
 
 } // namespace tavlin::test::fixtures

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
+#include <QProcess>
 
 #include "bench/benchfixtures.h"
 #include "pictureloader_fixtures.h"
@@ -21,41 +22,11 @@
 
 using namespace tavlin;
 namespace fx = tavlin::test::fixtures;
+using fx::fixedSize;
+using fx::meanDifference;
+using fx::reference;
 
 namespace {
-
-DecodePlanner fixedSize(QSize scaled, QRect visible = {}) {
-    return [=](QSize) { return DecodeRequest{scaled, visible}; };
-}
-
-// Mean absolute difference of the colour channels of two same-sized pictures, 0..255.
-double meanDifference(const QImage& a, const QImage& b) {
-    EXPECT_EQ(a.size(), b.size());
-    if (a.size() != b.size() || a.isNull())
-        return 255;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col) {
-            sum += std::abs(qRed(p[col]) - qRed(q[col])) +
-                   std::abs(qGreen(p[col]) - qGreen(q[col])) +
-                   std::abs(qBlue(p[col]) - qBlue(q[col]));
-        }
-    }
-    return sum / (3.0 * x.width() * x.height());
-}
-
-// The straightforward way: full decode with Qt's own orientation, smooth scale, cut.
-QImage reference(const QString& path, QSize scaled, QRect visible) {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    QImage full = reader.read();
-    full = full.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return visible.isEmpty() ? full : full.copy(visible);
-}
 
 bool isDark(const QImage& image, QPoint at) {
     return qGray(image.pixel(at)) < 60;
@@ -358,206 +329,6 @@ TEST(JpegScan, CountsScansWithoutDecoding) {
     EXPECT_EQ(r.frameSize, QSize(64, 48));
     EXPECT_GT(r.scans, 1);
     EXPECT_FALSE(r.truncated);
-}
-
-namespace {
-
-// Bytes this process has read through read() and pread() so far.
-std::int64_t bytesRead() {
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : io.readAll().split('\n')) {
-        if (line.startsWith("rchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
-
-// Ways around the scan and size guards: each is refused before anything is decoded.
-TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-        const char* errorWords;
-    };
-    const Case cases[] = {
-        // libjpeg skips a segment whose length is below 2 and reads on.
-        {"scans behind a comment of length 0", fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xFE\x00\x00", 4)),
-         "scans"},
-        {"scans behind an APP0 of length 1",
-         fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xE0\x00\x01", 4)),
-         "scans"},
-        {"299 scans over 100 megapixels", fx::scanHeavyJpeg(10000, 10000, 299), "scans"},
-        {"GIF canvas of 8449 x 14337", fx::gifHeader(8449, 14337), "canvas of 8449 \u00d7 14337"},
-        {"GIF frame far outside a small screen",
-         [] {
-             // Without a screen size the frame's extent sets the canvas: 60001 x 60001.
-             QByteArray gif = fx::gifHeader(0, 0);
-             gif[19 + 1] = char(0x60);
-             gif[19 + 2] = char(0xEA);
-             gif[19 + 3] = char(0x60);
-             gif[19 + 4] = char(0xEA);
-             return gif;
-         }(),
-         "canvas"},
-    };
-    QTemporaryDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QStringLiteral("hostile"));
-        test::writeFile(path, c.bytes);
-        const LoadedPicture p = loadPicture(path, fixedSize(QSize(1920, 1080)));
-        EXPECT_FALSE(p.ok);
-        EXPECT_TRUE(p.image.isNull());
-        EXPECT_TRUE(p.error.contains(QString::fromUtf8(c.errorWords))) << p.error.toStdString();
-    }
-}
-
-// A picture within the limits but too large for the caller's budget is refused with the
-// figures; shown reduced, the same picture fits.
-TEST(PictureLoader, HonoursTheCallersMemoryBudget) {
-    QTemporaryDir dir;
-    const QString gif = dir.filePath("big.gif");
-    ASSERT_TRUE(bench::writeGif(gif, test::patternImage(2000, 2000)));
-    const QString bmp = dir.filePath("big.bmp");
-    test::writePicture(bmp, test::patternImage(2000, 2000));
-    LoadControl small;
-    small.memoryBudget = 8 << 20;
-
-    const LoadedPicture refused = loadPicture(gif, fixedSize(QSize(500, 500)), small);
-    EXPECT_FALSE(refused.ok);
-    EXPECT_TRUE(refused.error.contains("MB")) << refused.error.toStdString();
-    EXPECT_TRUE(loadPicture(gif, fixedSize(QSize(500, 500))).ok);
-
-    const LoadedPicture reduced = loadPicture(bmp, fixedSize(QSize(500, 500)), small);
-    ASSERT_TRUE(reduced.ok) << reduced.error.toStdString();
-    EXPECT_LT(meanDifference(reduced.image, reference(bmp, QSize(500, 500), {})), 3.0);
-    const LoadedPicture whole = loadPicture(bmp, fixedSize(QSize(2000, 2000)), small);
-    EXPECT_FALSE(whole.ok);
-    EXPECT_TRUE(whole.error.contains("8 MB")) << whole.error.toStdString();
-}
-
-// 100-megapixel BMPs show reduced, rows read straight into the reduced picture: every
-// quadrant keeps its colour and place, whichever way the file stores its rows.
-TEST(PictureLoader, ShowsAHundredMegapixelBmpReduced) {
-    QTemporaryDir dir;
-    struct Case {
-        const char* name;
-        std::function<bool(const QString&)> write;
-    };
-    const Case cases[] = {
-        {"4-bit bottom-up",
-         [](const QString& p) { return fx::writeQuadrantBmp4(p, 10000, 10000, false); }},
-        {"4-bit top-down",
-         [](const QString& p) { return fx::writeQuadrantBmp4(p, 10000, 10000, true); }},
-        {"RLE8",
-         [](const QString& p) {
-             test::writeFile(p, fx::quadrantBmpRle8(10000, 10000));
-             return true;
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath("huge.bmp");
-        ASSERT_TRUE(c.write(path));
-        const LoadedPicture p = loadPicture(path, fixedSize(QSize(1000, 1000)));
-        ASSERT_TRUE(p.ok) << p.error.toStdString();
-        EXPECT_EQ(p.size, QSize(10000, 10000));
-        ASSERT_EQ(p.image.size(), QSize(1000, 1000));
-        const QPoint probes[4] = {{250, 250}, {750, 250}, {250, 750}, {750, 750}};
-        for (int q = 0; q < 4; ++q)
-            EXPECT_EQ(p.image.pixel(probes[q]) | 0xFF000000, fx::kQuadrants[q]) << q;
-        // At its own size through a window straddling the middle: only that part is read.
-        const QRect window(4000, 4500, 1920, 1080);
-        const LoadedPicture part = loadPicture(path, fixedSize(QSize(10000, 10000), window));
-        ASSERT_TRUE(part.ok) << part.error.toStdString();
-        EXPECT_EQ(part.image.size(), window.size());
-        EXPECT_EQ(part.image.pixel(10, 10) | 0xFF000000, fx::kQuadrants[0]);
-        EXPECT_EQ(part.image.pixel(1900, 1070) | 0xFF000000, fx::kQuadrants[3]);
-        QFile::remove(path);
-    }
-}
-
-// The decoder sees the bytes that were checked, never what was added after the check:
-// here the rest of a cut-off picture arrives between the check and the decode.
-TEST(PictureLoader, DecodesOnlyTheBytesItChecked) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("growing.jpg");
-    QImage image(256, 256, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter(&image).fillRect(0, 0, 256, 64, Qt::black);
-    const QByteArray whole = fx::encodeJpeg(image);
-    const qsizetype data = whole.indexOf("\xFF\xDA");
-    const QByteArray cut = whole.left(data + (whole.size() - data) / 8); // within the black top
-    test::writeFile(path, cut);
-    const LoadedPicture p = loadPicture(path, [&](QSize s) {
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::Append));
-        f.write(whole.mid(cut.size()));
-        return DecodeRequest{s, {}};
-    });
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
-    EXPECT_LT(qGray(p.image.pixel(128, 240)), 200) << "the appended white bottom was decoded";
-}
-
-// A small picture followed by gigabytes of nothing (sparse): the walk stops at the end of
-// the picture, or at the budget when the picture never ends.
-TEST(PictureLoader, StopsReadingAtTheEndOfThePicture) {
-    QTemporaryDir dir;
-    const std::int64_t fourGB = std::int64_t(4) << 30;
-    struct Case {
-        const char* name;
-        QByteArray start;
-        bool ok;
-    };
-    const QByteArray jpeg = fx::encodeJpeg(test::patternImage(64, 48));
-    const Case cases[] = {
-        {"JPEG then zeros", jpeg, true},
-        {"JPEG without its end", jpeg.left(jpeg.size() - 2), false},
-        {"BMP claiming few rows", fx::bmpHeader(64, 48), true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath("sparse");
-        test::writeFile(path, c.start);
-        ASSERT_TRUE(QFile::resize(path, fourGB));
-        const std::int64_t before = bytesRead();
-        const LoadedPicture p = loadPicture(path, fixedSize(QSize(64, 48)));
-        const std::int64_t read = bytesRead() - before;
-        EXPECT_EQ(p.ok, c.ok) << p.error.toStdString();
-        if (!c.ok) {
-            EXPECT_TRUE(p.error.contains("256 MB")) << p.error.toStdString();
-        }
-        EXPECT_LE(read, PictureLimits::memoryBudget + (16 << 20));
-        QFile::remove(path);
-    }
-}
-
-// A load is stopped from outside once it is no longer wanted.
-TEST(PictureLoader, StopsWhenCancelled) {
-    QTemporaryDir dir;
-    const QString jpeg = dir.filePath("a.jpg");
-    test::writePicture(jpeg, test::patternImage(800, 600));
-    const QString bmp = dir.filePath("a.bmp");
-    test::writePicture(bmp, test::patternImage(800, 600));
-    for (const QString& path : {jpeg, bmp}) {
-        std::atomic<bool> cancel{false};
-        LoadControl control;
-        control.cancelled = &cancel;
-        const LoadedPicture p = loadPicture(
-            path,
-            [&](QSize s) {
-                cancel = true; // after the header, before the pixels
-                return DecodeRequest{s, {}};
-            },
-            control);
-        EXPECT_FALSE(p.ok);
-        EXPECT_TRUE(p.cancelled) << path.toStdString();
-        EXPECT_TRUE(p.image.isNull());
-    }
 }
 
 // A file cut anywhere in its frame header reports no frame and reads nothing past its end.

@@ -44,7 +44,7 @@ struct Channel {
         max = mask >> shift;
     }
     int operator()(std::uint32_t pixel) const {
-        return max ? int(((pixel >> shift) & max) * 255 / max) : 0;
+        return max ? int(std::uint64_t((pixel >> shift) & max) * 255 / max) : 0;
     }
 };
 
@@ -171,7 +171,7 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
     // Stored row `row` counts from the file's first row, the picture's bottom one.
     int row = 0;
     int x = 0;
-    auto emit = [&]() {
+    auto finishRow = [&]() {
         const int y = height - 1 - row;
         if (y >= clip.top() && y <= clip.bottom()) {
             for (int i = 0; i < clip.width(); ++i) {
@@ -204,7 +204,7 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
             continue;
         }
         if (b == 0) { // end of line
-            emit();
+            finishRow();
             ++row;
             x = 0;
         } else if (b == 1) { // end of bitmap
@@ -215,7 +215,7 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
             if (!next(dx) || !next(dy))
                 break;
             for (; dy > 0 && row <= lastRow; --dy) {
-                emit();
+                finishRow();
                 ++row;
             }
             x = std::min(x + dx, width);
@@ -238,7 +238,7 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
         }
     }
     if (row <= lastRow && x > 0)
-        emit(); // a last row the data ended in
+        finishRow(); // a last row the data ended in
 }
 
 } // namespace

@@ -335,6 +335,8 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     const std::atomic<bool>* cancelled = control.cancelled;
     source.decode = [bytes, path, budget, cancelled](const DecodePlan& plan, QString& err,
                                                      bool& stopped) {
+        // A fresh picture each time: keeping decode buffers between loads measured slower, as
+        // the allocator already reuses freed large blocks.
         QImage image(plan.decodeSize, QImage::Format_RGB32);
         if (image.isNull())
             return image;
@@ -420,6 +422,17 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     QString problem;
     if (!readBmpInfo(file.handle(), *info, problem)) {
         error = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), problem);
+        return false;
+    }
+    if (tooLarge(info->size)) {
+        error = tooLargeError(path, info->size);
+        return false;
+    }
+    // Not one row's worth of pixels: nothing to show, and no reason to show black.
+    const std::int64_t firstRow = info->compression == 1 || info->compression == 2 ? 2 : info->stride;
+    if (file.size() < info->dataOffset + firstRow) {
+        error = QStringLiteral("%1 could not be decoded: the file ends before its pixels.")
+                    .arg(quoted(path));
         return false;
     }
     source.format = "bmp";
@@ -515,10 +528,24 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     const DecodePlan plan = planDecode(stored, storedScaled, want, source.reducible);
     const QRect landing = plan.target.toRect();
 
-    // Everything held at the peak: what the source holds, the decoded clip, its resampled
-    // copy and the shown (cut and turned) picture.
-    const std::int64_t peak = source.heldBytes + pixelBytes(plan.decodeSize) +
-                              pixelBytes(landing.size()) + 2 * pixelBytes(visible.size());
+    // What is held at the peak: what the source holds, plus the two largest pictures alive at
+    // one time along decode, resample, cut and turn (each step frees its input once done).
+    const std::int64_t decodedBytes = pixelBytes(plan.decodeSize);
+    const std::int64_t landingBytes = pixelBytes(landing.size());
+    const std::int64_t shownBytes = pixelBytes(visible.size());
+    std::int64_t alive = decodedBytes;
+    std::int64_t most = decodedBytes;
+    if (plan.decodeSize != landing.size()) {
+        most = std::max(most, alive + landingBytes);
+        alive = landingBytes;
+    }
+    if (landing != want) {
+        most = std::max(most, alive + shownBytes);
+        alive = shownBytes;
+    }
+    if (transform != QImageIOHandler::TransformationNone)
+        most = std::max(most, alive + shownBytes);
+    const std::int64_t peak = source.heldBytes + most;
     if (peak > control.memoryBudget) {
         result.error = overBudgetError(path, peak, control.memoryBudget);
         return result;

@@ -6,6 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
+# --fuzz SECONDS: builds the fuzz targets with clang in build-fuzz/ and runs each for SECONDS.
+if [ "${1:-}" = "--fuzz" ]; then
+  exec tests/fuzz/run-fuzzers.sh "${2:?usage: ./test.sh --fuzz SECONDS}"
+fi
 build=${TAVLIN_BUILD_DIR:-build}
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVLIN_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then

@@ -5,6 +5,11 @@
 # UndefinedBehaviorSanitizer instead, in build-sanitize/.
 set -euo pipefail
 cd "$(dirname "$0")"
+# --fuzz SECONDS: builds the fuzz targets with clang in build-fuzz/ and runs each for SECONDS.
+if [ "${1:-}" = "--fuzz" ]; then
+  scripts/deps.sh
+  exec tests/fuzz/run-fuzzers.sh "${2:?usage: ./test.sh --fuzz SECONDS}"
+fi
 scripts/deps.sh --test
 source scripts/options.sh
 build=${TAVLIN_BUILD_DIR:-build}

@@ -107,20 +107,27 @@ private:
         bool ok = false;
         switch (state_) {
         case State::Header:
-            if (line != kHeader)
+            if (line != kHeader) {
                 fail();
+                return;
+            }
             state_ = State::Phase;
             return;
         case State::Phase:
             journal_.phase = line.startsWith("phase ") ? line.mid(6).toInt(&ok) : 0;
-            if (!ok || (journal_.phase != 1 && journal_.phase != 2))
+            if (!ok || (journal_.phase != 1 && journal_.phase != 2)) {
                 fail();
+                return;
+            }
             state_ = State::Count;
             return;
         case State::Count:
             count_ = line.startsWith("count ") ? line.mid(6).toLongLong(&ok) : -1;
-            if (!ok || count_ < 0 || line.mid(6) != QByteArray::number(count_))
+            if (!ok || count_ < 0 || line.mid(6) != QByteArray::number(count_)) {
                 fail();
+                return;
+            }
+            // The count is only a claim: room grows with the entries actually read.
             journal_.entries.reserve(size_t(std::min<qint64>(count_, 4096)));
             state_ = State::Entries;
             return;

@@ -298,11 +298,17 @@ std::error_code acquire(QLockFile& lock, const QString& lockPath) {
             }
         } else {
             // The lock file could not be made: try it ourselves to learn the cause.
+            // A lock file holds a line or two; a full disk refuses even that.
             const int fd =
                 ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             if (fd >= 0) {
+                static constexpr char probe[64] = {};
+                const bool written = ::write(fd, probe, sizeof probe) == ssize_t(sizeof probe);
+                const std::error_code writeError = written ? std::error_code() : lastError();
                 ::close(fd);
                 ::unlink(native.constData());
+                if (writeError)
+                    return writeError;
             } else if (errno != EEXIST) {
                 return lastError();
             }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -16,8 +21,12 @@ namespace tavlin::test {
 // Points the store at a fresh, empty configuration folder for the life of the object.
 class TempConfigHome {
 public:
-    TempConfigHome()
-        : saved_(qgetenv("XDG_CONFIG_HOME")),
+    // `base`, when given, is the folder to make the temporary one in (e.g. a RAM disk for
+    // tests that write hundreds of megabytes).
+    explicit TempConfigHome(const QString& base = QString())
+        : dir_(base.isEmpty() ? QTemporaryDir()
+                              : QTemporaryDir(base + QStringLiteral("/tavlin-XXXXXX"))),
+          saved_(qgetenv("XDG_CONFIG_HOME")),
           hadValue_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
         qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
     }
@@ -76,6 +85,65 @@ private:
     QString path_;
     bool ok_ = false;
     bool immutable_ = false;
+};
+
+// Bytes this process has read and written through system calls so far (/proc/self/io), to
+// count how often a test makes the store read or write a file. `ok` is false where the
+// kernel does not keep the counts.
+struct IoCounts {
+    bool ok = false;
+    qint64 read = 0;
+    qint64 written = 0;
+};
+inline IoCounts ioCounts() {
+    QFile file(QStringLiteral("/proc/self/io"));
+    IoCounts counts;
+    if (!file.open(QIODevice::ReadOnly))
+        return counts;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith("rchar: "))
+            counts.read = line.mid(7).toLongLong(&counts.ok);
+        else if (line.startsWith("wchar: "))
+            counts.written = line.mid(7).toLongLong();
+    }
+    return counts;
+}
+
+// A small tmpfs at a new folder, to fill up; `whyNot()` says why it could not be mounted
+// (mounting needs root or CAP_SYS_ADMIN), and the caller skips.
+class SmallTmpfs {
+public:
+    explicit SmallTmpfs(const QString& path, const char* size = "size=64k") : path_(path) {
+        if (!QDir().mkpath(path))
+            whyNot_ = "cannot make the mount point";
+        else if (::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, size) != 0)
+            whyNot_ = std::string("mounting a tmpfs is not allowed here: ") + std::strerror(errno);
+        else
+            mounted_ = true;
+    }
+    ~SmallTmpfs() {
+        if (mounted_)
+            ::umount2(QFile::encodeName(path_).constData(), MNT_DETACH);
+    }
+    SmallTmpfs(const SmallTmpfs&) = delete;
+    SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& whyNot() const { return whyNot_; }
+    // Writes a file until the file system has no room left.
+    void fill() const {
+        QFile file(path_ + QStringLiteral("/filler"));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray block(4096, 'f');
+        while (file.write(block) == block.size()) {
+        }
+    }
+
+private:
+    QString path_;
+    bool mounted_ = false;
+    std::string whyNot_;
 };
 
 } // namespace tavlin::test

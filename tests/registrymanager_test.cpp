@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QTemporaryDir>
 
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
@@ -305,4 +306,41 @@ TEST_F(Associations, ReadOnlyClassesRootFailsTheFinalWrite) {
     // The key cannot be opened with full access, so it reads as not associated.
     EXPECT_FALSE(rm.IsAssociatedWithExtension(QStringLiteral("P"), QStringLiteral("gif")));
     EXPECT_EQ(defaultOf(QStringLiteral(".gif")), QStringLiteral("P"));
+}
+
+// A file name whose bytes are not UTF-8 reaches the program with lone surrogates in it; as
+// "Last Directory" it must come back unchanged, or the folder is lost at the next start.
+TEST(RegistryManager, TextWithLoneSurrogatesAndNulsRoundTrips) {
+    test::TempConfigHome home;
+    const QString cases[] = {
+        QStringLiteral("/home/me/caf") + QChar(0xDCE9) + QStringLiteral("/pics"),
+        QString(QChar(0xDC80)) + QChar(0xDCFF),
+        QString(QChar(0xD800)) + QStringLiteral("high alone"),
+        QStringLiteral("low first ") + QChar(0xDC00) + QChar(0xD800),
+        QString::fromUtf16(u"pair \U0001F600 kept, lone \xDCC3 too"),
+        QString::fromUtf16(u"nul\0inside\0", 11),
+    };
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.toUtf8().toStdString());
+        RegistryManager rm = SettingsKey();
+        ASSERT_TRUE(rm.CreateSubKey() || rm.DoesKeyExist());
+        ASSERT_TRUE(rm.WriteValue(QStringLiteral("Text"), text, regtype::Sz));
+        QString back;
+        EXPECT_TRUE(rm.ReadValue(QStringLiteral("Text"), back));
+        EXPECT_EQ(back, text);
+        // What UTF-8 text cannot hold is written in the file's hex form.
+        const QString file = QString::fromUtf8(test::readAll(test::hiveFile()));
+        EXPECT_TRUE(file.contains(QLatin1String("\"Text\"=hex(1):"))) << file.toStdString();
+    }
+
+    // Through the exit save and the next start.
+    QTemporaryDir pictures;
+    const QString folder = pictures.path();
+    Settings s;
+    s.lastDirectory = folder + u'/' + QChar(0xDCE9) + QStringLiteral("t") + QChar(0xDC80);
+    ASSERT_TRUE(SaveRegistrySettings(s));
+    RegistryManager rm = SettingsKey();
+    QString stored;
+    EXPECT_TRUE(rm.ReadValue(QStringLiteral("Last Directory"), stored));
+    EXPECT_EQ(stored, s.lastDirectory);
 }

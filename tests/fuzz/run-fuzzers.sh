@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz/ and runs each for SECONDS, one
+# worker each, one after the other, from a fresh seed corpus and the regression inputs.
+# A target fails on a crash, a sanitizer report, more than 256 MB, or more than 2 s for one
+# input; the input that did it is left in build-fuzz/findings/<target>/ to be added to
+# tests/fuzz/regressions/<target>/ once its fault is mended.
+#   tests/fuzz/run-fuzzers.sh SECONDS [TARGET...]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:?usage: run-fuzzers.sh SECONDS [TARGET...]}
+shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(loader jpegscan hive journal)
+
+# clang and its fuzzer runtime are needed only here, so only here are they installed.
+missing=()
+for p in clang libclang-rt-dev; do
+  [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] ||
+    missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+build=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTAVLIN_FUZZ=ON -DBUILD_TESTING=OFF -DTAVLIN_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
+
+rm -rf "$build/seeds"
+tests/fuzz/make-seeds.sh "$build/seeds" >/dev/null
+# A small quarantine: ASan's default 256 MB of freed memory would count against the limit.
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=16
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+status=0
+for target in "${targets[@]}"; do
+  case $target in
+    loader) dict=loader.dict ;;
+    jpegscan) dict=jpeg.dict ;;
+    *) dict=$target.dict ;;
+  esac
+  corpus=$build/corpus/$target
+  findings=$build/findings/$target
+  mkdir -p "$corpus" "$findings"
+  echo "== $target: $seconds s"
+  if ! "$build/tests/fuzz/fuzz_$target" "$corpus" "$build/seeds/$target" \
+      "tests/fuzz/regressions/$target" -dict="tests/fuzz/dict/$dict" \
+      -max_total_time="$seconds" -timeout=2 -rss_limit_mb=256 -malloc_limit_mb=256 \
+      -print_final_stats=1 -artifact_prefix="$findings/" \
+      >"$build/fuzz-$target.log" 2>&1; then
+    echo "   FAILED: see $build/fuzz-$target.log and $findings/"
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/fuzz-$target.log" |
+    sed 's/^/   /' || true
+done
+exit $status

@@ -12,6 +12,7 @@
 
 #include "app/frmsplash.h"
 #include "dialogs/frmscreensaversettings.h"
+#include "fileops/batchinflight.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -29,6 +30,10 @@ bool Tavlin::Form_Load(const StartRequest& request) {
     }
     if (request.mode == RunMode::Screensaver)
         bScreensaverMode = true;
+
+    // A batch rename cut short by a crash is finished in its own folder, whichever opens.
+    for (const QString& problem : RecoverBatchesInFlight())
+        qWarning("%s", qPrintable(problem));
 
     LoadRegistrySettings(request);
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include "fileops/batchinflight.h"
 #include "fileops/frmgetprefix.h"
 
 namespace tavlin {
@@ -66,7 +67,10 @@ bool RenameFilesUsingPrefix(BatchRenameHost& host, QString& svPrefix, frmGetPref
                 progress = [](const QString&, const QString&, qsizetype, qsizetype) {
                     QCoreApplication::processEvents();
                 };
-            const BatchOutcome outcome = ExecuteBatchRename(folder, plan, progress);
+            // The steps before the first new name yield as well, so a slow disk keeps
+            // the window live while files are parked and the journal is written.
+            const BatchBreather breathe = [] { QCoreApplication::processEvents(); };
+            const BatchOutcome outcome = RunBatchRename(folder, plan, progress, breathe);
             message = outcome.started ? batchFailureMessage(outcome) : outcome.problem;
             processed = outcome.started;
 

@@ -10,11 +10,15 @@
 
 #include "fileops/batchrenamehost.h"
 #include "fileops/frmgetprefix.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
 
 namespace {
+
+// A batch notes its folder in the settings store while it runs: a private store.
+test::TempConfigHome configHome;
 
 // A stand-in for the main window over a real folder: its list shows the folder's
 // pictures, and it records what the batch asked of it.

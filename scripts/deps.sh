@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core libcanberra-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
+  libxfixes-dev
   bindfs fuse3
   cups printer-driver-cups-pdf poppler-utils
 )

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -226,6 +227,61 @@ TEST_F(PrefixDialog, EnterOnAFocusedButtonPressesThatButton) {
     QTest::keyClick(dialog.btnOk, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(batches, 1);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+// Left to right without overlap, and inside the window.
+void expectInRow(const QWidget& window, const QList<QWidget*>& row) {
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        EXPECT_GE(row[i]->x(), 0) << row[i]->objectName().toStdString() << i;
+        EXPECT_LE(row[i]->x() + row[i]->width(), window.width()) << i;
+        if (i > 0) {
+            EXPECT_LE(row[i - 1]->x() + row[i - 1]->width(), row[i]->x()) << i;
+        }
+    }
+}
+
+// Whole texts: a label as wide as its text, blanks included; a button as its caption.
+void expectWhole(QLabel* label) {
+    EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()))
+        << label->text().toStdString();
+}
+
+TEST(PrefixDialogText, EveryTextFitsAtTheDesignedFontAndAtTwiceItsSize) {
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        frmGetPrefix dialog(nullptr, 15);
+        if (scale == 2) {
+            for (QWidget* w : dialog.findChildren<QWidget*>()) {
+                QFont f = w->font();
+                f.setPointSizeF(f.pointSizeF() * 2);
+                w->setFont(f);
+            }
+        }
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_EQ(dialog.txtText->text(), "Enter batch renaming prefix:");
+        expectWhole(dialog.txtText);
+        expectInRow(dialog, {dialog.txtText, dialog.txtPrefix, dialog.btnOk, dialog.btnCancel});
+        for (QPushButton* b : {dialog.btnOk, dialog.btnCancel})
+            EXPECT_GE(b->width(), b->sizeHint().width());
+
+        QTemporaryDir dir;
+        const QString longName = QString(120, QLatin1Char('c')) + ".jpg";
+        makeFiles(dir.path(), {"a.jpg", longName});
+        FolderHost host(dir.path());
+        QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString& prefix) {
+            EXPECT_EQ(dialog.txtText->text(), "Renaming:  ");
+            expectWhole(dialog.txtText);
+            RenameFilesUsingPrefix(host, prefix, &dialog);
+            // The long old name is shortened, never printed over the new one.
+            EXPECT_EQ(dialog.txtFile1->toolTip(), longName);
+            EXPECT_EQ(dialog.txtFile2->text(), "trip2.jpg");
+            expectWhole(dialog.txtFile1);
+            expectInRow(dialog, {dialog.txtText, dialog.txtFile1, dialog.txtFile2});
+        });
+        dialog.txtPrefix->setText("trip");
+        dialog.btnOk_Click();
+    }
 }
 
 TEST_F(PrefixDialog, EscapeCancelAndAnEmptyPrefixCloseWithoutABatch) {

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 
 #include "fileops/batchrenamehost.h"
 #include "fileops/frmgetprefix.h"
@@ -132,6 +138,54 @@ TEST(RenameFilesUsingPrefix, OneMessageAtTheEndCountsTheFilesThatKeptTheirNames)
     EXPECT_TRUE(host.messages[0].contains("the name is not allowed"));
     EXPECT_EQ(allNames(dir.path()), QStringList({"a.jpg", "b.jpg", "c.jpg"}));
     EXPECT_EQ(host.controls, QList<bool>({false, true}));
+}
+
+TEST(BatchFailureMessage, ListsWhatFitsAndCountsTheRest) {
+    BatchOutcome out;
+    out.started = true;
+    for (int i = 0; i < 50; ++i)
+        out.failures.push_back({QStringLiteral("old%1.jpg").arg(i),
+                                QStringLiteral("new%1.jpg").arg(i),
+                                QStringLiteral("old%1.jpg").arg(i),
+                                {RenameStatus::NameTaken, EEXIST}});
+    const QStringList lines = batchFailureMessage(out, 11).split('\n');
+    ASSERT_EQ(lines.size(), 1 + 10 + 1);
+    EXPECT_EQ(lines.front(), "50 files could not be renamed:");
+    EXPECT_TRUE(lines[10].startsWith("old9.jpg (not new9.jpg: ")) << lines[10].toStdString();
+    EXPECT_EQ(lines.back(), "\u2026 and 40 more");
+    // Entries that wrap to three lines each: three of them fill nine lines.
+    const QStringList wrapped =
+        batchFailureMessage(out, 11, [](const QString&) { return 3; }).split('\n');
+    EXPECT_EQ(wrapped.size(), 1 + 3 + 1);
+    EXPECT_EQ(wrapped.back(), "\u2026 and 47 more");
+    // Everything listed when it fits, with no count line.
+    out.failures.resize(2);
+    EXPECT_EQ(batchFailureMessage(out, 11).split('\n').size(), 3);
+}
+
+TEST(BatchFailureMessage, TheBoxWrapsLongNamesAndStaysOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QString text = QStringLiteral("40 files could not be renamed:");
+    const QString name = QString(200, QLatin1Char('n')) + ".jpg";
+    for (int i = 0; i < 4; ++i)
+        text += '\n' + name + " (not trip1.jpg: the name is taken)";
+    text += QStringLiteral("\n\u2026 and 36 more");
+    QRect shown;
+    QString plain;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->frameGeometry();
+        plain = box->text();
+        box->accept();
+    });
+    showWrappedWarning(nullptr, "Batch Rename", text);
+    EXPECT_LE(shown.width(), screen.width());
+    EXPECT_LE(shown.height(), screen.height());
+    // Every character is there, only break chances added.
+    QTextDocument doc;
+    doc.setHtml(plain);
+    EXPECT_EQ(doc.toPlainText().remove(QChar(0x200B)).replace(QChar(0x2029), '\n'), text);
 }
 
 class PrefixDialog : public ::testing::Test {

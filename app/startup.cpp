@@ -13,6 +13,7 @@
 
 #include "app/frmsplash.h"
 #include "dialogs/frmscreensaversettings.h"
+#include "fileops/batchinflight.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -31,6 +32,10 @@ bool Tavlin::Form_Load(const StartRequest& request) {
     const bool display = request.mode == RunMode::Display;
     if (request.mode == RunMode::Screensaver || display)
         bScreensaverMode = true;
+
+    // A batch rename cut short by a crash is finished in its own folder, whichever opens.
+    for (const QString& problem : RecoverBatchesInFlight())
+        qWarning("%s", qPrintable(problem));
 
     LoadRegistrySettings(request);
     if (display)

@@ -83,6 +83,20 @@ void frmScreensaverSettings::place(QWidget* widget, int left, int top, int width
     widget->setGeometry(px(left), px(top), px(width), px(height));
 }
 
+namespace {
+// The design's widths cut some captions in today's fonts ("Slide Second"): a text gets the
+// width it needs, moved left only as far as its parent requires.
+void fitText(QWidget* widget) {
+    const int need = widget->sizeHint().width();
+    if (need <= widget->width())
+        return;
+    widget->resize(need, widget->height());
+    const int room = widget->parentWidget()->width();
+    if (widget->x() + need > room)
+        widget->move(std::max(0, room - need), widget->y());
+}
+} // namespace
+
 void frmScreensaverSettings::buildWidgets() {
     Image1 = new QLabel(this);
     Image1->setPixmap(QPixmap::fromImage(artwork::bannerPicture()));
@@ -102,6 +116,7 @@ void frmScreensaverSettings::buildWidgets() {
     Label1 = new QLabel(QStringLiteral("Slide Seconds:"), Frame1);
     paintGreenOnBlack(Label1, false);
     place(Label1, 555, 240, 1065, 195);
+    fitText(Label1);
     // The box lies over the middle of the scroll bar and leaves its two arrows free: a spinner.
     scrSS_Seconds = new QScrollBar(Qt::Horizontal, Frame1);
     scrSS_Seconds->setFocusPolicy(Qt::StrongFocus);
@@ -115,6 +130,7 @@ void frmScreensaverSettings::buildWidgets() {
         auto* box = new QCheckBox(caption, Frame1);
         paintGreenOnBlack(box, false);
         place(box, 240, top, 1815, 375);
+        fitText(box);
         return box;
     };
     chkSS_ShowPictureNumber = check(QStringLiteral("Show Pict Number"), 840);

@@ -1,6 +1,7 @@
 #include "fileops/batchrename.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sys/file.h>
 #include <unistd.h>
@@ -43,12 +44,20 @@ private:
     bool busy_ = false;
 };
 
-// "beach (2).jpg": a visible name for a file whose old and new names are both taken.
+// "beach (2).jpg": a visible name for a file whose old and new names are both taken. The
+// stem is shortened (then the extension) so the name stays within the file system's limit.
 QByteArray spareName(const QByteArray& oldName, int k) {
     const QString old = fsops::decodeName(oldName);
-    const QString ext = GetExtension(old);
-    const QString stem = old.left(old.size() - ext.size());
-    return fsops::encodeName(stem + QStringLiteral(" (%1)").arg(k) + ext);
+    QString ext = GetExtension(old);
+    QString stem = old.left(old.size() - ext.size());
+    const QString tag = QStringLiteral(" (%1)").arg(k);
+    auto dropLast = [](QString& s) { s.chop(s.size() >= 2 && s.back().isLowSurrogate() ? 2 : 1); };
+    QByteArray name = fsops::encodeName(stem + tag + ext);
+    while (name.size() > NAME_MAX && (!stem.isEmpty() || ext.size() > 1)) {
+        dropLast(stem.isEmpty() ? ext : stem);
+        name = fsops::encodeName(stem + tag + ext);
+    }
+    return name;
 }
 
 constexpr int kMaxSpareNames = 1000;
@@ -81,7 +90,8 @@ bool dropDuplicate(int dirFd, const Entry& e) {
     return same && ::unlinkat(dirFd, e.tempName.constData(), 0) == 0;
 }
 
-qsizetype replay(int dirFd, const Journal& journal) {
+// Settles every file of a journal; `stuck` counts the files left under a temporary name.
+qsizetype replay(int dirFd, const Journal& journal, qsizetype& stuck) {
     qsizetype repaired = 0;
     for (const Entry& e : journal.entries) {
         if (!e.tempName.isEmpty()) {
@@ -93,7 +103,8 @@ qsizetype replay(int dirFd, const Journal& journal) {
             // Phase 2 had begun: every name the batch needs is free, so finish the move.
             if (journal.phase == 2 && fsops::moveNoReplace(dirFd, e.tempName, e.newName))
                 continue;
-            putBack(dirFd, e.tempName, e.oldName);
+            if (putBack(dirFd, e.tempName, e.oldName) == e.tempName)
+                ++stuck;
         } else if (journal.phase == 2 && fsops::entryExists(dirFd, e.oldName)) {
             // No file of the batch moves onto a direct entry's old name, so the file
             // found there is this entry's own.
@@ -118,6 +129,13 @@ QString journalProblem(const batchjournal::ReadResult& read) {
         .arg(QString::fromLatin1(batchjournal::kFileName), what);
 }
 
+QString stuckProblem(qsizetype stuck) {
+    return QStringLiteral("%1 file(s) of an interrupted batch rename could not be given a "
+                          "visible name again and stay under hidden names starting with "
+                          "\".tavlin-rename-\". Nothing was renamed.")
+        .arg(stuck);
+}
+
 // Recovery with the folder lock already held.
 RecoveryOutcome recoverLocked(int dirFd) {
     RecoveryOutcome outcome;
@@ -126,12 +144,18 @@ RecoveryOutcome recoverLocked(int dirFd) {
     case batchjournal::ReadStatus::Absent:
         ::unlinkat(dirFd, batchjournal::kTempFileName, 0);
         break;
-    case batchjournal::ReadStatus::Ok:
+    case batchjournal::ReadStatus::Ok: {
         outcome.journalFound = true;
-        outcome.repaired = replay(dirFd, read.journal);
+        qsizetype stuck = 0;
+        outcome.repaired = replay(dirFd, read.journal, stuck);
         ::fsync(dirFd);
-        batchjournal::remove(dirFd);
+        // The journal is the only record of a file still under a hidden name: keep it.
+        if (stuck == 0)
+            batchjournal::remove(dirFd);
+        else
+            outcome.problem = stuckProblem(stuck);
         break;
+    }
     case batchjournal::ReadStatus::Damaged:
     case batchjournal::ReadStatus::Unreadable:
         outcome.journalFound = true;
@@ -178,8 +202,13 @@ QString BatchPrefixProblem(const QString& prefix) {
 }
 
 BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEntry>& plan,
-                                const BatchProgress& progress) {
+                                const BatchProgress& progress, const BatchBreather& breathe) {
     BatchOutcome outcome;
+    // Lets the window repaint between the steps that come before the first new name.
+    auto pause = [&breathe] {
+        if (breathe)
+            breathe();
+    };
     fsops::FolderHandle dir(folder);
     if (!dir.isOpen()) {
         outcome.problem = folderProblem(folder, dir.error());
@@ -215,6 +244,8 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
     bool parking = false;
     for (size_t i = 0; i < plan.size(); ++i) {
         const BatchEntry& e = plan[i];
+        if (i % 256 == 0)
+            pause();
         if (!IsPlainFileName(e.oldName) || !IsPlainFileName(e.newName)) {
             steps[i] = Step::Invalid;
             continue;
@@ -233,7 +264,10 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
     }
 
     journal.phase = parking ? 1 : 2;
-    if (const int error = batchjournal::write(fd, journal); error != 0) {
+    pause();
+    const int firstWrite = batchjournal::write(fd, journal);
+    pause();
+    if (const int error = firstWrite; error != 0) {
         outcome.problem = QStringLiteral("Nothing was renamed: the folder does not accept the "
                                          "rename journal (%1).")
                               .arg(QString::fromLocal8Bit(std::strerror(error)));
@@ -245,18 +279,25 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
     if (parking) {
         for (size_t k = 0; k < journal.entries.size(); ++k) {
             const Entry& e = journal.entries[k];
-            if (!e.tempName.isEmpty())
+            if (!e.tempName.isEmpty()) {
                 parked[k] = fsops::moveNoReplace(fd, e.oldName, e.tempName);
+                pause();
+            }
         }
         // Every parking move is on disk before the journal says the batch goes forward.
         ::fsync(fd);
         journal.phase = 2;
-        if (const int error = batchjournal::write(fd, journal); error != 0) {
+        pause();
+        const int secondWrite = batchjournal::write(fd, journal);
+        pause();
+        if (const int error = secondWrite; error != 0) {
             // Without a durable phase 2 the safe way is back: unpark and stop.
             journal.phase = 1;
-            replay(fd, journal);
+            qsizetype stuck = 0;
+            replay(fd, journal, stuck);
             ::fsync(fd);
-            batchjournal::remove(fd);
+            if (stuck == 0)
+                batchjournal::remove(fd);
             outcome.started = false;
             outcome.problem = QStringLiteral("Nothing was renamed: the rename journal could "
                                              "not be updated (%1).")
@@ -293,10 +334,14 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
         }
         const QByteArray kept =
             entry.tempName.isEmpty() ? entry.oldName : putBack(fd, entry.tempName, entry.oldName);
+        if (kept == entry.tempName)
+            outcome.journalKept = true;
         outcome.failures.push_back({e.oldName, e.newName, fsops::decodeName(kept), r});
     }
     ::fsync(fd);
-    batchjournal::remove(fd);
+    // A file still under its temporary name is found again by the journal's next replay.
+    if (!outcome.journalKept)
+        batchjournal::remove(fd);
     return outcome;
 }
 
@@ -305,8 +350,11 @@ RecoveryOutcome RecoverBatchRename(const QString& folder) {
     if (!dir.isOpen())
         return {};
     FolderLock lock(dir.fd());
-    if (lock.busy())
-        return {};
+    if (lock.busy()) {
+        RecoveryOutcome busy;
+        busy.busy = true;
+        return busy;
+    }
     return recoverLocked(dir.fd());
 }
 

@@ -32,6 +32,10 @@ QString BatchPrefixProblem(const QString& prefix);
 using BatchProgress = std::function<void(const QString& oldName, const QString& newName,
                                          qsizetype index, qsizetype count)>;
 
+// Called between the steps before the first new name (planning, the journal, parking
+// files under temporary names); it may yield to the event loop like BatchProgress.
+using BatchBreather = std::function<void()>;
+
 struct BatchFailure {
     QString oldName;
     QString newName;
@@ -45,18 +49,22 @@ struct BatchOutcome {
     qsizetype renamed = 0;
     qsizetype alreadyNamed = 0; // bore their new name already
     std::vector<BatchFailure> failures;
+    // A file could not be given a visible name; the journal stays for the next recovery.
+    bool journalKept = false;
 };
 
 // Carries out a plan in `folder` so that no file of the batch collides with another and
 // no file is replaced. A journal in the folder lets RecoverBatchRename finish the work
 // after a crash; a batch left by an earlier crash is recovered first.
 BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEntry>& plan,
-                                const BatchProgress& progress = {});
+                                const BatchProgress& progress = {},
+                                const BatchBreather& breathe = {});
 
 struct RecoveryOutcome {
     bool journalFound = false;
     qsizetype repaired = 0; // files moved or duplicate names dropped
     QString problem;        // set when a journal was found but could not be used
+    bool busy = false;      // a batch is running in the folder now; nothing was done
 };
 
 // Finishes (or rolls back) a batch that a crash left half-done in `folder`, and puts back

@@ -1,8 +1,14 @@
 #include "fileops/batchrenamehost.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
+#include <algorithm>
 
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "fileops/batchinflight.h"
 #include "fileops/frmgetprefix.h"
 
 namespace tavlin {
@@ -18,8 +24,20 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Enough detail to act on without a message box taller than the screen.
-constexpr size_t kListedFailures = 5;
+// The width a message wraps at, as a message box lays itself out.
+int messageWrapWidth() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    return std::max(200, std::min(500, screenWidth / 2));
+}
+
+// The lines of names a message may hold and still fit on the screen with its title,
+// text and button.
+int messageLineBudget() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int height = screen ? screen->availableGeometry().height() : 768;
+    return std::max(3, height * 2 / 3 / QFontMetrics(QGuiApplication::font()).lineSpacing() - 4);
+}
 
 } // namespace
 
@@ -27,19 +45,52 @@ QString batchMessageTitle() {
     return QStringLiteral("Batch Rename");
 }
 
-QString batchFailureMessage(const BatchOutcome& outcome) {
+QString batchFailureMessage(const BatchOutcome& outcome, int maxLines,
+                            const std::function<int(const QString&)>& linesOf) {
     if (outcome.failures.empty())
         return {};
     const size_t n = outcome.failures.size();
     QString text = n == 1 ? QStringLiteral("1 file could not be renamed:")
                           : QStringLiteral("%1 files could not be renamed:").arg(n);
-    for (size_t i = 0; i < n && i < kListedFailures; ++i) {
-        const BatchFailure& f = outcome.failures[i];
-        text += QStringLiteral("\n%1 (not %2: %3)").arg(f.keptName, f.newName, f.result.describe());
+    size_t listed = 0;
+    int lines = 0;
+    for (; listed < n; ++listed) {
+        const BatchFailure& f = outcome.failures[listed];
+        const QString entry =
+            QStringLiteral("%1 (not %2: %3)").arg(f.keptName, f.newName, f.result.describe());
+        lines += linesOf ? std::max(1, linesOf(entry)) : 1;
+        // The last line is kept for the count of the rest.
+        if (listed > 0 && lines > maxLines - (listed + 1 < n ? 1 : 0))
+            break;
+        text += QLatin1Char('\n') + entry;
     }
-    if (n > kListedFailures)
-        text += QStringLiteral("\nand %1 more.").arg(n - kListedFailures);
+    if (listed < n)
+        text += QStringLiteral("\n\u2026 and %1 more").arg(n - listed);
     return text;
+}
+
+void showWrappedWarning(QWidget* parent, const QString& title, const QString& text) {
+    // Plain text never wraps in a message box; as rich text it wraps to the box's width,
+    // and a zero-width space every few characters lets a long name break too.
+    QString html;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        QString breakable;
+        int run = 0;
+        for (const QChar c : line) {
+            breakable += c;
+            run = c.isSpace() ? 0 : run + 1;
+            if (run >= 16 && !c.isHighSurrogate()) {
+                breakable += QChar(0x200B);
+                run = 0;
+            }
+        }
+        if (!html.isEmpty())
+            html += QStringLiteral("<br>");
+        html += breakable.toHtmlEscaped();
+    }
+    QMessageBox box(QMessageBox::Warning, title, html, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
 }
 
 bool RenameFilesUsingPrefix(BatchRenameHost& host, QString& svPrefix, frmGetPrefix* dialog) {
@@ -66,8 +117,19 @@ bool RenameFilesUsingPrefix(BatchRenameHost& host, QString& svPrefix, frmGetPref
                 progress = [](const QString&, const QString&, qsizetype, qsizetype) {
                     QCoreApplication::processEvents();
                 };
-            const BatchOutcome outcome = ExecuteBatchRename(folder, plan, progress);
-            message = outcome.started ? batchFailureMessage(outcome) : outcome.problem;
+            // The steps before the first new name yield as well, so a slow disk keeps
+            // the window live while files are parked and the journal is written.
+            const BatchBreather breathe = [] { QCoreApplication::processEvents(); };
+            const BatchOutcome outcome = RunBatchRename(folder, plan, progress, breathe);
+            const QFontMetrics metrics(QGuiApplication::font());
+            const int wrap = messageWrapWidth();
+            message =
+                outcome.started
+                    ? batchFailureMessage(outcome, messageLineBudget(),
+                                          [&](const QString& entry) {
+                                              return metrics.horizontalAdvance(entry) / wrap + 1;
+                                          })
+                    : outcome.problem;
             processed = outcome.started;
 
             host.batchSetControlsEnabled(true);

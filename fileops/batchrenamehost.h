@@ -1,9 +1,13 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QStringList>
 
 #include "fileops/batchrename.h"
+
+class QWidget;
 
 namespace tavlin {
 
@@ -35,7 +39,12 @@ public:
 // The title of the messages the batch shows.
 QString batchMessageTitle();
 // The closing message when some files kept their names; empty when every file was done.
-QString batchFailureMessage(const BatchOutcome& outcome);
+// Lists names while they take at most `maxLines` lines (`linesOf` tells how many one entry
+// wraps to; one by default), then counts the rest ("… and 40 more").
+QString batchFailureMessage(const BatchOutcome& outcome, int maxLines = 6,
+                            const std::function<int(const QString&)>& linesOf = {});
+// A warning box whose text wraps, long names included, so it stays within the screen.
+void showWrappedWarning(QWidget* parent, const QString& title, const QString& text);
 
 // Renames every file the host's list shows to svPrefix + padded number + extension.
 // Refuses a prefix that would leave the folder before anything moves. `dialog` (may be

@@ -1,10 +1,12 @@
 #include "fileops/frmgetprefix.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -105,7 +107,7 @@ void frmGetPrefix::Form_Activate() {
     txtFile1->hide();
     txtFile2->hide();
     txtText->setText(QStringLiteral("Enter batch renaming prefix:"));
-    txtText->adjustSize();
+    fitPromptRow();
     btnOk->show();
     btnCancel->show();
     txtPrefix->setFocus(Qt::OtherFocusReason);
@@ -127,7 +129,9 @@ void frmGetPrefix::btnOk_Click() {
         btnOk->hide();
         btnCancel->hide();
         txtText->setText(QStringLiteral("Renaming:  "));
-        txtText->adjustSize();
+        fitLabel(txtText);
+        // The old name starts after the two blanks, however wide the font draws the word.
+        txtFile1->move(std::max(px(1560), txtText->x() + txtText->width()), txtFile1->y());
         txtFile1->clear();
         txtFile2->clear();
         txtFile1->show();
@@ -158,10 +162,11 @@ void frmGetPrefix::showProgress(const QString& oldName, const QString& newName, 
         const double scale = count > INT_MAX ? double(INT_MAX) / double(count) : 1.0;
         myProgress->setMaximum(int(std::floor(double(count) * scale)));
         myProgress->setValue(int(std::floor(double(index) * scale)));
-        txtFile1->setText(oldName);
-        txtFile1->adjustSize();
-        txtFile2->setText(newName);
-        txtFile2->adjustSize();
+        // A long old name is shortened in the middle rather than printed over the new one,
+        // and the new one rather than cut by the window's edge.
+        const int gap = px(120);
+        showElided(txtFile1, oldName, txtFile2->x() - gap - txtFile1->x());
+        showElided(txtFile2, newName, width() - gap - txtFile2->x());
         m_lastPaint.start();
     }
     QCoreApplication::processEvents();
@@ -223,12 +228,52 @@ void frmGetPrefix::reject() {
         QDialog::reject();
 }
 
+void frmGetPrefix::fitLabel(QLabel* label) {
+    // horizontalAdvance counts trailing blanks, which a label's size hint leaves out.
+    const QFontMetrics metrics(label->font());
+    label->resize(metrics.horizontalAdvance(label->text()) + 2,
+                  std::max(label->height(), metrics.height()));
+}
+
+void frmGetPrefix::showElided(QLabel* label, const QString& text, int width) {
+    const QFontMetrics metrics(label->font());
+    label->setText(metrics.elidedText(text, Qt::ElideMiddle, std::max(width, 0)));
+    label->setToolTip(text);
+    fitLabel(label);
+}
+
+void frmGetPrefix::fitPromptRow() {
+    fitLabel(txtText);
+    // The prefix box and the buttons move right as far as the prompt needs, and the
+    // window widens with them.
+    const int shift = std::max(0, txtText->x() + txtText->width() + px(120) - px(3600));
+    place(txtPrefix, 3600, 105, 2775, 420);
+    place(btnOk, 6480, 128, 1095, 375);
+    place(btnCancel, 7680, 128, 1095, 375);
+    int right = 0;
+    for (QWidget* widget : std::initializer_list<QWidget*>{txtPrefix, btnOk, btnCancel}) {
+        widget->move(widget->x() + shift, widget->y());
+        // A button as wide as its caption needs, should the font be larger than designed.
+        if (widget != txtPrefix)
+            widget->resize(std::max(widget->width(), widget->sizeHint().width()), widget->height());
+        right = std::max(right, widget->x() + widget->width());
+    }
+    const int buttonGap = btnCancel->x() - (btnOk->x() + btnOk->width());
+    if (buttonGap < px(105)) {
+        btnCancel->move(btnOk->x() + btnOk->width() + px(105), btnCancel->y());
+        right = btnCancel->x() + btnCancel->width();
+    }
+    m_clientWidth = std::max(px(kClientWidth), right + px(90));
+    myProgress->resize(m_clientWidth - 2 * px(240), myProgress->height());
+    setFixedSize(m_clientWidth, height());
+}
+
 void frmGetPrefix::place(QWidget* widget, double left, double top, double width, double height) {
     widget->setGeometry(px(left), px(top), px(width), px(height));
 }
 
 void frmGetPrefix::setClientHeight(double twips) {
-    setFixedSize(px(kClientWidth), px(twips));
+    setFixedSize(std::max(m_clientWidth, px(kClientWidth)), px(twips));
 }
 
 int frmGetPrefix::px(double twips) const {

@@ -68,10 +68,16 @@ public Q_SLOTS:
 private:
     void place(QWidget* widget, double left, double top, double width, double height);
     void setClientHeight(double twips);
+    // Sizes a label to its whole text, trailing blanks included.
+    void fitLabel(QLabel* label);
+    void showElided(QLabel* label, const QString& text, int width);
+    // Places the prefix box and buttons right of the prompt, widening the window if needed.
+    void fitPromptRow();
     int px(double twips) const;
 
     double m_tpp;
     bool m_renaming = false;
+    int m_clientWidth = 0;
     std::function<void(const QString&, const QString&)> m_tell;
     QElapsedTimer m_lastPaint;
 };

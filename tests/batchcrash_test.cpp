@@ -12,9 +12,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
+#include "fileops/batchinflight.h"
 #include "fileops/batchrename.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "viewer/tavlin.h"
 
 extern char** environ;
 
@@ -58,7 +62,24 @@ struct Child {
     int out = -1;
 };
 
-Child startBatch(const QString& folder) {
+// Every picture of the folder visible under exactly one name, with its contents.
+void expectAllVisible(const QString& folder, const std::multiset<QString>& expected,
+                      const std::string& where) {
+    const QDir dir(folder);
+    std::multiset<QString> found;
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        ASSERT_FALSE(name.startsWith('.')) << name.toStdString() << " left in " << where;
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(dir.filePath(name)), &st), 0);
+        ASSERT_EQ(st.st_nlink, 1u) << name.toStdString() << " has a second name";
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        found.insert(QString::fromUtf8(f.readAll()));
+    }
+    ASSERT_EQ(found, expected) << where;
+}
+
+Child startBatch(const QString& folder, const char* dieAtStep = nullptr) {
     int fds[2];
     if (::pipe(fds) != 0)
         return {};
@@ -69,7 +90,7 @@ Child startBatch(const QString& folder) {
     const QByteArray path = TAVLIN_BATCH_CHILD;
     const QByteArray dir = QFile::encodeName(folder);
     char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>(dir.constData()),
-                    const_cast<char*>("trip"), nullptr};
+                    const_cast<char*>("trip"), const_cast<char*>(dieAtStep), nullptr};
     Child child;
     if (::posix_spawn(&child.pid, path.constData(), &actions, nullptr, argv, environ) != 0)
         child.pid = -1;
@@ -94,6 +115,7 @@ bool readSteps(int fd, int n) {
 } // namespace
 
 TEST(BatchRenameCrash, KilledAtRandomPointsEveryPictureSurvivesUnderOneName) {
+    test::TempConfigHome config; // the child notes its folder there
     const unsigned seed = std::random_device{}();
     std::mt19937 rng(seed);
     RecordProperty("seed", std::to_string(seed));
@@ -136,24 +158,45 @@ TEST(BatchRenameCrash, KilledAtRandomPointsEveryPictureSurvivesUnderOneName) {
         else
             ASSERT_EQ(WEXITSTATUS(status), 0) << "the batch itself failed in run " << run;
 
-        // What the next start of the program does.
-        const RecoveryOutcome recovery = RecoverBatchRename(dir.path());
-        ASSERT_TRUE(recovery.problem.isEmpty()) << recovery.problem.toStdString();
-
-        const QDir folder(dir.path());
-        const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
-        std::multiset<QString> found;
-        for (const QString& name : names) {
-            ASSERT_FALSE(name.startsWith('.'))
-                << name.toStdString() << " left in run " << run << " (seed " << seed << ")";
-            struct stat st {};
-            ASSERT_EQ(::stat(QFile::encodeName(folder.filePath(name)), &st), 0);
-            ASSERT_EQ(st.st_nlink, 1u) << name.toStdString() << " has a second name";
-            QFile f(folder.filePath(name));
-            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-            found.insert(QString::fromUtf8(f.readAll()));
-        }
-        ASSERT_EQ(found, expected) << "run " << run << " (seed " << seed << ")";
+        // What the next start of the program does, whatever folder it opens.
+        const QStringList problems = RecoverBatchesInFlight();
+        ASSERT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+        ASSERT_TRUE(BatchFoldersInFlight().isEmpty()) << "run " << run;
+        expectAllVisible(dir.path(), expected,
+                         "run " + std::to_string(run) + " (seed " + std::to_string(seed) + ")");
+        if (HasFatalFailure())
+            return;
     }
     std::cout << interrupted << " of " << kRuns << " batches were killed midway\n";
+}
+
+TEST(BatchRenameCrash, TheNextStartFinishesTheBatchWhicheverFolderItOpens) {
+    test::TempConfigHome config;
+    QTemporaryDir dir, elsewhere;
+    std::mt19937 rng(7);
+    const QStringList names = scrambledNames(rng);
+    std::multiset<QString> expected;
+    for (const QString& name : names) {
+        test::writeFile(dir.filePath(name), name.toUtf8());
+        expected.insert(name);
+    }
+    // Killed once the files are parked and the first new names given.
+    const Child child = startBatch(dir.path(), "3");
+    ASSERT_GT(child.pid, 0) << "cannot start " << TAVLIN_BATCH_CHILD;
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    ::close(child.out);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_EQ(BatchFoldersInFlight(), QStringList{dir.path()});
+    const QStringList hidden =
+        QDir(dir.path()).entryList({".tavlin-rename-*"}, QDir::Files | QDir::Hidden);
+    ASSERT_FALSE(hidden.isEmpty()) << "the kill should leave parked files";
+
+    // The next start opens another folder.
+    test::CountingPlatform platform;
+    int exits = 0;
+    Tavlin window(test::windowOptions(platform, exits));
+    window.Form_Load(parseCommandLine({elsewhere.path()}));
+    expectAllVisible(dir.path(), expected, "after the next start");
+    EXPECT_TRUE(BatchFoldersInFlight().isEmpty());
 }

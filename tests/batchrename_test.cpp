@@ -221,6 +221,50 @@ TEST(ExecuteBatchRename, AParkedFileWhoseNamesAreBothTakenGetsASpareName) {
     EXPECT_TRUE(message.contains("trip1 (1).jpg"));
 }
 
+TEST(ExecuteBatchRename, ASpareNameIsShortenedToFitTheNameLimit) {
+    // Old names of 254 and 253 bytes: "<long> (1).jpg" would pass the 255-byte limit.
+    for (const QString& stem : {QString(249, QLatin1Char('L')), QString(124, QChar(u'\u00e9'))}) {
+        SCOPED_TRACE(stem.size());
+        QTemporaryDir dir;
+        const QString parked = stem + "2.jpg";
+        makeFiles(dir.path(), {"b.jpg", parked});
+        // A folder holds the parked file's new name; b.jpg takes its old name first.
+        QDir(dir.path()).mkdir(stem + "1.jpg");
+        const std::vector<BatchEntry> plan{{"b.jpg", parked}, {parked, stem + "1.jpg"}};
+        const BatchOutcome out = ExecuteBatchRename(dir.path(), plan);
+        EXPECT_EQ(out.renamed, 1);
+        ASSERT_EQ(out.failures.size(), 1u);
+        const QString kept = out.failures[0].keptName;
+        EXPECT_FALSE(kept.startsWith('.')) << kept.toStdString();
+        EXPECT_LE(QFile::encodeName(kept).size(), 255);
+        EXPECT_TRUE(kept.endsWith(" (1).jpg")) << kept.toStdString();
+        const std::map<QString, QByteArray> expected{{parked, "b.jpg"}, {kept, parked.toUtf8()}};
+        EXPECT_EQ(snapshot(dir.path()), expected) << "every file visible, no journal left";
+    }
+}
+
+TEST(ExecuteBatchRename, YieldsWhileItParksFilesAndWritesItsJournal) {
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 1; i <= 20; ++i)
+        names << QStringLiteral("trip%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    makeFiles(dir.path(), names);
+    // Every name is wanted by another file, so all twenty are parked first.
+    std::vector<BatchEntry> plan;
+    for (int i = 0; i < 20; ++i)
+        plan.push_back({names[i], names[(i + 1) % 20]});
+    int breathsBeforeFirstName = 0;
+    bool renaming = false;
+    const BatchOutcome out = ExecuteBatchRename(
+        dir.path(), plan, [&](auto&&...) { renaming = true; },
+        [&] {
+            if (!renaming)
+                ++breathsBeforeFirstName;
+        });
+    EXPECT_EQ(out.renamed, 20);
+    EXPECT_GE(breathsBeforeFirstName, 20 + 2) << "once per parked file and around the journal";
+}
+
 TEST(RecoverBatchRename, FinishesPhaseTwoRollsBackPhaseOneAndDropsALinkLeftByACrash) {
     struct Case {
         int phase;

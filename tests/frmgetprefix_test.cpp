@@ -1,20 +1,31 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 
 #include "fileops/batchrenamehost.h"
 #include "fileops/frmgetprefix.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
 
 namespace {
+
+// A batch notes its folder in the settings store while it runs: a private store.
+test::TempConfigHome configHome;
 
 // A stand-in for the main window over a real folder: its list shows the folder's
 // pictures, and it records what the batch asked of it.
@@ -129,6 +140,54 @@ TEST(RenameFilesUsingPrefix, OneMessageAtTheEndCountsTheFilesThatKeptTheirNames)
     EXPECT_EQ(host.controls, QList<bool>({false, true}));
 }
 
+TEST(BatchFailureMessage, ListsWhatFitsAndCountsTheRest) {
+    BatchOutcome out;
+    out.started = true;
+    for (int i = 0; i < 50; ++i)
+        out.failures.push_back({QStringLiteral("old%1.jpg").arg(i),
+                                QStringLiteral("new%1.jpg").arg(i),
+                                QStringLiteral("old%1.jpg").arg(i),
+                                {RenameStatus::NameTaken, EEXIST}});
+    const QStringList lines = batchFailureMessage(out, 11).split('\n');
+    ASSERT_EQ(lines.size(), 1 + 10 + 1);
+    EXPECT_EQ(lines.front(), "50 files could not be renamed:");
+    EXPECT_TRUE(lines[10].startsWith("old9.jpg (not new9.jpg: ")) << lines[10].toStdString();
+    EXPECT_EQ(lines.back(), "\u2026 and 40 more");
+    // Entries that wrap to three lines each: three of them fill nine lines.
+    const QStringList wrapped =
+        batchFailureMessage(out, 11, [](const QString&) { return 3; }).split('\n');
+    EXPECT_EQ(wrapped.size(), 1 + 3 + 1);
+    EXPECT_EQ(wrapped.back(), "\u2026 and 47 more");
+    // Everything listed when it fits, with no count line.
+    out.failures.resize(2);
+    EXPECT_EQ(batchFailureMessage(out, 11).split('\n').size(), 3);
+}
+
+TEST(BatchFailureMessage, TheBoxWrapsLongNamesAndStaysOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QString text = QStringLiteral("40 files could not be renamed:");
+    const QString name = QString(200, QLatin1Char('n')) + ".jpg";
+    for (int i = 0; i < 4; ++i)
+        text += '\n' + name + " (not trip1.jpg: the name is taken)";
+    text += QStringLiteral("\n\u2026 and 36 more");
+    QRect shown;
+    QString plain;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->frameGeometry();
+        plain = box->text();
+        box->accept();
+    });
+    showWrappedWarning(nullptr, "Batch Rename", text);
+    EXPECT_LE(shown.width(), screen.width());
+    EXPECT_LE(shown.height(), screen.height());
+    // Every character is there, only break chances added.
+    QTextDocument doc;
+    doc.setHtml(plain);
+    EXPECT_EQ(doc.toPlainText().remove(QChar(0x200B)).replace(QChar(0x2029), '\n'), text);
+}
+
 class PrefixDialog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -222,6 +281,61 @@ TEST_F(PrefixDialog, EnterOnAFocusedButtonPressesThatButton) {
     QTest::keyClick(dialog.btnOk, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(batches, 1);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+// Left to right without overlap, and inside the window.
+void expectInRow(const QWidget& window, const QList<QWidget*>& row) {
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        EXPECT_GE(row[i]->x(), 0) << row[i]->objectName().toStdString() << i;
+        EXPECT_LE(row[i]->x() + row[i]->width(), window.width()) << i;
+        if (i > 0) {
+            EXPECT_LE(row[i - 1]->x() + row[i - 1]->width(), row[i]->x()) << i;
+        }
+    }
+}
+
+// Whole texts: a label as wide as its text, blanks included; a button as its caption.
+void expectWhole(QLabel* label) {
+    EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()))
+        << label->text().toStdString();
+}
+
+TEST(PrefixDialogText, EveryTextFitsAtTheDesignedFontAndAtTwiceItsSize) {
+    for (int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        frmGetPrefix dialog(nullptr, 15);
+        if (scale == 2) {
+            for (QWidget* w : dialog.findChildren<QWidget*>()) {
+                QFont f = w->font();
+                f.setPointSizeF(f.pointSizeF() * 2);
+                w->setFont(f);
+            }
+        }
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_EQ(dialog.txtText->text(), "Enter batch renaming prefix:");
+        expectWhole(dialog.txtText);
+        expectInRow(dialog, {dialog.txtText, dialog.txtPrefix, dialog.btnOk, dialog.btnCancel});
+        for (QPushButton* b : {dialog.btnOk, dialog.btnCancel})
+            EXPECT_GE(b->width(), b->sizeHint().width());
+
+        QTemporaryDir dir;
+        const QString longName = QString(120, QLatin1Char('c')) + ".jpg";
+        makeFiles(dir.path(), {"a.jpg", longName});
+        FolderHost host(dir.path());
+        QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString& prefix) {
+            EXPECT_EQ(dialog.txtText->text(), "Renaming:  ");
+            expectWhole(dialog.txtText);
+            RenameFilesUsingPrefix(host, prefix, &dialog);
+            // The long old name is shortened, never printed over the new one.
+            EXPECT_EQ(dialog.txtFile1->toolTip(), longName);
+            EXPECT_EQ(dialog.txtFile2->text(), "trip2.jpg");
+            expectWhole(dialog.txtFile1);
+            expectInRow(dialog, {dialog.txtText, dialog.txtFile1, dialog.txtFile2});
+        });
+        dialog.txtPrefix->setText("trip");
+        dialog.btnOk_Click();
+    }
 }
 
 TEST_F(PrefixDialog, EscapeCancelAndAnEmptyPrefixCloseWithoutABatch) {

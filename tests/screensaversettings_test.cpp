@@ -166,7 +166,12 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         {d.btnSS_Cancel, {3120, 4440, 1695, 255}},
     };
     for (const auto& [widget, twips] : placed) {
-        const QRect g = widget->geometry();
+        QRect g = widget->geometry();
+        // Texts may be wider than designed when the font needs it, never narrower.
+        if (qobject_cast<QLabel*>(widget) == d.Label1 || qobject_cast<QCheckBox*>(widget)) {
+            EXPECT_GE(g.width() * 15, twips.width());
+            g.setWidth(twips.width() / 15);
+        }
         EXPECT_EQ(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips)
             << widget->metaObject()->className() << " " << widget->objectName().toStdString();
     }
@@ -214,6 +219,22 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         while (at->focusPolicy() == Qt::NoFocus || at->focusProxy());
         EXPECT_EQ(at, next) << at->metaObject()->className();
     }
+}
+
+TEST_F(ScreensaverSettingsTest, EveryTextIsWholeAndInsideItsParent) {
+    auto w = viewerAt(dir.path(), QStringLiteral("5"));
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    const QList<QWidget*> texts = {d.Label1,         d.chkSS_ShowPictureNumber, d.chkSS_Filename,
+                                   d.chkSS_FileSize, d.chkSS_Dimensions,        d.btnSS_Ok,
+                                   d.btnSS_Cancel};
+    for (QWidget* t : texts) {
+        SCOPED_TRACE(t->metaObject()->className());
+        EXPECT_GE(t->width(), t->sizeHint().width());
+        EXPECT_LE(t->x() + t->width(), t->parentWidget()->width());
+        EXPECT_GE(t->x(), 0);
+    }
+    EXPECT_EQ(d.Label1->text(), "Slide Seconds:");
 }
 
 TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {

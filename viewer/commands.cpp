@@ -85,7 +85,7 @@ void Tavlin::batchSetControlsEnabled(bool enabled) {
 }
 
 void Tavlin::batchShowMessage(const QString& title, const QString& text) {
-    QMessageBox::warning(this, title, text);
+    showWrappedWarning(this, title, text);
 }
 
 void Tavlin::PrintPicture() {

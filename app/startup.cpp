@@ -39,6 +39,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         return false;
     }
 
+    startFirstPictureEarly(request); // decoded while the splash is up
     if (m_options.showSplash)
         frmSplash::ShowMe(this);
 

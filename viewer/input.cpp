@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "decode/picturedecoder.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -168,6 +169,7 @@ void Tavlin::DeleteCurrentFile() {
         myFiles->setSelectedIndex(std::clamp<std::int64_t>(index, 0, myFiles->count() - 1));
         DisplayPict(myPicture, selectedFilePath());
     } else {
+        decoder().cancelRequest(); // a picture still decoding is of a file now gone
         myPicture->hide();
     }
     if (wasRunning)

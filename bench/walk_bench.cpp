@@ -284,7 +284,8 @@ int main(int argc, char** argv) {
     // Wall-clock figures mean little on an overloaded machine: say how busy it was.
     QFile load("/proc/loadavg");
     if (load.open(QIODevice::ReadOnly))
-        std::printf("load average %s over %d cores\n", load.readLine(20).trimmed().constData(),
+        std::printf("load average %s over %d cores\n",
+                    load.readLine().split(' ').mid(0, 3).join(' ').constData(),
                     QThread::idealThreadCount());
     std::printf("Walking %d pictures of 24 MP at %d x %d, %d steps, %d repeats (medians)\n",
                 PictureCount, Screen.width(), Screen.height(), steps, repeats);

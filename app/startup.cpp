@@ -48,6 +48,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         return false;
     }
 
+    startFirstPictureEarly(request); // decoded while the splash is up
     if (m_options.showSplash && !display)
         frmSplash::ShowMe(this);
     // A signal during the splash has already left through ExitProgram.

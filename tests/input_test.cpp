@@ -172,9 +172,12 @@ TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
         EXPECT_TRUE(w->Menus().mStopSlideshow->isEnabled());
         w->myTimer_Timer(); // first tick: the first picture
         EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+        ASSERT_TRUE(test::waitForPicture(*w));
         EXPECT_EQ(w->txtFile->text(), path("p1.jpg"));
         w->myTimer_Timer();
         EXPECT_EQ(w->myFiles->selectedIndex(), 1);
+        ASSERT_TRUE(test::waitForPicture(*w));
+        EXPECT_EQ(w->txtFile->text(), path("p2.jpg"));
         w->myTimer_Timer();
         EXPECT_EQ(w->myFiles->selectedIndex(), 2);
         w->myTimer_Timer();
@@ -221,6 +224,7 @@ TEST_F(InputTest, DeleteRemovesTheFileAndShowsTheOneInItsPlace) {
     EXPECT_FALSE(QFile::exists(path("p2.jpg")));
     EXPECT_EQ(w->myFiles->count(), 2);
     EXPECT_EQ(w->myFiles->selectedName(), "p3.jpg");
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->txtFile->text(), path("p3.jpg"));
     EXPECT_TRUE(w->myTimer->isActive()); // paused around the delete only
     w->StopSlideShow();
@@ -244,6 +248,7 @@ TEST_F(InputTest, DeleteRemovesTheFileAndShowsTheOneInItsPlace) {
     w->Form_KeyDown(vk::Delete, 0);
     w->Form_KeyDown(vk::Delete, 0);
     EXPECT_EQ(w->myFiles->count(), 0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(w->myPicture->isHidden());
     w->Form_KeyDown(vk::Delete, 0); // on an empty list: nothing
     EXPECT_EQ(exits, 0);
@@ -256,9 +261,11 @@ TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
         GTEST_SKIP() << "chattr +i is not supported on this file system";
     auto w = start();
     w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     const int beeps = platform.beeps;
     w->Form_KeyDown(vk::Delete, 0);
     QProcess::execute("chattr", {"-i", path("p1.jpg")});
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(QFile::exists(path("p1.jpg")));
     EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
     EXPECT_FALSE(w->myPicture->isHidden());

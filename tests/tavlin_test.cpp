@@ -129,6 +129,7 @@ TEST_F(TavlinTest, ViewerStartLaysOutForTheScreenAndShowsNothingYet) {
 TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
     auto w = start({dir.path()});
     w->myFiles->setSelectedIndex(2); // land3.jpg
+    ASSERT_TRUE(test::waitForPicture(*w));
     ASSERT_FALSE(w->myPicture->isHidden());
     EXPECT_TRUE(w->imgError->isHidden());
     EXPECT_EQ(textsOf(*w), (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800",
@@ -138,14 +139,17 @@ TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
     EXPECT_EQ(w->myPicture->picture().size(), QSize(831, 623));
 
     w->myFiles->setSelectedIndex(9); // portrait.bmp fills the height
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->myPicture->geometry(), QRect(128, 0, 576, 768));
     EXPECT_EQ(w->txtWidth->text(), "Width: 600");
     EXPECT_EQ(w->txtHeight->text(), "Height: 800");
 
     // Layout options redraw the current picture at once.
     w->chkStretch->setChecked(false);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->myPicture->geometry(), QRect(116, -16, 600, 800));
     w->chkCenter->setChecked(false);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->myPicture->geometry(), QRect(0, 0, 600, 800));
     // Only the part on the screen is decoded.
     EXPECT_EQ(w->myPicture->picture().size(), QSize(600, 768));
@@ -155,10 +159,12 @@ TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
 TEST_F(TavlinTest, OverlayOptionsShowAndHideTheirLines) {
     auto w = start({dir.path()});
     w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     w->chkDimensions->setChecked(false);
     EXPECT_TRUE(w->txtWidth->isHidden());
     EXPECT_TRUE(w->txtHeight->isHidden());
     w->myFiles->setSelectedIndex(9); // texts still follow the picture while hidden
+    ASSERT_TRUE(test::waitForPicture(*w));
     w->chkDimensions->setChecked(true);
     EXPECT_FALSE(w->txtWidth->isHidden());
     EXPECT_EQ(w->txtWidth->text(), "Width: 600");
@@ -183,6 +189,7 @@ TEST_F(TavlinTest, LayoutOptionWithoutSelectionDrawsNothing) {
 TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndKeepTheLines) {
     auto w = start({dir.path()});
     w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     const Texts before = textsOf(*w);
 
     QDir d(dir.path());
@@ -197,6 +204,7 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndKeepTheLines) {
     for (const QString& file : cases) {
         SCOPED_TRACE(file.toStdString());
         w->DisplayPict(w->myPicture, file);
+        ASSERT_TRUE(test::waitForPicture(*w));
         EXPECT_TRUE(w->myPicture->isHidden());
         EXPECT_FALSE(w->imgError->isHidden());
         EXPECT_EQ(platform.beeps, ++beeps);
@@ -204,6 +212,7 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndKeepTheLines) {
     }
     // The next good picture hides the error picture again.
     w->myFiles->setSelectedIndex(1);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(w->imgError->isHidden());
     EXPECT_FALSE(w->myPicture->isHidden());
 }
@@ -212,6 +221,7 @@ TEST_F(TavlinTest, DisabledWindowShowsNothing) {
     auto w = start({dir.path()});
     w->setEnabled(false);
     w->DisplayPict(w->myPicture, path("land1.jpg"));
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(w->myPicture->isHidden());
     EXPECT_EQ(w->txtFile->text(), "");
 }
@@ -220,6 +230,7 @@ TEST_F(TavlinTest, HugeScreenWithoutPanelDisplays) {
     auto w = start({dir.path()}, {7680, 4320});
     w->frameSettings->hide();
     w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     ASSERT_FALSE(w->myPicture->isHidden());
     EXPECT_EQ(w->myPicture->geometry(), QRect(960, 0, 5760, 4320));
     EXPECT_EQ(platform.beeps, 0);
@@ -235,6 +246,7 @@ TEST_F(TavlinTest, HighDensityScreenDecodesUpToOnePixelPerDevicePixel) {
     ASSERT_TRUE(w.Form_Load(parseCommandLine({big.path()})));
 
     w.myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(w));
     // Laid out in logical pixels as on any screen, decoded at twice that.
     EXPECT_EQ(w.myPicture->geometry(), QRect(0, 72, 831, 623));
     EXPECT_EQ(w.myPicture->picture().size(), QSize(1662, 1246));
@@ -242,6 +254,7 @@ TEST_F(TavlinTest, HighDensityScreenDecodesUpToOnePixelPerDevicePixel) {
     EXPECT_EQ(w.myPicture->pictureRect(), QRectF(0, 0, 831, 623));
 
     w.myFiles->setSelectedIndex(1); // never more pixels than the picture has
+    ASSERT_TRUE(test::waitForPicture(w));
     EXPECT_EQ(w.myPicture->picture().size(), QSize(1200, 900));
     EXPECT_EQ(w.myPicture->pictureRect().size().toSize(), QSize(831, 623));
     EXPECT_EQ(platform.beeps, 0);
@@ -251,6 +264,7 @@ TEST_F(TavlinTest, PictureOnTheCommandLineOpensSelected) {
     auto w = start({path("square.gif")});
     EXPECT_EQ(w->myPath->path(), dir.path());
     EXPECT_EQ(w->myFiles->selectedName(), "square.gif");
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->txtFile->text(), path("square.gif"));
 }
 
@@ -293,6 +307,7 @@ TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
     EXPECT_FALSE(w->chkPlaySound->isChecked());
     // 0.5 of twelve entries picks the seventh.
     EXPECT_EQ(w->myFiles->selectedIndex(), 6);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_FALSE(w->myPicture->isHidden());
     // Without the panel the whole width is free.
     EXPECT_EQ(w->myPicture->geometry(), QRect(0, 0, 1024, 768));
@@ -307,6 +322,7 @@ TEST_F(TavlinTest, ScreensaverOnAnEmptyFolderShowsTheErrorPicture) {
     rememberFolder(empty.path());
     auto w = start({"/s"});
     EXPECT_EQ(w->myFiles->count(), 0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_FALSE(w->imgError->isHidden());
     EXPECT_EQ(platform.beeps, 1);
     EXPECT_TRUE(w->myTimer->isActive());
@@ -326,6 +342,7 @@ TEST_F(TavlinTest, FolderChangeStopsTheSlideshowAndKeepsThePicture) {
     auto w = start({dir.path()});
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
     w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     w->StartSlideshow();
     ASSERT_TRUE(w->myPath->setPath(path("sub")));
     EXPECT_FALSE(w->myTimer->isActive());

@@ -79,6 +79,7 @@ TEST_F(WindowCommandsTest, F2RenamesTheSelectedPictureAndKeepsItSelected) {
     EXPECT_FALSE(QFile::exists(path("cat.gif")));
     EXPECT_TRUE(QFile::exists(path("kitten.gif")));
     EXPECT_EQ(w->myFiles->selectedName(), "kitten.gif");
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->txtFile->text(), path("kitten.gif"));
 }
 
@@ -96,6 +97,7 @@ TEST_F(WindowCommandsTest, BatchRenameNumbersTheFolderAndResumesTheSlideshow) {
               (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
     EXPECT_EQ(w->myFiles->names(), (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
     EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->txtFile->text(), path("trip1.jpg"));
     EXPECT_TRUE(w->myTimer->isActive());
     for (QWidget* control : std::initializer_list<QWidget*>{w->myFiles, w->btnExit, w->btnRename})

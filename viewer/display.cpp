@@ -1,72 +1,163 @@
-// Showing one picture with its information lines.
-#include <algorithm>
+// Showing one picture with its information lines. The picture is decoded on a
+// worker thread (decode/); the window asks for it and paints it when it is ready.
+#include <cstdio>
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QTime>
+#include <QTimer>
 
+#include "decode/picturedecoder.h"
+#include "decode/prefetchplan.h"
 #include "platform/platform.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/folderscan.h"
 #include "viewer/imageview.h"
-#include "viewer/pictureloader.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
+
+namespace {
+// A user who started the program from a terminal learns why a picture is not shown.
+void reportPictureError(const QString& error) {
+    const QString reason =
+        error.isEmpty() ? QStringLiteral("The picture could not be shown.") : error;
+    const QByteArray line = QStringLiteral("tavlin: %1\n").arg(reason).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+} // namespace
 
 void Tavlin::DisplayPict(ImageView* objImage, const QString& svPicture) {
     imgError->hide();
     if (!isEnabled())
         return;
+    // The number line belongs to the selection of this moment, not of when the decode ends.
+    m_requestedNumber = pictureNumberText(myFiles->selectedIndex(), myFiles->count());
+    m_requestedView = objImage;
+    if (const DecodedPtr ready = decoder().request(svPicture, displayContext()))
+        showDecoded(*ready);
+}
 
-    const QSizeF screen = screenTwips();
-    const DisplayOptions options{chkStretch->isChecked(), chkCenter->isChecked(),
-                                 !frameSettings->isHidden(), m_layout.frameSettings.width};
-    QRect placed;
-    double scale = 1; // decoded pixels per logical pixel
-    // The picture's size is known only once its header is read; the loader then
-    // decodes just the part of the laid-out picture that lies on the screen.
-    const DecodePlanner planner = [&](QSize orientedSize) {
-        const DisplayGeometry g =
-            computeDisplayGeometry(orientedSize, screen.width(), screen.height(), m_tpp, options);
-        placed = QRect(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-        // On a high-density screen decode up to one pixel per device pixel, but
-        // never more pixels than the picture has.
-        scale = std::clamp(double(orientedSize.width()) / placed.width(), 1.0,
-                           std::max(1.0, m_devicePixelRatio));
-        const QRect onScreen =
-            placed.intersected(QRect(QPoint(0, 0), m_screen)).translated(-placed.topLeft());
-        const QSize decoded(std::max(1, qRound(placed.width() * scale)),
-                            std::max(1, qRound(placed.height() * scale)));
-        const QRect visible =
-            QRectF(onScreen.topLeft() * scale, onScreen.size() * scale).toAlignedRect();
-        return DecodeRequest{decoded, visible.intersected(QRect(QPoint(0, 0), decoded))};
-    };
-    const LoadedPicture picture = loadPicture(svPicture, planner);
+void Tavlin::showDecoded(const DecodedPicture& decoded) {
+    imgError->hide();
+    const LoadedPicture& picture = decoded.picture;
     if (!picture.ok || picture.image.isNull()) {
         myPicture->hide();
         imgError->show();
         m_platform->beep();
+        reportPictureError(picture.error);
+        prefetchLikelyNext();
         return;
     }
 
-    txtFile->setText(svPicture);
-    txtPicture->setText(pictureNumberText(myFiles->selectedIndex(), myFiles->count()));
+    txtFile->setText(decoded.path);
+    txtPicture->setText(m_requestedNumber);
     txtWidth->setText(widthText(picture.size.width()));
     txtHeight->setText(heightText(picture.size.height()));
     txtFileSize->setText(fileSizeText(picture.fileSize));
     for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
         label->adjustSize();
 
-    m_shownPicture = svPicture;
-    objImage->hide();
-    objImage->setGeometry(placed);
-    QImage image = picture.image;
-    image.setDevicePixelRatio(scale);
+    m_shownPicture = decoded.path;
+    ImageView* objImage = m_requestedView ? m_requestedView : myPicture;
+    const double scale = decoded.plan.scale;
     const QRectF r = picture.imageRect;
-    objImage->setPicture(std::move(image), QRectF(r.topLeft() / scale, r.size() / scale));
+    objImage->hide();
+    objImage->setGeometry(decoded.plan.placed);
+    objImage->setPicture(picture.image, QRectF(r.topLeft() / scale, r.size() / scale));
     objImage->show();
+    prefetchLikelyNext();
+}
+
+void Tavlin::prefetchLikelyNext() {
+    if (!m_options.prefetch)
+        return;
+    BrowsingState state;
+    state.selected = myFiles->selectedIndex();
+    state.count = myFiles->count();
+    state.slideshow = myTimer->isActive();
+    state.screensaver = bScreensaverMode;
+    state.loop = chkLoop->isChecked();
+    // The screensaver's next pick is known only once its number is drawn: draw it a
+    // tick early. The tick then uses this number, so the pictures shown are the same.
+    if (state.slideshow && state.screensaver && state.count > 0 && !m_nextRandom)
+        m_nextRandom = drawRandom();
+    state.nextRandom = m_nextRandom;
+    QStringList paths;
+    for (const std::int64_t index : likelyNextIndices(state))
+        paths.append(joinPath(myPath->path(), myFiles->names().at(index)));
+    decoder().prefetch(paths, displayContext(), myPath->path());
+}
+
+void Tavlin::startFirstPictureEarly(const StartRequest& request) {
+    if (!m_options.prefetch)
+        return;
+    DisplayContext context = displayContext();
+    QString name;
+    if (bScreensaverMode) {
+        if (myFiles->count() == 0)
+            return;
+        // The screensaver's own start forces these before it shows its first pick.
+        context.options.stretch = true;
+        context.options.center = true;
+        context.options.panelVisible = false;
+        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
+        m_nextRandom = drawRandom();
+        name = myFiles->names().at(indexForRandom(*m_nextRandom, myFiles->count()));
+    } else if (myFiles->names().contains(request.picture)) {
+        name = request.picture;
+    } else {
+        return;
+    }
+    decoder().prefetch({joinPath(myPath->path(), name)}, context, myPath->path());
+}
+
+double Tavlin::takeRandom() {
+    if (m_nextRandom) {
+        const double r = *m_nextRandom;
+        m_nextRandom.reset();
+        // A pick of the picture already on show changes nothing on screen; draw the
+        // one after it all the same.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!pictureRequestPending())
+                    prefetchLikelyNext();
+            },
+            Qt::QueuedConnection);
+        return r;
+    }
+    return drawRandom();
+}
+
+double Tavlin::drawRandom() {
+    return m_options.random ? m_options.random() : std::generate_canonical<double, 53>(m_rng);
+}
+
+PictureDecoder& Tavlin::decoder() {
+    if (!m_decoder) {
+        m_decoder = new PictureDecoder(this);
+        connect(m_decoder, &PictureDecoder::ready, this,
+                [this](const DecodedPtr& decoded) { showDecoded(*decoded); });
+    }
+    return *m_decoder;
+}
+
+bool Tavlin::pictureRequestPending() const {
+    return m_decoder && m_decoder->requestPending();
+}
+
+DisplayContext Tavlin::displayContext() const {
+    DisplayContext context;
+    context.screenPixels = m_screen;
+    context.twipsPerPixel = m_tpp;
+    context.options = DisplayOptions{chkStretch->isChecked(), chkCenter->isChecked(),
+                                     !frameSettings->isHidden(), design::frameSettings.width};
+    context.devicePixelRatio = m_devicePixelRatio;
+    return context;
 }
 
 QString Tavlin::selectedFilePath() const {

@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "decode/picturedecoder.h"
 #include "fileops/rename.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -181,6 +182,7 @@ void Tavlin::DeleteCurrentFile() {
         myFiles->setSelectedIndex(std::clamp<std::int64_t>(index, 0, myFiles->count() - 1));
         DisplayPict(myPicture, selectedFilePath());
     } else {
+        decoder().cancelRequest(); // a picture still decoding is of a file now gone
         myPicture->hide();
     }
     if (wasRunning)

@@ -68,6 +68,7 @@ struct DisplayOptions {
     bool center = true;
     bool panelVisible = true;
     double panelWidth = design::frameSettings.width;
+    bool operator==(const DisplayOptions&) const = default;
 };
 
 // Lays out a picture of `picturePixels` (after orientation) on a screen of

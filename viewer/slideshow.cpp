@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "decode/prefetchplan.h"
 #include "platform/platform.h"
 #include "viewer/filelist.h"
 #include "viewer/frmmenus.h"
@@ -64,9 +65,7 @@ void Tavlin::scrSeconds_Change() {
 }
 
 std::int64_t Tavlin::randomIndex(std::int64_t count) {
-    const double r = m_options.random ? m_options.random()
-                                      : std::generate_canonical<double, 53>(m_rng);
-    return std::min<std::int64_t>(count - 1, static_cast<std::int64_t>(std::floor(r * count)));
+    return indexForRandom(takeRandom(), count);
 }
 
 } // namespace tavlin

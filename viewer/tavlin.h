@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "app/commandline.h"
@@ -30,6 +31,9 @@ class frmGetPrefix;
 class FolderList;
 class ImageView;
 class Platform;
+class PictureDecoder;
+struct DecodedPicture;
+struct DisplayContext;
 
 // How the main window is set up; tests shrink the screen and skip the splash.
 struct TavlinOptions {
@@ -43,6 +47,8 @@ struct TavlinOptions {
     // Uniform numbers in [0, 1) for the screensaver's random pick; by default a
     // generator seeded from the time of day.
     std::function<double()> random;
+    // Decode the pictures likely to be asked for next while one is on show.
+    bool prefetch = true;
 };
 
 // The main window: a borderless black window over the whole screen showing
@@ -215,6 +221,27 @@ private:
     QString m_shownPicture; // the file whose picture myPicture holds
     QPointF m_formMouse;    // last mouse position over the window, twips; (0, 0) none
     QPointF m_pictureMouse; // the same over the picture
+
+    // Pictures are decoded off this thread (decode/): the window asks and paints.
+public:
+    PictureDecoder& decoder();
+    // True while the picture last asked for is still being decoded.
+    bool pictureRequestPending() const;
+    // The layout the window would give a picture now, as plain values.
+    DisplayContext displayContext() const;
+    // Starts decoding the picture start-up will show, so it is ready when the splash ends.
+    void startFirstPictureEarly(const StartRequest& request);
+
+private:
+    void showDecoded(const DecodedPicture& decoded);
+    void prefetchLikelyNext();
+    // The screensaver's next random number; drawn early when a prefetch needed it.
+    double takeRandom();
+    double drawRandom();
+    PictureDecoder* m_decoder = nullptr;
+    std::optional<double> m_nextRandom;
+    QString m_requestedNumber; // the picture number line as it was when the picture was asked for
+    ImageView* m_requestedView = nullptr;
 };
 
 } // namespace tavlin

@@ -4,6 +4,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
+#include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,10 @@ TavlinOptions windowOptions(CountingPlatform& platform, int& exits) {
     options.devicePixelRatio = 1;
     options.exitProcess = [&exits] { ++exits; };
     return options;
+}
+
+bool waitForPicture(const Tavlin& window, int timeoutMs) {
+    return QTest::qWaitFor([&window] { return !window.pictureRequestPending(); }, timeoutMs);
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }

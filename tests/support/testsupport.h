@@ -46,6 +46,10 @@ public:
 // counted in `exits` instead of ending the process.
 TavlinOptions windowOptions(CountingPlatform& platform, int& exits);
 
+// Waits, with a bound, until the picture the window last asked for is on the
+// screen (or its error picture is): decoding runs on worker threads.
+[[nodiscard]] bool waitForPicture(const Tavlin& window, int timeoutMs = 20000);
+
 // True when the process can read and write any file (root), so permission
 // cases cannot be made with plain mode bits.
 bool runningAsRoot();

@@ -10,10 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <cstdio>
 #include <fcntl.h>
+#include <jpeglib.h>
 #include <map>
 #include <spawn.h>
 #include <string>
@@ -31,8 +32,6 @@
 
 #include "bench/benchfixtures.h"
 #include "viewer/pictureloader.h"
-
-#include <jpeglib.h>
 
 extern char** environ;
 
@@ -155,8 +154,7 @@ double cpuNowMs() {
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-template <typename F>
-Clock timed(F&& f) {
+template <typename F> Clock timed(F&& f) {
     const double cpu = cpuNowMs();
     const auto start = std::chrono::steady_clock::now();
     f();
@@ -290,9 +288,9 @@ void printSummary(const std::vector<Case>& cases, long idlePeakKb, int rounds) {
     for (const Case& c : cases) {
         const Figures& f = g_figures[c.name];
         const std::string at = c.jpeg ? djpegScale(c.size) : "full";
-        std::printf("%-24s %9.2f %9.2f %9.2f %9.2f %9.3f %9.3f %8s %10.1f %10.1f\n",
-                    c.name.c_str(), f.oursMs, f.floorMs, f.oursCpuMs, f.floorCpuMs, f.cpuRatio,
-                    f.wallRatio, at.c_str(), f.oursPeakKb / 1024.0, f.floorPeakKb / 1024.0);
+        std::printf("%-24s %9.2f %9.2f %9.2f %9.2f %9.3f %9.3f %8s %10.1f %10.1f\n", c.name.c_str(),
+                    f.oursMs, f.floorMs, f.oursCpuMs, f.floorCpuMs, f.cpuRatio, f.wallRatio,
+                    at.c_str(), f.oursPeakKb / 1024.0, f.floorPeakKb / 1024.0);
     }
     std::printf("(ratios: medians of the per-round ratios; peak memory is the whole process's; "
                 "this program idle: %.1f MB)\n",

@@ -50,11 +50,10 @@ TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
     };
     const Case cases[] = {
         // libjpeg skips a segment whose length is below 2 and reads on.
-        {"scans behind a comment of length 0", fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xFE\x00\x00", 4)),
-         "scans"},
+        {"scans behind a comment of length 0",
+         fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xFE\x00\x00", 4)), "scans"},
         {"scans behind an APP0 of length 1",
-         fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xE0\x00\x01", 4)),
-         "scans"},
+         fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xE0\x00\x01", 4)), "scans"},
         {"299 scans over 100 megapixels", fx::scanHeavyJpeg(10000, 10000, 299), "scans"},
         {"GIF canvas of 8449 x 14337", fx::gifHeader(8449, 14337), "canvas of 8449 \u00d7 14337"},
         {"GIF frame far outside a small screen",
@@ -265,12 +264,26 @@ TEST(PictureLoader, DecodesEveryKindOfBmpLikeQt) {
     const QString png = dir.filePath("source.png");
     ASSERT_TRUE(source.save(png));
     auto name = [&](const char* n) { return dir.filePath(QString::fromUtf8(n) + ".bmp"); };
-    ASSERT_EQ(QProcess::execute(
-                  "convert",
-                  {png, "(", "+clone", "-define", "bmp:subtype=RGB565", "-write",
-                   "BMP:" + name("16-bit bit fields"), "+delete", ")", "(", "+clone", "-alpha",
-                   "on", "-write", "BMP:" + name("32-bit bit fields"), "+delete", ")", "-write",
-                   "BMP2:" + name("24-bit OS-2"), "null:"}),
+    ASSERT_EQ(QProcess::execute("convert", {png,
+                                            "(",
+                                            "+clone",
+                                            "-define",
+                                            "bmp:subtype=RGB565",
+                                            "-write",
+                                            "BMP:" + name("16-bit bit fields"),
+                                            "+delete",
+                                            ")",
+                                            "(",
+                                            "+clone",
+                                            "-alpha",
+                                            "on",
+                                            "-write",
+                                            "BMP:" + name("32-bit bit fields"),
+                                            "+delete",
+                                            ")",
+                                            "-write",
+                                            "BMP2:" + name("24-bit OS-2"),
+                                            "null:"}),
               0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -305,8 +318,7 @@ TEST(PictureLoader, ReadsDamagedBmpsSafely) {
          nullptr},
         {"RLE8 literal run cut short", rle(QByteArray("\x00\xFF\x01\x02", 4)), nullptr},
         {"RLE8 with top-down rows",
-         fx::bmpFileHeader(16, -8, 8, 1, 4, 4) + QByteArray("\x04\x01\x00\x01", 4),
-         "kind of BMP"},
+         fx::bmpFileHeader(16, -8, 8, 1, 4, 4) + QByteArray("\x04\x01\x00\x01", 4), "kind of BMP"},
         {"bit fields of 32 bits each",
          [] {
              QByteArray b = fx::bmpFileHeader(4, 4, 32, 3, 12 + 64, 0);

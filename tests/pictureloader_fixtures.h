@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QFile>
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -187,8 +186,7 @@ inline bool writeQuadrantBmp4(const QString& path, int width, int height, bool t
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bmpFileHeader(width, topDown ? -height : height, 4, 0, stride * height, 4)) <
-        0)
+    if (file.write(bmpFileHeader(width, topDown ? -height : height, 4, 0, stride * height, 4)) < 0)
         return false;
     QByteArray rows[2];
     for (int half = 0; half < 2; ++half) {
@@ -242,7 +240,8 @@ inline QByteArray rle8Bmp(const QImage& indexed) {
             }
             int literal = 0;
             while (x + literal < indexed.width() && literal < 255 &&
-                   !(x + literal + 2 < indexed.width() && row[x + literal] == row[x + literal + 1] &&
+                   !(x + literal + 2 < indexed.width() &&
+                     row[x + literal] == row[x + literal + 1] &&
                      row[x + literal] == row[x + literal + 2]))
                 ++literal;
             literal = std::max(literal, 3);
@@ -265,8 +264,7 @@ inline QByteArray rle8Bmp(const QImage& indexed) {
         colours.append(char(qRed(c)));
         colours.append('\0');
     }
-    QByteArray header = bmpFileHeader(indexed.width(), indexed.height(), 8, 1,
-                                      data.size(), 0);
+    QByteArray header = bmpFileHeader(indexed.width(), indexed.height(), 8, 1, data.size(), 0);
     QByteArray field;
     putLE32(field, 54 + std::int32_t(colours.size())); // the pixels follow the real table
     header.replace(10, 4, field);

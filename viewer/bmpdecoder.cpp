@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
 #include <unistd.h>
 
 namespace tavlin {
@@ -193,8 +192,7 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
     int a = 0;
     int b = 0;
     while (row <= lastRow) {
-        if ((x == 0 && (row & 63) == 0) && cancelled &&
-            cancelled->load(std::memory_order_relaxed))
+        if ((x == 0 && (row & 63) == 0) && cancelled && cancelled->load(std::memory_order_relaxed))
             return;
         if (!next(a) || !next(b))
             break;
@@ -280,10 +278,10 @@ bool readBmpInfo(int fd, BmpInfo& info, QString& problem) {
     }
     const int bits = info.bits;
     const int c = info.compression;
-    const bool known = (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-                        bits == 32) &&
-                       (c == 0 || (c == 1 && bits == 8) || (c == 2 && bits == 4) ||
-                        (c == 3 && (bits == 16 || bits == 32)));
+    const bool known =
+        (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+        (c == 0 || (c == 1 && bits == 8) || (c == 2 && bits == 4) ||
+         (c == 3 && (bits == 16 || bits == 32)));
     // RLE pictures are always stored bottom-up.
     if (planes != 1 || !known || ((c == 1 || c == 2) && info.topDown)) {
         problem = QStringLiteral("it uses a kind of BMP this program does not read "

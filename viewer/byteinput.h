@@ -27,7 +27,9 @@ public:
     }
 
     std::uint8_t at(std::int64_t i) const { return std::uint8_t(store_[qsizetype(i)]); }
-    const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(store_.data()); }
+    const std::uint8_t* data() const {
+        return reinterpret_cast<const std::uint8_t*>(store_.data());
+    }
     std::int64_t size() const { return store_.size(); }
     bool capped() const { return capped_; }
 
@@ -55,9 +57,8 @@ private:
             ended_ = true;
             return false;
         }
-        const std::int64_t chunk =
-            std::min({std::max<std::int64_t>(held, 64 * 1024), std::int64_t(8) << 20,
-                      maxBytes_ - held});
+        const std::int64_t chunk = std::min(
+            {std::max<std::int64_t>(held, 64 * 1024), std::int64_t(8) << 20, maxBytes_ - held});
         if (store_.capacity() < held + chunk)
             store_.reserve(qsizetype(std::max(held + chunk, 2 * std::int64_t(store_.capacity()))));
         store_.resize(qsizetype(held + chunk));

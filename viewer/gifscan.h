@@ -12,10 +12,10 @@ namespace tavlin {
 
 // What a walk over a GIF file's blocks up to the end of its first frame found.
 struct GifScanReport {
-    bool isGif = false;  // the file starts with "GIF8"
-    QSize screen;        // the logical screen the header claims
-    QRect frame;         // the first frame's rectangle; empty if there is none
-    QSize canvas;        // the canvas a decoder allocates for the first frame (see below)
+    bool isGif = false;   // the file starts with "GIF8"
+    QSize screen;         // the logical screen the header claims
+    QRect frame;          // the first frame's rectangle; empty if there is none
+    QSize canvas;         // the canvas a decoder allocates for the first frame (see below)
     std::int64_t end = 0; // bytes through the first frame's data, or all that were read
     bool tooLong = false; // more than maxBytes came before the first frame ended
 };

@@ -5,9 +5,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <vector>
-
 #include <jpeglib.h>
+#include <vector>
 
 namespace tavlin {
 

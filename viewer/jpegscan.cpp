@@ -196,9 +196,8 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
             std::int64_t blocks = 0;
             for (int s = 0; s < count; ++s) {
                 const int id = body[1 + 2 * s];
-                const auto found =
-                    std::find_if(components, components + report.components,
-                                 [id](const Component& c) { return c.id == id; });
+                const auto found = std::find_if(components, components + report.components,
+                                                [id](const Component& c) { return c.id == id; });
                 blocks += found != components + report.components ? found->blocks : allBlocks;
             }
             if (report.scans == 0 && (report.progressive || count < report.components))

@@ -231,18 +231,25 @@ void setAllocationLimitOnce() {
                    [] { QImageReader::setAllocationLimit(PictureLimits::allocationLimitMB); });
 }
 
-
 QImageIOHandler::Transformations exifTransformation(int orientation) {
     using T = QImageIOHandler;
     switch (orientation) {
-    case 2: return T::TransformationMirror;
-    case 3: return T::TransformationRotate180;
-    case 4: return T::TransformationFlip;
-    case 5: return T::TransformationFlipAndRotate90;
-    case 6: return T::TransformationRotate90;
-    case 7: return T::TransformationMirrorAndRotate90;
-    case 8: return T::TransformationRotate270;
-    default: return T::TransformationNone;
+    case 2:
+        return T::TransformationMirror;
+    case 3:
+        return T::TransformationRotate180;
+    case 4:
+        return T::TransformationFlip;
+    case 5:
+        return T::TransformationFlipAndRotate90;
+    case 6:
+        return T::TransformationRotate90;
+    case 7:
+        return T::TransformationMirrorAndRotate90;
+    case 8:
+        return T::TransformationRotate270;
+    default:
+        return T::TransformationNone;
     }
 }
 
@@ -272,9 +279,9 @@ QString tooManyScansError(const QString& path) {
 // One picture file, its header read and checked, ready to decode any part of it.
 struct Source {
     QByteArray format;
-    QSize stored;                                // pixels as stored
+    QSize stored;                               // pixels as stored
     QImageIOHandler::Transformations transform; // EXIF orientation
-    bool reducible = false; // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
+    bool reducible = false;                     // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
     std::int64_t heldBytes = 0; // held whatever the plan: file bytes, coefficients, canvas
     // Decodes `plan.clip` at `plan.decodeSize`; a null image with `error` set on failure.
     std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled)> decode;
@@ -380,8 +387,7 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     // The canvas, and a copy of the frame's part of it when the frame is to be restored.
     const std::int64_t canvas = pixelBytes(scan.canvas);
     const std::int64_t frame = pixelBytes(scan.frame.size());
-    if (tooLarge(scan.canvas) || canvas > control.memoryBudget ||
-        frame > control.memoryBudget) {
+    if (tooLarge(scan.canvas) || canvas > control.memoryBudget || frame > control.memoryBudget) {
         const std::int64_t need = std::max(canvas, frame);
         error = QStringLiteral("%1 claims a canvas of %2 \u00d7 %3 pixels; it would need %4 MB "
                                "of memory, more than the %5 MB one picture may use.")
@@ -397,8 +403,8 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.format = "gif";
     source.stored = scan.canvas;
     source.transform = QImageIOHandler::TransformationNone;
-    source.heldBytes =
-        bytes->size() + canvas + pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
+    source.heldBytes = bytes->size() + canvas +
+                       pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
     source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
         QBuffer buffer(bytes.get());
         buffer.open(QIODevice::ReadOnly);
@@ -429,7 +435,8 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
         return false;
     }
     // Not one row's worth of pixels: nothing to show, and no reason to show black.
-    const std::int64_t firstRow = info->compression == 1 || info->compression == 2 ? 2 : info->stride;
+    const std::int64_t firstRow =
+        info->compression == 1 || info->compression == 2 ? 2 : info->stride;
     if (file.size() < info->dataOffset + firstRow) {
         error = QStringLiteral("%1 could not be decoded: the file ends before its pixels.")
                     .arg(quoted(path));
@@ -490,7 +497,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     result.format = source.format;
     const QSize stored = source.stored;
     if (!stored.isValid() || stored.isEmpty()) {
-        result.error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+        result.error =
+            QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
         return result;
     }
     if (tooLarge(stored)) {

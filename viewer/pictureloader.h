@@ -28,9 +28,9 @@ struct LoadedPicture {
     QString error; // a sentence a person can read when !ok
     QSize size;    // the picture's own size in pixels, after EXIF orientation
     std::int64_t fileSize = 0;
-    QImage image;      // the decoded pixels
-    QRect imageRect;   // where `image` sits in the scaled picture's coordinates
-    QByteArray format; // "jpeg", "bmp" or "gif" once the header is read
+    QImage image;           // the decoded pixels
+    QRect imageRect;        // where `image` sits in the scaled picture's coordinates
+    QByteArray format;      // "jpeg", "bmp" or "gif" once the header is read
     bool cancelled = false; // stopped because the caller no longer wanted it
 };
 

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <linux/fs.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -273,6 +275,18 @@ qint64 ageMs(const struct stat& st) {
     return QDateTime::currentMSecsSinceEpoch() - modified;
 }
 
+// True when the file carries the immutable or append-only flag, which even root must clear
+// before the file can be removed.
+bool cannotBeRemoved(const QByteArray& native) {
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    const bool got = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    return got && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+}
+
 // Takes the lock, or says why it cannot be had. A lock that can never be taken (the lock's
 // name is a folder, a left-behind lock that cannot be removed, a folder that takes no new
 // file) is known after the first try; only a live holder is waited for.
@@ -291,10 +305,10 @@ std::error_code acquire(QLockFile& lock, const QString& lockPath) {
             if (::lstat(native.constData(), &st) == 0) {
                 if (!S_ISREG(st.st_mode))
                     return std::make_error_code(std::errc::is_a_directory);
-                // QLockFile has found it stale and could not remove it; see why.
-                if (ageMs(st) > 2 * kStaleLockAge.count() && ::unlink(native.constData()) != 0 &&
-                    errno != ENOENT)
-                    return lastError();
+                // Old enough that QLockFile has taken it for left behind and tried to remove
+                // it: a flag that forbids removal means it never will.
+                if (ageMs(st) > 2 * kStaleLockAge.count() && cannotBeRemoved(native))
+                    return std::make_error_code(std::errc::operation_not_permitted);
             }
         } else {
             // The lock file could not be made: try it ourselves to learn the cause.

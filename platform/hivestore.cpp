@@ -15,15 +15,14 @@
 #include <vector>
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QThread>
 
+#include "platform/hivestore_lock.h"
 #include "platform/hivestore_text.h"
 
 namespace tavlin::hivestore {
@@ -268,58 +267,6 @@ long splitPath(const QString& path, QStringList& parts) {
     return regstatus::Success;
 }
 
-qint64 ageMs(const struct stat& st) {
-    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    return QDateTime::currentMSecsSinceEpoch() - modified;
-}
-
-// Takes the lock, or says why it cannot be had. A lock that can never be taken (the lock's
-// name is a folder, a left-behind lock that cannot be removed, a folder that takes no new
-// file) is known after the first try; only a live holder is waited for.
-std::error_code acquire(QLockFile& lock, const QString& lockPath) {
-    lock.setStaleLockTime(int(kStaleLockAge.count()));
-    const QByteArray native = nativePath(lockPath);
-    QDeadlineTimer deadline(kLockWait);
-    // Short pauses: a save holds the lock for a few milliseconds, and QLockFile's own waits
-    // start at 100 ms.
-    int pause = 1;
-    for (;;) {
-        if (lock.tryLock(std::chrono::milliseconds::zero()))
-            return {};
-        struct stat st {};
-        if (lock.error() == QLockFile::LockFailedError) {
-            if (::lstat(native.constData(), &st) == 0) {
-                if (!S_ISREG(st.st_mode))
-                    return std::make_error_code(std::errc::is_a_directory);
-                // QLockFile has found it stale and could not remove it; see why.
-                if (ageMs(st) > 2 * kStaleLockAge.count() && ::unlink(native.constData()) != 0 &&
-                    errno != ENOENT)
-                    return lastError();
-            }
-        } else {
-            // The lock file could not be made: try it ourselves to learn the cause.
-            // A lock file holds a line or two; a full disk refuses even that.
-            const int fd =
-                ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                static constexpr char probe[64] = {};
-                const bool written = ::write(fd, probe, sizeof probe) == ssize_t(sizeof probe);
-                const std::error_code writeError = written ? std::error_code() : lastError();
-                ::close(fd);
-                ::unlink(native.constData());
-                if (writeError)
-                    return writeError;
-            } else if (errno != EEXIST) {
-                return lastError();
-            }
-        }
-        if (deadline.hasExpired())
-            return std::make_error_code(std::errc::resource_unavailable_try_again);
-        QThread::msleep(pause);
-        pause = std::min(pause * 2, 20);
-    }
-}
-
 void reportLockProblem(const QString& path, const QString& lockPath, const std::error_code& error) {
     if (error == std::errc::resource_unavailable_try_again)
         report(QStringLiteral("%1 is locked by another process; the change was not saved")
@@ -395,7 +342,7 @@ long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>&
         return regstatus::AccessDenied;
     const QString lockPath = path + QStringLiteral(".lock");
     QLockFile lock(lockPath);
-    if (const std::error_code error = acquire(lock, lockPath)) {
+    if (const std::error_code error = acquireLock(lock, lockPath)) {
         reportLockProblem(path, lockPath, error);
         return regstatus::AccessDenied;
     }

@@ -1,7 +1,8 @@
 #include "app/commandline.h"
 
 #include <QDir>
-#include <QFileInfo>
+
+#include "fileops/exists.h"
 
 namespace tavlin {
 
@@ -42,7 +43,15 @@ const QString kSeconds = QStringLiteral("-seconds");
 
 bool namesExistingPath(const QStringList& arguments) {
     const QString line = arguments.join(QLatin1Char(' '));
-    return !line.isEmpty() && QFileInfo::exists(line);
+    return FolderExists(line) || FileExists(line);
+}
+
+// The absolute, cleaned form of a path from the command line, worked out on the
+// text alone so that names that are not UTF-8 keep their bytes.
+QString absoluteCleanPath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(path);
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
 }
 
 bool isDisplayRequest(const QStringList& arguments) {
@@ -97,14 +106,15 @@ StartRequest parseCommandLine(const QStringList& arguments, const QString& xscre
     StartRequest request;
     request.commandLine = arguments.join(QLatin1Char(' '));
     if (!request.commandLine.isEmpty()) {
-        const QFileInfo info(request.commandLine);
-        if (info.isDir()) {
-            request.folder = QDir::cleanPath(info.absoluteFilePath());
+        if (FolderExists(request.commandLine)) {
+            request.folder = absoluteCleanPath(request.commandLine);
             return request;
         }
-        if (info.isFile()) {
-            request.folder = QDir::cleanPath(info.absolutePath());
-            request.picture = info.fileName();
+        if (FileExists(request.commandLine)) {
+            const QString file = absoluteCleanPath(request.commandLine);
+            const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+            request.folder = slash == 0 ? QStringLiteral("/") : file.left(slash);
+            request.picture = file.mid(slash + 1);
             return request;
         }
     }

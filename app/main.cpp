@@ -5,6 +5,7 @@
 
 #include "app/commandline.h"
 #include "platform/display.h"
+#include "platform/filenames.h"
 #include "platform/termination.h"
 #include "viewer/tavlin.h"
 
@@ -14,11 +15,12 @@ void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
 }
 
-// Arguments as text before the application object exists (it would need a display).
+// Arguments as text before the application object exists (it would need a display),
+// decoded as file names are, so a folder whose name is not UTF-8 still opens.
 QStringList argumentsOf(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << tavlin::decodeFileName(QByteArray(argv[i]));
     return arguments;
 }
 

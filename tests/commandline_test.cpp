@@ -1,9 +1,14 @@
+#include <cstdio>
+
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "app/commandline.h"
+#include "platform/filenames.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
@@ -54,6 +59,18 @@ TEST(CommandLine, ExistingFolderOrPictureOpensInTheViewer) {
     EXPECT_EQ(picture.picture, "beach one.jpg");
 
     EXPECT_EQ(parseCommandLine({dir.filePath("missing")}).folder, QString());
+
+    // A folder and a picture whose names are not UTF-8 open under their own bytes.
+    const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9disk";
+    ASSERT_EQ(::mkdir(oddFolder.constData(), 0755), 0);
+    std::FILE* f = std::fopen((oddFolder + "/a\xff.jpg").constData(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    const StartRequest odd = parseCommandLine({decodeFileName(oddFolder)});
+    EXPECT_EQ(encodeFileName(odd.folder), oddFolder);
+    const StartRequest oddPicture = parseCommandLine({decodeFileName(oddFolder + "/a\xff.jpg")});
+    EXPECT_EQ(encodeFileName(oddPicture.folder), oddFolder);
+    EXPECT_EQ(encodeFileName(oddPicture.picture), QByteArray("a\xff.jpg"));
 }
 
 TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {

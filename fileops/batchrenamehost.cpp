@@ -10,6 +10,7 @@
 
 #include "fileops/batchinflight.h"
 #include "fileops/frmgetprefix.h"
+#include "fileops/renamesingle.h"
 
 namespace tavlin {
 
@@ -67,30 +68,6 @@ QString batchFailureMessage(const BatchOutcome& outcome, int maxLines,
     if (listed < n)
         text += QStringLiteral("\n\u2026 and %1 more").arg(n - listed);
     return text;
-}
-
-void showWrappedWarning(QWidget* parent, const QString& title, const QString& text) {
-    // Plain text never wraps in a message box; as rich text it wraps to the box's width,
-    // and a zero-width space every few characters lets a long name break too.
-    QString html;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        QString breakable;
-        int run = 0;
-        for (const QChar c : line) {
-            breakable += c;
-            run = c.isSpace() ? 0 : run + 1;
-            if (run >= 16 && !c.isHighSurrogate()) {
-                breakable += QChar(0x200B);
-                run = 0;
-            }
-        }
-        if (!html.isEmpty())
-            html += QStringLiteral("<br>");
-        html += breakable.toHtmlEscaped();
-    }
-    QMessageBox box(QMessageBox::Warning, title, html, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::RichText);
-    box.exec();
 }
 
 bool RenameFilesUsingPrefix(BatchRenameHost& host, QString& svPrefix, frmGetPrefix* dialog) {

@@ -7,8 +7,6 @@
 
 #include "fileops/batchrename.h"
 
-class QWidget;
-
 namespace tavlin {
 
 class frmGetPrefix;
@@ -43,8 +41,6 @@ QString batchMessageTitle();
 // wraps to; one by default), then counts the rest ("… and 40 more").
 QString batchFailureMessage(const BatchOutcome& outcome, int maxLines = 6,
                             const std::function<int(const QString&)>& linesOf = {});
-// A warning box whose text wraps, long names included, so it stays within the screen.
-void showWrappedWarning(QWidget* parent, const QString& title, const QString& text);
 
 // Renames every file the host's list shows to svPrefix + padded number + extension.
 // Refuses a prefix that would leave the folder before anything moves. `dialog` (may be

@@ -1,9 +1,12 @@
 #include "fileops/renamesingle.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 
 namespace tavlin {
 
@@ -90,23 +93,59 @@ SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldNa
     return outcome;
 }
 
+QString withBreakChances(const QString& text) {
+    QString out;
+    out.reserve(text.size() + text.size() / 16);
+    int run = 0;
+    for (const QChar c : text) {
+        out += c;
+        run = c.isSpace() ? 0 : run + 1;
+        if (run >= 16 && !c.isHighSurrogate()) {
+            out += QChar(0x200B); // zero-width space: invisible, but a line may break there
+            run = 0;
+        }
+    }
+    return out;
+}
+
 AskText inputBoxAsker(QWidget* parent) {
     QPointer<QWidget> owner(parent);
     return [owner](const QString& prompt, const QString& title,
                    const QString& defaultText) -> std::optional<QString> {
-        bool ok = false;
-        const QString text =
-            QInputDialog::getText(owner, title, prompt, QLineEdit::Normal, defaultText, &ok);
-        if (!ok)
+        QInputDialog dialog(owner);
+        dialog.setWindowTitle(title);
+        dialog.setInputMode(QInputDialog::TextInput);
+        dialog.setTextValue(defaultText);
+        // A long file name in the prompt wraps instead of pushing the buttons off the screen.
+        dialog.setLabelText(withBreakChances(prompt));
+        if (auto* label = dialog.findChild<QLabel*>())
+            label->setWordWrap(true);
+        if (const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen())
+            dialog.setMaximumWidth(screen->availableGeometry().width());
+        if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
-        return text;
+        return dialog.textValue();
     };
+}
+
+void showWrappedWarning(QWidget* parent, const QString& title, const QString& text) {
+    // Plain text never wraps in a message box; as rich text it wraps to the box's width,
+    // and a zero-width space every few characters lets a long name break too.
+    QString html;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (!html.isEmpty())
+            html += QStringLiteral("<br>");
+        html += withBreakChances(line).toHtmlEscaped();
+    }
+    QMessageBox box(QMessageBox::Warning, title, html, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
 }
 
 TellWarning warningBoxTeller(QWidget* parent) {
     QPointer<QWidget> owner(parent);
     return [owner](const QString& title, const QString& text) {
-        QMessageBox::warning(owner, title, text, QMessageBox::Ok);
+        showWrappedWarning(owner, title, text);
     };
 }
 

@@ -51,6 +51,14 @@ QString SingleRenameTarget(const QString& oldName, const QString& answer);
 SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldName,
                                      const AskText& ask, const TellWarning& tell);
 
+// `text` with a zero-width space after every 16 characters without a blank, so a long
+// name can wrap in a label.
+QString withBreakChances(const QString& text);
+
+// A warning box with one OK button whose text wraps, long names included, so it stays
+// within the screen.
+void showWrappedWarning(QWidget* parent, const QString& title, const QString& text);
+
 // The platform's input box and warning message box, owned by `parent`.
 AskText inputBoxAsker(QWidget* parent);
 TellWarning warningBoxTeller(QWidget* parent);

@@ -17,6 +17,7 @@
 
 #include "fileops/batchrenamehost.h"
 #include "fileops/frmgetprefix.h"
+#include "fileops/renamesingle.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 

@@ -4,9 +4,15 @@
 #include <unistd.h>
 #include <utility>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "bindfsmount.h"
 #include "fileops/rename.h"
@@ -273,4 +279,28 @@ TEST_F(SingleRename, CancelEmptyAnswerAndNoSelectionDoNothing) {
     EXPECT_FALSE(asked) << "no selection asks nothing";
     EXPECT_TRUE(told.isEmpty());
     EXPECT_EQ(namesIn(dir.path()), QStringList({"beach.JPG"}));
+}
+
+TEST(SingleRenameBox, ALongNameWrapsAndKeepsTheButtonsOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString prompt = renametext::prompt(QString(200, QLatin1Char('n')) + ".jpg");
+    QRect shown;
+    QString label;
+    QList<QRect> buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->frameGeometry();
+        label = box->labelText();
+        for (QPushButton* b : box->findChildren<QPushButton*>())
+            buttons << QRect(b->mapToGlobal(QPoint(0, 0)), b->size());
+        box->reject();
+    });
+    const std::optional<QString> answer = inputBoxAsker(nullptr)(prompt, "Enter New Filename:", {});
+    EXPECT_FALSE(answer.has_value());
+    EXPECT_LE(shown.width(), screen.width());
+    ASSERT_EQ(buttons.size(), 2);
+    for (const QRect& b : buttons)
+        EXPECT_TRUE(screen.contains(b)) << b.x() << "," << b.y();
+    EXPECT_EQ(label.remove(QChar(0x200B)), prompt) << "the whole prompt, only break chances added";
 }

@@ -89,7 +89,9 @@ QString readDisplaySwitches(const QStringList& args, const QString& xscreensaver
     return {};
 }
 
-QString programName() { return QStringLiteral("tavlin"); }
+QString programName() {
+    return QStringLiteral("tavlin");
+}
 
 } // namespace
 
@@ -153,7 +155,8 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
     }
     for (const QString& arg : arguments) {
         if (arg.startsWith(QLatin1String("--")))
-            return EarlyExit{2, {},
+            return EarlyExit{2,
+                             {},
                              programName() + QStringLiteral(": unknown option '") + arg +
                                  QStringLiteral("'\n") + usageText()};
     }
@@ -161,7 +164,8 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
         StartRequest request;
         const QString problem = readDisplaySwitches(arguments, xscreensaverWindow, request);
         if (!problem.isEmpty())
-            return EarlyExit{2, {},
+            return EarlyExit{2,
+                             {},
                              programName() + QStringLiteral(": ") + problem + QLatin1Char('\n') +
                                  usageText()};
     }

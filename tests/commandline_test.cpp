@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "app/commandline.h"
 #include "support/testsupport.h"
@@ -13,12 +13,12 @@ TEST(CommandLine, FirstTwoCharactersChooseTheRunMode) {
         const char* line;
         RunMode mode;
     } cases[] = {
-        {"/p", RunMode::Preview},        {"/P 1234", RunMode::Preview},
-        {"/s", RunMode::Screensaver},    {"/S:123", RunMode::Screensaver},
-        {"/sx", RunMode::Screensaver},   {"-s", RunMode::Screensaver},
-        {"/c:1234", RunMode::Settings},  {"-C", RunMode::Settings},
-        {"-p", RunMode::Preview},        {"", RunMode::Viewer},
-        {"/x", RunMode::Viewer},         {"/", RunMode::Viewer},
+        {"/p", RunMode::Preview},       {"/P 1234", RunMode::Preview},
+        {"/s", RunMode::Screensaver},   {"/S:123", RunMode::Screensaver},
+        {"/sx", RunMode::Screensaver},  {"-s", RunMode::Screensaver},
+        {"/c:1234", RunMode::Settings}, {"-C", RunMode::Settings},
+        {"-p", RunMode::Preview},       {"", RunMode::Viewer},
+        {"/x", RunMode::Viewer},        {"/", RunMode::Viewer},
         {"photos", RunMode::Viewer},
     };
     for (const auto& c : cases) {
@@ -83,12 +83,13 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
         EXPECT_EQ(early->out.isEmpty(), *c.outStart == '\0');
     }
     // The usage names every run mode and switch.
-    for (const char* word : {"/s", "/c", "/p", "-root", "-window-id", "XSCREENSAVER_WINDOW", "--version"})
+    for (const char* word :
+         {"/s", "/c", "/p", "-root", "-window-id", "XSCREENSAVER_WINDOW", "--version"})
         EXPECT_TRUE(usageText().contains(QString::fromUtf8(word))) << word;
     // The old switches, a folder and a picture run.
-    for (const QStringList& args : {QStringList{}, QStringList{"/s"}, QStringList{"-c"},
-                                    QStringList{"/p", "1234"}, QStringList{"-root"},
-                                    QStringList{"-window-id", "4242"}})
+    for (const QStringList& args :
+         {QStringList{}, QStringList{"/s"}, QStringList{"-c"}, QStringList{"/p", "1234"},
+          QStringList{"-root"}, QStringList{"-window-id", "4242"}})
         EXPECT_FALSE(earlyExitFor(args).has_value()) << args.join(' ').toStdString();
 
     // A folder called "--help" is a folder.

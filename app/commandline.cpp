@@ -98,7 +98,9 @@ QString readDisplaySwitches(const QStringList& args, const QString& xscreensaver
     return {};
 }
 
-QString programName() { return QStringLiteral("tavlin"); }
+QString programName() {
+    return QStringLiteral("tavlin");
+}
 
 } // namespace
 
@@ -163,7 +165,8 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
     }
     for (const QString& arg : arguments) {
         if (arg.startsWith(QLatin1String("--")))
-            return EarlyExit{2, {},
+            return EarlyExit{2,
+                             {},
                              programName() + QStringLiteral(": unknown option '") + arg +
                                  QStringLiteral("'\n") + usageText()};
     }
@@ -171,7 +174,8 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
         StartRequest request;
         const QString problem = readDisplaySwitches(arguments, xscreensaverWindow, request);
         if (!problem.isEmpty())
-            return EarlyExit{2, {},
+            return EarlyExit{2,
+                             {},
                              programName() + QStringLiteral(": ") + problem + QLatin1Char('\n') +
                                  usageText()};
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
 #include <cstdint>
 #include <optional>
+
+#include <QString>
+#include <QStringList>
 
 namespace tavlin {
 

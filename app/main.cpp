@@ -1,7 +1,7 @@
+#include <cstdio>
+
 #include <QApplication>
 #include <QWindow>
-
-#include <cstdio>
 
 #include "app/commandline.h"
 #include "platform/display.h"

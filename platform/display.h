@@ -1,11 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include <QObject>
 #include <QSize>
 #include <QString>
-
-#include <cstdint>
-#include <memory>
 
 namespace tavlin {
 

@@ -1,12 +1,12 @@
 // The display for X11: an early test that it can be opened, and the watch on
 // a window of another program, over a connection of our own so Qt's event
 // handling is left alone.
-#include "platform/display.h"
+#include <xcb/xcb.h>
 
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <xcb/xcb.h>
+#include "platform/display.h"
 
 namespace tavlin {
 
@@ -23,7 +23,8 @@ QString displayProblem() {
     const bool failed = xcb_connection_has_error(connection) != 0;
     xcb_disconnect(connection);
     if (failed)
-        return QStringLiteral("cannot open the display \"%1\"").arg(QString::fromLocal8Bit(display));
+        return QStringLiteral("cannot open the display \"%1\"")
+            .arg(QString::fromLocal8Bit(display));
     return {};
 }
 
@@ -66,8 +67,8 @@ std::unique_ptr<ForeignWindow> ForeignWindow::open(std::uint64_t id, QString* er
     free(geometry);
 
     auto* self = window.get();
-    window->m_connection->notifier = std::make_unique<QSocketNotifier>(
-        xcb_get_file_descriptor(xcb), QSocketNotifier::Read);
+    window->m_connection->notifier =
+        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(xcb), QSocketNotifier::Read);
     connect(window->m_connection->notifier.get(), &QSocketNotifier::activated, self,
             &ForeignWindow::readEvents);
     // Events that arrived with the geometry reply are already off the socket.

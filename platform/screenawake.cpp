@@ -1,7 +1,5 @@
 #include "platform/screenawake.h"
 
-#include "platform/platform.h"
-
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -9,6 +7,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+
+#include "platform/platform.h"
 
 namespace tavlin {
 

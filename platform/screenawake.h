@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QObject>
 #include <QString>
-
-#include <cstdint>
 
 class QDBusPendingCallWatcher;
 

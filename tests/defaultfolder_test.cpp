@@ -1,9 +1,9 @@
 // The first start and a stored folder that is gone open the user's Pictures
 // folder, or the home folder where there is none.
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "platform/defaultfolder.h"
 #include "registry/settings.h"

@@ -1,13 +1,13 @@
 // The run mode comes from the parsed command line everywhere it is read, and
 // the screen is kept awake exactly while a slideshow runs.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
-
-#include <gtest/gtest.h>
 
 #include "registry/settings.h"
 #include "registry_testutil.h"

@@ -24,7 +24,8 @@ run() { # log name, then the program's arguments
   local log=$1; shift
   "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
   app_pid=$!
-  wait_window "Tavlin 2.0" >/dev/null || fail "the window did not appear for $*"
+  # Twice the usual wait: the first start on a busy machine can be slow.
+  { wait_window "Tavlin 2.0" || wait_window "Tavlin 2.0"; } >/dev/null || fail "the window did not appear for $*"
   sleep 0.5
 }
 finish() {

@@ -1,12 +1,12 @@
 // A stand-in for the desktop's org.freedesktop.ScreenSaver service on a private
 // session bus: answers Inhibit with a fresh cookie and writes every call, one
 // line each, to the file named by its argument ("ready" once it is listening).
+#include <cstdio>
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
 #include <QObject>
-
-#include <cstdio>
 
 class ScreenSaverStub : public QObject {
     Q_OBJECT

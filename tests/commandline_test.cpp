@@ -61,7 +61,7 @@ TEST(CommandLine, ExistingFolderOrPictureOpensInTheViewer) {
     EXPECT_EQ(parseCommandLine({dir.filePath("missing")}).folder, QString());
 
     // A folder and a picture whose names are not UTF-8 open under their own bytes.
-    const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9disk";
+    const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9" "disk";
     ASSERT_EQ(::mkdir(oddFolder.constData(), 0755), 0);
     std::FILE* f = std::fopen((oddFolder + "/a\xff.jpg").constData(), "w");
     ASSERT_NE(f, nullptr);

@@ -308,6 +308,7 @@ TEST_F(BrowsingWindow, PictureNamedAtStartIsShownOnceALargeFolderIsRead) {
     QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->selectedName(), QString("b.jpg"), 5000);
     EXPECT_EQ(w->myPath->path(), dir.path());
     EXPECT_EQ(w->myFiles->count(), 3);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_FALSE(w->myPicture->isHidden());
     EXPECT_EQ(platform.beeps, 0);
 }

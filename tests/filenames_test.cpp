@@ -188,6 +188,7 @@ TEST_F(NonUtf8Names, ListedShownAndDeletedUnderTheirOwnBytes) {
 
     // Shown: the stray-byte file is 320 x 200, the other one 200 x 320.
     w->myFiles->setSelectedIndex(index);
+    ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(platform.beeps, 0);
     EXPECT_FALSE(w->myPicture->isHidden());
     EXPECT_EQ(w->txtWidth->text(), "Width: 320");

@@ -113,6 +113,7 @@ TEST_F(InputTest, WithNothingSelectedDownShowsTheFirstPictureAndDecodesNoOther) 
         EXPECT_EQ(w->myFiles->selectedIndex(), -1) << "focus alone selects nothing";
         QTest::keyClick(w->myFiles, Qt::Key_Down);
         EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+        ASSERT_TRUE(test::waitForPicture(*w));
         EXPECT_EQ(w->txtFile->text(), path("p1.jpg"));
         EXPECT_EQ(shown, 1);
         QTest::keyClick(w->myFiles, Qt::Key_Down);

@@ -54,5 +54,15 @@ pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 
+# Names a pixel's colour; JPEG may shift a pure colour by a step or two.
+colour_name() {
+  local r g b
+  IFS=, read -r r g b <<<"$1"
+  if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
+  elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
+  elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
+  else echo other; fi
+}
+
 # Fails the test with a message.
 fail() { echo "FAIL: $*" >&2; exit 1; }

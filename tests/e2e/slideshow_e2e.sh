@@ -12,16 +12,6 @@ convert -size 800x600 xc:'#00ff00' "$pictures/2_green.jpg"
 convert -size 800x600 xc:'#0000ff' "$pictures/3_blue.jpg"
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
-# Names a pixel's colour; JPEG may shift a pure colour by a step or two.
-colour_name() {
-  local r g b
-  IFS=, read -r r g b <<<"$1"
-  if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
-  elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
-  elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
-  else echo other; fi
-}
-
 # Reads one pixel only: a whole-screen shot can take longer than a slide on a busy machine.
 colour_at_centre() {
   colour_name "$(import -window root -crop 1x1+400+384 -depth 8 txt:- \

@@ -15,15 +15,6 @@ convert -size 320x240 xc:'#00ff00' "$pictures/2_green.jpg"
 convert -size 320x240 xc:'#0000ff' "$pictures/3_blue.jpg"
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
-colour_name() {
-  local r g b
-  IFS=, read -r r g b <<<"$1"
-  if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
-  elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
-  elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
-  else echo "other($1)"; fi
-}
-
 # Settings as a user leaves them: this folder, one second per picture.
 "$binary" "$pictures" >"$e2e_tmp/first.log" 2>&1 &
 app_pid=$!

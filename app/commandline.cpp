@@ -77,7 +77,7 @@ QString readDisplaySwitches(const QStringList& args, const QString& xscreensaver
         } else if (arg == kFolder) {
             if (!hasValue)
                 return QStringLiteral("-folder needs a folder");
-            request.displayFolder = args[++i];
+            request.displayFolder = absoluteCleanPath(args[++i]);
         } else if (arg == kSeconds) {
             bool ok = false;
             const int seconds = hasValue ? args[i + 1].toInt(&ok) : 0;

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +13,7 @@
 #include "app/frmsplash.h"
 #include "dialogs/frmscreensaversettings.h"
 #include "fileops/batchinflight.h"
+#include "fileops/exists.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -48,6 +48,8 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         return false;
     }
 
+    if (bScreensaverMode)
+        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
     startFirstPictureEarly(request); // decoded while the splash is up
     if (m_options.showSplash && !display)
         frmSplash::ShowMe(this);
@@ -72,7 +74,6 @@ bool Tavlin::Form_Load(const StartRequest& request) {
             setTopMost(true);
         }
         StartSlideshow();
-        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
         // Selecting shows the picture; an empty folder shows the error picture instead.
         // A large folder is still being read: the pick waits for its list.
         myPath->whenRead([this] {
@@ -114,10 +115,10 @@ void Tavlin::applyStartupLayout() {
 }
 
 void Tavlin::applyDisplaySwitches(const StartRequest& request) {
-    if (!request.displayFolder.isEmpty() && QFileInfo(request.displayFolder).isDir()) {
-        const QString folder = QDir::cleanPath(QFileInfo(request.displayFolder).absoluteFilePath());
-        myDrive->setDrive(folder);
-        myPath->setPath(folder);
+    // The folder arrives absolute and clean from the command line.
+    if (FolderExists(request.displayFolder)) {
+        myDrive->setDrive(request.displayFolder);
+        myPath->setPath(request.displayFolder);
     }
     if (request.displaySeconds > 0)
         scrSeconds->setValue(request.displaySeconds);

@@ -12,7 +12,7 @@ build_and_run=(
 )
 tests=(
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time
+  xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time python3
   libxfixes-dev
   bindfs fuse3
   cups printer-driver-cups-pdf poppler-utils

@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QTime>
 #include <QTimer>
 
 #include "decode/picturedecoder.h"
@@ -104,7 +103,6 @@ void Tavlin::startFirstPictureEarly(const StartRequest& request) {
         context.options.stretch = true;
         context.options.center = true;
         context.options.panelVisible = false;
-        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
         m_nextRandom = drawRandom();
         name = myFiles->names().at(indexForRandom(*m_nextRandom, myFiles->count()));
     } else if (myFiles->names().contains(request.picture)) {

@@ -116,10 +116,6 @@ int LoopSecondsFromText(const QString& text) {
     return LeadingSecondsInRange(text, kMinLoopSeconds, kMaxLoopSeconds);
 }
 
-QString PlatformRoot() {
-    return QDir::toNativeSeparators(QDir::rootPath());
-}
-
 Settings LoadRegistrySettings(const QString& svCommandLine) {
     RegistryManager rm = SettingsKey();
     // Said once here rather than failing unseen at every later save.

@@ -57,7 +57,5 @@ int LeadingSecondsInRange(const QString& text, int low, int high);
 // The leading decimal number of the text, rounded half to even, clamped to 1..30; a text
 // that does not begin with a number gives 1.
 int LoopSecondsFromText(const QString& text);
-// The folder the program falls back to: "/" here, "C:\" on Windows.
-QString PlatformRoot();
 
 } // namespace tavlin

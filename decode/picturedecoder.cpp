@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include "platform/memory.h"
+
 namespace tavlin {
 
 namespace {

@@ -14,7 +14,7 @@
 #include <QThreadPool>
 
 #include "decode/displayplan.h"
-#include "platform/memory.h"
+#include "platform/filestamp.h"
 #include "viewer/pictureloader.h"
 
 namespace tavlin {

@@ -2,10 +2,7 @@
 
 #include <malloc.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/filenames.h"
 
 namespace tavlin {
 
@@ -20,19 +17,6 @@ void returnLargeBuffersPromptly() {
     // A fixed threshold also stops glibc from raising it after each large free,
     // which is what keeps freed picture buffers in the heap.
     std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 1 << 20); });
-}
-
-FileStamp fileStampOf(const QString& path) {
-    struct stat st {};
-    if (path.isEmpty() || ::stat(encodeFileName(path).constData(), &st) != 0)
-        return {};
-    FileStamp stamp;
-    stamp.size = st.st_size;
-    stamp.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    return stamp;
 }
 
 } // namespace tavlin

@@ -21,7 +21,9 @@ trap cleanup EXIT
 # Starts Xvfb with a 1024 x 768 screen on a free display number.
 start_x() {
   exec 3<> "$e2e_tmp/displayfd"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$e2e_tmp/xvfb.log" 2>&1 &
+  # -noreset: with no client left the server resets, and a client connecting during the
+  # reset (the program right after a short xdotool call) is refused.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$e2e_tmp/xvfb.log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     if [ -s "$e2e_tmp/displayfd" ]; then break; fi

@@ -26,6 +26,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/commandline.h"
 #include "bench/benchfixtures.h"
 #include "decode/picturedecoder.h"
 #include "platform/platform.h"

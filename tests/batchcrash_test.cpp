@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include "app/commandline.h"
 #include "fileops/batchinflight.h"
 #include "fileops/batchrename.h"
 #include "registry_testutil.h"

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/commandline.h"
 #include "decode/displayplan.h"
 #include "decode/picturedecoder.h"
 #include "decode/prefetchplan.h"

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "app/commandline.h"
 #include "platform/defaultfolder.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"

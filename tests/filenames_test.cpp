@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include "app/commandline.h"
 #include "fileops/batchrename.h"
 #include "fileops/exists.h"
 #include "fileops/rename.h"

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/commandline.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"

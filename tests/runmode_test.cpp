@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/commandline.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"

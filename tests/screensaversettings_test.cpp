@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/commandline.h"
 #include "app/frmsplash.h"
 #include "dialogs/frmscreensaversettings.h"
 #include "platform/hivestore.h"

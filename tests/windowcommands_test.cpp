@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/commandline.h"
 #include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"
 #include "platform/hivestore.h"

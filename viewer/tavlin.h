@@ -8,10 +8,10 @@
 #include <optional>
 #include <random>
 
-#include "app/commandline.h"
 #include "fileops/batchrenamehost.h"
 #include "registry/settings.h"
 #include "viewer/layout.h"
+#include "viewer/startrequest.h"
 
 class QCheckBox;
 class QFrame;

@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/globals.h"
 #include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"
 #include "fileops/help.h"
@@ -14,6 +13,7 @@
 #include "fileops/renamesingle.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/globals.h"
 #include "viewer/imageview.h"
 #include "viewer/pictureloader.h"
 #include "viewer/tavlin.h"

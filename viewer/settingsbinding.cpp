@@ -5,10 +5,10 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include "app/globals.h"
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/globals.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {

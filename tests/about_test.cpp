@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QTest>
 
-#include "dialogs/frmabout.h"
 #include "support/testsupport.h"
+#include "viewer/frmabout.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;

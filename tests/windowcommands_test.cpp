@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "app/commandline.h"
-#include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"
 #include "platform/hivestore.h"
 #include "registry/settings.h"
@@ -23,6 +22,7 @@
 #include "support/testsupport.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/frmabout.h"
 #include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
 #include "viewer/keymap.h"

@@ -6,13 +6,13 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "dialogs/frmabout.h"
 #include "fileops/frmgetprefix.h"
 #include "fileops/help.h"
 #include "fileops/print.h"
 #include "fileops/renamesingle.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/frmabout.h"
 #include "viewer/globals.h"
 #include "viewer/imageview.h"
 #include "viewer/pictureloader.h"

@@ -1,4 +1,4 @@
-#include "dialogs/frmabout.h"
+#include "viewer/frmabout.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "fileops/exists.h"
+#include "platform/exists.h"
 
 namespace tavlin {
 

@@ -13,7 +13,7 @@
 #include "app/frmsplash.h"
 #include "dialogs/frmscreensaversettings.h"
 #include "fileops/batchinflight.h"
-#include "fileops/exists.h"
+#include "platform/exists.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"

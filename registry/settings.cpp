@@ -6,8 +6,8 @@
 
 #include <QDir>
 
-#include "fileops/exists.h"
 #include "platform/defaultfolder.h"
+#include "platform/exists.h"
 #include "registry/registrymanager.h"
 
 namespace tavlin {

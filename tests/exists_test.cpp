@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "fileops/exists.h"
+#include "platform/exists.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;

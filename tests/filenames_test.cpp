@@ -13,8 +13,8 @@
 
 #include "app/commandline.h"
 #include "fileops/batchrename.h"
-#include "fileops/exists.h"
 #include "fileops/rename.h"
+#include "platform/exists.h"
 #include "platform/filenames.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"

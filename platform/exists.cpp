@@ -1,4 +1,4 @@
-#include "fileops/exists.h"
+#include "platform/exists.h"
 
 #include <sys/stat.h>
 

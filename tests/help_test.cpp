@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "fileops/help.h"
+#include "desktop/help.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;

@@ -5,7 +5,7 @@
 #include <QPrinterInfo>
 #include <QTemporaryDir>
 
-#include "fileops/print.h"
+#include "desktop/print.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;

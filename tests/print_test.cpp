@@ -17,7 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "fileops/print.h"
+#include "desktop/print.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;

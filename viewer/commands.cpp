@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "desktop/help.h"
+#include "desktop/print.h"
 #include "fileops/frmgetprefix.h"
-#include "fileops/help.h"
-#include "fileops/print.h"
 #include "fileops/renamesingle.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"

@@ -1,4 +1,4 @@
-#include "fileops/print.h"
+#include "desktop/print.h"
 
 #include <QPainter>
 #include <QPrinter>

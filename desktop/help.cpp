@@ -1,4 +1,4 @@
-#include "fileops/help.h"
+#include "desktop/help.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,121 +1,29 @@
 #include "viewer/pictureloader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QTransform>
 
-#include "platform/filenames.h"
+#include "platform/regularfile.h"
 #include "viewer/bmpdecoder.h"
 #include "viewer/gifscan.h"
 #include "viewer/jpegdecoder.h"
 #include "viewer/jpegscan.h"
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace tavlin {
 
 namespace {
-
-QString quoted(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
-    return QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? path : name);
-}
-
-// Opens `path` for reading if, and only if, it is a regular file. A FIFO would block the
-// decoder forever and a device may act on being opened, so the type is checked before the
-// open (which never blocks) and again on the open descriptor, against a swap in between.
-bool openRegularFile(const QString& path, QFile& file, QString& error) {
-#ifdef Q_OS_UNIX
-    const QByteArray native = encodeFileName(path);
-    struct stat before {};
-    if (::stat(native.constData(), &before) != 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR)
-            error = QStringLiteral("The file %1 does not exist (any more).").arg(quoted(path));
-        else if (err == EACCES)
-            error = QStringLiteral("Permission to read %1 is denied.").arg(quoted(path));
-        else
-            error = QStringLiteral("%1 cannot be opened: %2.")
-                        .arg(quoted(path), QString::fromLocal8Bit(std::strerror(err)));
-        return false;
-    }
-    if (S_ISDIR(before.st_mode)) {
-        error = QStringLiteral("%1 is a folder, not a picture file.").arg(quoted(path));
-        return false;
-    }
-    if (!S_ISREG(before.st_mode)) {
-        error = QStringLiteral("%1 is not a regular file (it is a pipe, device or socket), so it "
-                               "is not read.")
-                    .arg(quoted(path));
-        return false;
-    }
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == EACCES || err == EPERM)
-            error = QStringLiteral("Permission to read %1 is denied.").arg(quoted(path));
-        else if (err == ENOENT)
-            error = QStringLiteral("The file %1 does not exist (any more).").arg(quoted(path));
-        else
-            error = QStringLiteral("%1 cannot be opened: %2.")
-                        .arg(quoted(path), QString::fromLocal8Bit(std::strerror(err)));
-        return false;
-    }
-    struct stat after {};
-    if (::fstat(fd, &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
-        after.st_ino != before.st_ino) {
-        ::close(fd);
-        error = QStringLiteral("%1 changed while it was being opened.").arg(quoted(path));
-        return false;
-    }
-    // Regular files never block; clear the flag so reads behave as usual.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        error = QStringLiteral("%1 cannot be opened: %2.").arg(quoted(path), file.errorString());
-        return false;
-    }
-    return true;
-#else
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        error = QStringLiteral("The file %1 does not exist (any more).").arg(quoted(path));
-        return false;
-    }
-    if (info.isDir()) {
-        error = QStringLiteral("%1 is a folder, not a picture file.").arg(quoted(path));
-        return false;
-    }
-    if (!info.isFile()) {
-        error = QStringLiteral("%1 is not a regular file, so it is not read.").arg(quoted(path));
-        return false;
-    }
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1 cannot be opened: %2.").arg(quoted(path), file.errorString());
-        return false;
-    }
-    return true;
-#endif
-}
 
 // Maps continuous coordinates of the picture as stored onto the picture as shown, for a
 // stored picture of `stored` pixels. Same order as Qt applies EXIF orientation: mirror
@@ -194,7 +102,7 @@ bool tooLarge(QSize size) {
 QString tooLargeError(const QString& path, QSize size) {
     return QStringLiteral("%1 claims to be %2 \u00d7 %3 pixels, more than can be shown (at most "
                           "%4 megapixels).")
-        .arg(quoted(path))
+        .arg(quotedFileName(path))
         .arg(size.width())
         .arg(size.height())
         .arg(PictureLimits::maxPixels / 1000000);
@@ -222,7 +130,7 @@ QImage resample(const QImage& image, QSize size) {
 }
 
 QString readerError(const QString& path, const QImageReader& reader) {
-    return QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), reader.errorString());
+    return QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), reader.errorString());
 }
 
 void setAllocationLimitOnce() {
@@ -264,7 +172,7 @@ int megabytes(std::int64_t bytes) {
 QString overBudgetError(const QString& path, std::int64_t need, std::int64_t budget) {
     return QStringLiteral("%1 would need %2 MB of memory to be shown, more than the %3 MB one "
                           "picture may use.")
-        .arg(quoted(path))
+        .arg(quotedFileName(path))
         .arg(megabytes(need))
         .arg(budget >> 20);
 }
@@ -272,7 +180,7 @@ QString overBudgetError(const QString& path, std::int64_t need, std::int64_t bud
 QString tooManyScansError(const QString& path) {
     return QStringLiteral("%1 has more than %2 progressive scans, or too many for its size; "
                           "decoding it would take minutes, so it is not shown.")
-        .arg(quoted(path))
+        .arg(quotedFileName(path))
         .arg(PictureLimits::maxScans);
 }
 
@@ -316,12 +224,12 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     if (scan.tooLong) {
         error = QStringLiteral("%1 holds more than %2 MB before the end of its picture, more "
                                "than one picture may use.")
-                    .arg(quoted(path))
+                    .arg(quotedFileName(path))
                     .arg(control.memoryBudget >> 20);
         return false;
     }
     if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file.errorString());
+        error = QStringLiteral("%1 cannot be read: %2.").arg(quotedFileName(path), file.errorString());
         return false;
     }
     if (scan.frameSize.isValid() && tooLarge(scan.frameSize)) {
@@ -353,11 +261,11 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
         if (outcome.ok)
             return image;
         stopped = outcome.cancelled;
-        err = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), outcome.problem);
+        err = QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), outcome.problem);
         return QImage();
     };
     if (!source.stored.isValid()) {
-        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
         return false;
     }
     return true;
@@ -376,12 +284,12 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     if (scan.tooLong) {
         error = QStringLiteral("%1 holds more than %2 MB before the end of its first picture, "
                                "more than one picture may use.")
-                    .arg(quoted(path))
+                    .arg(quotedFileName(path))
                     .arg(control.memoryBudget >> 20);
         return false;
     }
     if (scan.frame.isEmpty()) {
-        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
         return false;
     }
     // The canvas, and a copy of the frame's part of it when the frame is to be restored.
@@ -391,7 +299,7 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
         const std::int64_t need = std::max(canvas, frame);
         error = QStringLiteral("%1 claims a canvas of %2 \u00d7 %3 pixels; it would need %4 MB "
                                "of memory, more than the %5 MB one picture may use.")
-                    .arg(quoted(path))
+                    .arg(quotedFileName(path))
                     .arg(std::max(scan.canvas.width(), scan.frame.width()))
                     .arg(std::max(scan.canvas.height(), scan.frame.height()))
                     .arg(megabytes(need))
@@ -427,7 +335,7 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     auto info = std::make_shared<BmpInfo>();
     QString problem;
     if (!readBmpInfo(file.handle(), *info, problem)) {
-        error = QStringLiteral("%1 could not be decoded: %2.").arg(quoted(path), problem);
+        error = QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), problem);
         return false;
     }
     if (tooLarge(info->size)) {
@@ -439,7 +347,7 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
         info->compression == 1 || info->compression == 2 ? 2 : info->stride;
     if (file.size() < info->dataOffset + firstRow) {
         error = QStringLiteral("%1 could not be decoded: the file ends before its pixels.")
-                    .arg(quoted(path));
+                    .arg(quotedFileName(path));
         return false;
     }
     source.format = "bmp";
@@ -476,7 +384,7 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         return result;
     result.fileSize = file.size();
     if (result.fileSize == 0) {
-        result.error = QStringLiteral("%1 is empty.").arg(quoted(path));
+        result.error = QStringLiteral("%1 is empty.").arg(quotedFileName(path));
         return result;
     }
 
@@ -491,14 +399,14 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     else if (head.startsWith("BM"))
         opened = openBmp(path, file, control, source, result.error);
     else
-        result.error = QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quoted(path));
+        result.error = QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quotedFileName(path));
     if (!opened)
         return result;
     result.format = source.format;
     const QSize stored = source.stored;
     if (!stored.isValid() || stored.isEmpty()) {
         result.error =
-            QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quoted(path));
+            QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
         return result;
     }
     if (tooLarge(stored)) {
@@ -522,7 +430,7 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         std::int64_t(visible.width()) * visible.height() > PictureLimits::maxPixels) {
         result.error = QStringLiteral("%1 would be shown at %2 \u00d7 %3 pixels, more than can be "
                                       "held.")
-                           .arg(quoted(path))
+                           .arg(quotedFileName(path))
                            .arg(visible.width())
                            .arg(visible.height());
         return result;
@@ -568,7 +476,7 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
     if (decoded.isNull()) {
         if (result.error.isEmpty())
-            result.error = QStringLiteral("%1 is too large to be shown here.").arg(quoted(path));
+            result.error = QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
         return result;
     }
 
@@ -579,7 +487,7 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         decoded = decoded.copy(want.translated(-landing.topLeft()));
     result.image = orient(std::move(decoded), transform);
     if (result.image.isNull()) {
-        result.error = QStringLiteral("%1 is too large to be shown here.").arg(quoted(path));
+        result.error = QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
         return result;
     }
     result.imageRect = visible;

@@ -3,7 +3,7 @@
 #include <QRect>
 #include <QSize>
 
-#include "viewer/layout.h"
+#include "layout/layout.h"
 #include "viewer/pictureloader.h"
 
 namespace tavlin {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "viewer/layout.h"
+#include "layout/layout.h"
 
 using namespace tavlin;
 

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "fileops/batchrenamehost.h"
+#include "layout/layout.h"
 #include "registry/settings.h"
-#include "viewer/layout.h"
 #include "viewer/startrequest.h"
 
 class QCheckBox;

@@ -12,9 +12,9 @@
 #include <QString>
 
 #include "fileops/batchjournal.h"
+#include "layout/layout.h"
 #include "platform/hivestore_text.h"
 #include "viewer/jpegscan.h"
-#include "viewer/layout.h"
 #include "viewer/pictureloader.h"
 
 namespace tavlin::fuzz {

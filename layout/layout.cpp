@@ -1,4 +1,4 @@
-#include "viewer/layout.h"
+#include "layout/layout.h"
 
 #include <algorithm>
 #include <cmath>

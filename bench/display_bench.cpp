@@ -31,7 +31,7 @@
 #include <QTemporaryDir>
 
 #include "bench/benchfixtures.h"
-#include "viewer/pictureloader.h"
+#include "decode/pictureloader.h"
 
 extern char** environ;
 

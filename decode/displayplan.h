@@ -3,8 +3,8 @@
 #include <QRect>
 #include <QSize>
 
+#include "decode/pictureloader.h"
 #include "layout/layout.h"
-#include "viewer/pictureloader.h"
 
 namespace tavlin {
 

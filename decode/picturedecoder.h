@@ -14,8 +14,8 @@
 #include <QThreadPool>
 
 #include "decode/displayplan.h"
+#include "decode/pictureloader.h"
 #include "platform/filestamp.h"
-#include "viewer/pictureloader.h"
 
 namespace tavlin {
 

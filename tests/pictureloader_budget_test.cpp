@@ -11,9 +11,9 @@
 #include <QTemporaryDir>
 
 #include "bench/benchfixtures.h"
+#include "decode/pictureloader.h"
 #include "pictureloader_fixtures.h"
 #include "support/testsupport.h"
-#include "viewer/pictureloader.h"
 
 // The loader's bounds: what would take too long or hold too much is refused before it is
 // decoded, what fits the budget only reduced is decoded reduced, and every read stops at

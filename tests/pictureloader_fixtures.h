@@ -12,7 +12,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 
-#include "viewer/pictureloader.h"
+#include "decode/pictureloader.h"
 
 // Hand-made picture files for the loader's tests: hostile headers and JPEGs built marker by
 // marker, small on disk whatever size they claim.

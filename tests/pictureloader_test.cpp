@@ -15,10 +15,10 @@
 #include <QProcess>
 
 #include "bench/benchfixtures.h"
+#include "decode/jpegscan.h"
+#include "decode/pictureloader.h"
 #include "pictureloader_fixtures.h"
 #include "support/testsupport.h"
-#include "viewer/jpegscan.h"
-#include "viewer/pictureloader.h"
 
 using namespace tavlin;
 namespace fx = tavlin::test::fixtures;

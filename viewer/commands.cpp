@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "decode/pictureloader.h"
 #include "desktop/help.h"
 #include "desktop/print.h"
 #include "fileops/frmgetprefix.h"
@@ -15,7 +16,6 @@
 #include "viewer/frmabout.h"
 #include "viewer/globals.h"
 #include "viewer/imageview.h"
-#include "viewer/pictureloader.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {

@@ -11,11 +11,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include "decode/jpegscan.h"
+#include "decode/pictureloader.h"
 #include "fileops/batchjournal.h"
 #include "layout/layout.h"
 #include "platform/hivestore_text.h"
-#include "viewer/jpegscan.h"
-#include "viewer/pictureloader.h"
 
 namespace tavlin::fuzz {
 

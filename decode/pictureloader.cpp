@@ -1,4 +1,4 @@
-#include "viewer/pictureloader.h"
+#include "decode/pictureloader.h"
 
 #include <algorithm>
 #include <climits>
@@ -15,11 +15,11 @@
 #include <QPainter>
 #include <QTransform>
 
+#include "decode/bmpdecoder.h"
+#include "decode/gifscan.h"
+#include "decode/jpegdecoder.h"
+#include "decode/jpegscan.h"
 #include "platform/regularfile.h"
-#include "viewer/bmpdecoder.h"
-#include "viewer/gifscan.h"
-#include "viewer/jpegdecoder.h"
-#include "viewer/jpegscan.h"
 
 namespace tavlin {
 

@@ -1,4 +1,4 @@
-#include "viewer/bmpdecoder.h"
+#include "decode/bmpdecoder.h"
 
 #include <algorithm>
 #include <cerrno>

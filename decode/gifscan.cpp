@@ -1,8 +1,8 @@
-#include "viewer/gifscan.h"
+#include "decode/gifscan.h"
 
 #include <algorithm>
 
-#include "viewer/byteinput.h"
+#include "decode/byteinput.h"
 
 namespace tavlin {
 

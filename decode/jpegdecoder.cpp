@@ -1,4 +1,4 @@
-#include "viewer/jpegdecoder.h"
+#include "decode/jpegdecoder.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,11 +1,11 @@
-#include "viewer/jpegscan.h"
+#include "decode/jpegscan.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include <QIODevice>
 
-#include "viewer/byteinput.h"
+#include "decode/byteinput.h"
 
 namespace tavlin {
 

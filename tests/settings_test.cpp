@@ -5,10 +5,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "platform/defaultfolder.h"
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
 #include "registry/registrymanager.h"
-#include "platform/defaultfolder.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"

@@ -17,9 +17,9 @@
 #include "assets/artwork.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
-#include "viewer/frmmenus.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
 
 namespace tavlin {

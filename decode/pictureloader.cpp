@@ -130,7 +130,8 @@ QImage resample(const QImage& image, QSize size) {
 }
 
 QString readerError(const QString& path, const QImageReader& reader) {
-    return QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), reader.errorString());
+    return QStringLiteral("%1 could not be decoded: %2.")
+        .arg(quotedFileName(path), reader.errorString());
 }
 
 void setAllocationLimitOnce() {
@@ -229,7 +230,8 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
         return false;
     }
     if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("%1 cannot be read: %2.").arg(quotedFileName(path), file.errorString());
+        error =
+            QStringLiteral("%1 cannot be read: %2.").arg(quotedFileName(path), file.errorString());
         return false;
     }
     if (scan.frameSize.isValid() && tooLarge(scan.frameSize)) {
@@ -261,11 +263,13 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
         if (outcome.ok)
             return image;
         stopped = outcome.cancelled;
-        err = QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), outcome.problem);
+        err = QStringLiteral("%1 could not be decoded: %2.")
+                  .arg(quotedFileName(path), outcome.problem);
         return QImage();
     };
     if (!source.stored.isValid()) {
-        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.")
+                    .arg(quotedFileName(path));
         return false;
     }
     return true;
@@ -289,7 +293,8 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
         return false;
     }
     if (scan.frame.isEmpty()) {
-        error = QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
+        error = QStringLiteral("%1 could not be decoded: it holds no picture.")
+                    .arg(quotedFileName(path));
         return false;
     }
     // The canvas, and a copy of the frame's part of it when the frame is to be restored.
@@ -399,14 +404,15 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     else if (head.startsWith("BM"))
         opened = openBmp(path, file, control, source, result.error);
     else
-        result.error = QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quotedFileName(path));
+        result.error =
+            QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quotedFileName(path));
     if (!opened)
         return result;
     result.format = source.format;
     const QSize stored = source.stored;
     if (!stored.isValid() || stored.isEmpty()) {
-        result.error =
-            QStringLiteral("%1 could not be decoded: it holds no picture.").arg(quotedFileName(path));
+        result.error = QStringLiteral("%1 could not be decoded: it holds no picture.")
+                           .arg(quotedFileName(path));
         return result;
     }
     if (tooLarge(stored)) {
@@ -476,7 +482,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
     if (decoded.isNull()) {
         if (result.error.isEmpty())
-            result.error = QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
+            result.error =
+                QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
         return result;
     }
 
@@ -487,7 +494,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         decoded = decoded.copy(want.translated(-landing.topLeft()));
     result.image = orient(std::move(decoded), transform);
     if (result.image.isNull()) {
-        result.error = QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
+        result.error =
+            QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
         return result;
     }
     result.imageRect = visible;

@@ -28,7 +28,8 @@ bool openRegularFile(const QString& path, QFile& file, QString& error) {
     if (::stat(native.constData(), &before) != 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR)
-            error = QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
+            error =
+                QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
         else if (err == EACCES)
             error = QStringLiteral("Permission to read %1 is denied.").arg(quotedFileName(path));
         else
@@ -52,7 +53,8 @@ bool openRegularFile(const QString& path, QFile& file, QString& error) {
         if (err == EACCES || err == EPERM)
             error = QStringLiteral("Permission to read %1 is denied.").arg(quotedFileName(path));
         else if (err == ENOENT)
-            error = QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
+            error =
+                QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
         else
             error = QStringLiteral("%1 cannot be opened: %2.")
                         .arg(quotedFileName(path), QString::fromLocal8Bit(std::strerror(err)));
@@ -69,7 +71,8 @@ bool openRegularFile(const QString& path, QFile& file, QString& error) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        error = QStringLiteral("%1 cannot be opened: %2.").arg(quotedFileName(path), file.errorString());
+        error = QStringLiteral("%1 cannot be opened: %2.")
+                    .arg(quotedFileName(path), file.errorString());
         return false;
     }
     return true;
@@ -84,12 +87,14 @@ bool openRegularFile(const QString& path, QFile& file, QString& error) {
         return false;
     }
     if (!info.isFile()) {
-        error = QStringLiteral("%1 is not a regular file, so it is not read.").arg(quotedFileName(path));
+        error = QStringLiteral("%1 is not a regular file, so it is not read.")
+                    .arg(quotedFileName(path));
         return false;
     }
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1 cannot be opened: %2.").arg(quotedFileName(path), file.errorString());
+        error = QStringLiteral("%1 cannot be opened: %2.")
+                    .arg(quotedFileName(path), file.errorString());
         return false;
     }
     return true;

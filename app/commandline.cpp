@@ -1,8 +1,7 @@
 #include "app/commandline.h"
 
-#include <QDir>
-
 #include "platform/exists.h"
+#include "platform/filenames.h"
 
 namespace tavlin {
 
@@ -44,14 +43,6 @@ const QString kSeconds = QStringLiteral("-seconds");
 bool namesExistingPath(const QStringList& arguments) {
     const QString line = arguments.join(QLatin1Char(' '));
     return FolderExists(line) || FileExists(line);
-}
-
-// The absolute, cleaned form of a path from the command line, worked out on the
-// text alone so that names that are not UTF-8 keep their bytes.
-QString absoluteCleanPath(const QString& path) {
-    if (path.startsWith(QLatin1Char('/')))
-        return QDir::cleanPath(path);
-    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
 }
 
 bool isDisplayRequest(const QStringList& arguments) {

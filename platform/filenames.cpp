@@ -1,5 +1,7 @@
 #include "platform/filenames.h"
 
+#include <QDir>
+
 namespace tavlin {
 
 namespace {
@@ -139,6 +141,12 @@ QString displayFileName(const QString& name) {
             p[i] = 0xFFFD;
     }
     return shown;
+}
+
+QString absoluteCleanPath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(path);
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
 }
 
 } // namespace tavlin

@@ -23,4 +23,8 @@ QString decodeFileName(const char* bytes, qsizetype size);
 // hand the result back to the file system.
 QString displayFileName(const QString& name);
 
+// `path` made absolute (against the current folder) and clean by its text alone: nothing
+// is asked of the file system, and every byte of a name survives.
+QString absoluteCleanPath(const QString& path);
+
 } // namespace tavlin

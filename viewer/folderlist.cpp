@@ -1,6 +1,5 @@
 #include "viewer/folderlist.h"
 
-#include <QDir>
 #include <QKeyEvent>
 
 #include "platform/filenames.h"
@@ -42,14 +41,8 @@ FolderList::~FolderList() {
     m_reader.waitForDone();
 }
 
-QString FolderList::cleanAbsolute(const QString& path) {
-    // QDir's text functions only: nothing here goes to the file system.
-    return QDir::cleanPath(
-        QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path);
-}
-
 bool FolderList::setPath(const QString& requested) {
-    const QString path = cleanAbsolute(requested);
+    const QString path = absoluteCleanPath(requested);
     if (path == m_path) {
         // Back to the folder shown: a read of another one still running is dropped.
         ++*m_generation;

@@ -48,9 +48,6 @@ public:
     static constexpr qint64 kDefaultBackgroundBytes = 64 * 1024;
     void setBackgroundBytes(qint64 bytes) { m_backgroundBytes = bytes; }
 
-    // `path` made absolute and clean by text alone, so every byte of a name survives.
-    static QString cleanAbsolute(const QString& path);
-
 Q_SIGNALS:
     void pathChanged();
     void keyDown(QKeyEvent* event);

@@ -6,6 +6,7 @@
 #include "app/commandline.h"
 #include "platform/display.h"
 #include "platform/filenames.h"
+#include "platform/report.h"
 #include "platform/termination.h"
 #include "viewer/tavlin.h"
 
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     if (request.mode == tavlin::RunMode::Preview)
         return 0;
     if (const QString problem = tavlin::displayProblem(); !problem.isEmpty()) {
-        print(stderr, QStringLiteral("tavlin: ") + problem + QLatin1Char('\n'));
+        tavlin::reportProblem(problem);
         return 1;
     }
 
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
         QString error;
         host = tavlin::ForeignWindow::open(request.windowId, &error);
         if (!host) {
-            print(stderr, QStringLiteral("tavlin: ") + error + QLatin1Char('\n'));
+            tavlin::reportProblem(error);
             return 1;
         }
         options.screenPixels = host->size();

@@ -15,6 +15,7 @@
 #include "fileops/batchinflight.h"
 #include "platform/exists.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -35,7 +36,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
 
     // A batch rename cut short by a crash is finished in its own folder, whichever opens.
     for (const QString& problem : RecoverBatchesInFlight())
-        qWarning("%s", qPrintable(problem));
+        reportProblem(problem);
 
     LoadRegistrySettings(request);
     if (display)

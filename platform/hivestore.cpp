@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <map>
@@ -24,6 +23,7 @@
 
 #include "platform/hivestore_lock.h"
 #include "platform/hivestore_text.h"
+#include "platform/report.h"
 
 namespace tavlin::hivestore {
 
@@ -32,17 +32,13 @@ namespace {
 // Rights that change a key: set value, create subkey, create link, delete, write DAC/owner.
 constexpr std::uint32_t kWriteRights = 0x0002 | 0x0004 | 0x0020 | 0x10000 | 0x40000 | 0x80000;
 
-void report(const QString& message) {
-    std::fprintf(stderr, "tavlin: %s\n", message.toLocal8Bit().constData());
-}
-
 // A damaged or unsaveable hive is met many times in one run; say each thing once.
 void reportOnce(const QString& message) {
     static std::mutex mutex;
     static std::set<QString> said;
     const std::lock_guard guard(mutex);
     if (said.insert(message).second)
-        report(message);
+        reportProblem(message);
 }
 
 QByteArray nativePath(const QString& path) {
@@ -269,8 +265,8 @@ long splitPath(const QString& path, QStringList& parts) {
 
 void reportLockProblem(const QString& path, const QString& lockPath, const std::error_code& error) {
     if (error == std::errc::resource_unavailable_try_again)
-        report(QStringLiteral("%1 is locked by another process; the change was not saved")
-                   .arg(shown(path)));
+        reportProblem(QStringLiteral("%1 is locked by another process; the change was not saved")
+                          .arg(shown(path)));
     else if (error == std::errc::is_a_directory)
         reportOnce(QStringLiteral("%1 is in the way of the settings lock (it is not a lock file); "
                                   "settings cannot be saved until it is removed")
@@ -328,8 +324,8 @@ void removeLeftovers(const QString& path) {
 }
 
 long saveFailed(const QString& path, const QString& cause) {
-    report(QStringLiteral("%1 could not be saved (%2); the change was not saved")
-               .arg(shown(path), cause));
+    reportProblem(QStringLiteral("%1 could not be saved (%2); the change was not saved")
+                      .arg(shown(path), cause));
     return regstatus::WriteFault;
 }
 
@@ -372,14 +368,16 @@ long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>&
     if (parse.badLineCount > 0) {
         const QString copy = keepCopy(path, fd.get());
         if (copy.isEmpty()) {
-            report(QStringLiteral("%1 has lines that could not be read and no copy of it could "
-                                  "be kept; it was left as it is and the change was not saved")
-                       .arg(shown(path)));
+            reportProblem(
+                QStringLiteral("%1 has lines that could not be read and no copy of it could "
+                               "be kept; it was left as it is and the change was not saved")
+                    .arg(shown(path)));
             return regstatus::WriteFault;
         }
-        report(QStringLiteral("%1 had lines that could not be read; they were left out and the "
-                              "file as it was is kept in %2")
-                   .arg(shown(path), shown(copy)));
+        reportProblem(
+            QStringLiteral("%1 had lines that could not be read; they were left out and the "
+                           "file as it was is kept in %2")
+                .arg(shown(path), shown(copy)));
     }
     removeLeftovers(path);
 
@@ -430,11 +428,12 @@ long checkValue(const HiveValue& value) {
     if (!isStorableValueName(value.name))
         return regstatus::InvalidParameter;
     if (value.data.size() > limits::maxValueBytes) {
-        report(QStringLiteral("the value \"%1\" is %2 bytes, more than the %3 a value may hold; "
-                              "it was not saved")
-                   .arg(value.name.left(80))
-                   .arg(value.data.size())
-                   .arg(limits::maxValueBytes));
+        reportProblem(
+            QStringLiteral("the value \"%1\" is %2 bytes, more than the %3 a value may hold; "
+                           "it was not saved")
+                .arg(value.name.left(80))
+                .arg(value.data.size())
+                .arg(limits::maxValueBytes));
         return regstatus::InvalidParameter;
     }
     return regstatus::Success;

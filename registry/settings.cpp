@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include <QDir>
 
 #include "platform/defaultfolder.h"
 #include "platform/exists.h"
+#include "platform/report.h"
 #include "registry/registrymanager.h"
 
 namespace tavlin {
@@ -120,7 +120,7 @@ Settings LoadRegistrySettings(const QString& svCommandLine) {
     RegistryManager rm = SettingsKey();
     // Said once here rather than failing unseen at every later save.
     if (const QString problem = hivestore::saveProblem(hkey::CurrentUser); !problem.isEmpty())
-        std::fprintf(stderr, "tavlin: %s\n", problem.toLocal8Bit().constData());
+        reportProblem(problem);
     // A key that is there but cannot be written (read-only settings file) still holds the
     // user's settings; only a key that cannot be read at all means a first start.
     const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();

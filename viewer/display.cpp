@@ -1,6 +1,5 @@
 // Showing one picture with its information lines. The picture is decoded on a
 // worker thread (decode/); the window asks for it and paints it when it is ready.
-#include <cstdio>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -10,6 +9,7 @@
 #include "decode/picturedecoder.h"
 #include "decode/prefetchplan.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
@@ -17,17 +17,6 @@
 #include "viewer/tavlin.h"
 
 namespace tavlin {
-
-namespace {
-// A user who started the program from a terminal learns why a picture is not shown.
-void reportPictureError(const QString& error) {
-    const QString reason =
-        error.isEmpty() ? QStringLiteral("The picture could not be shown.") : error;
-    const QByteArray line = QStringLiteral("tavlin: %1\n").arg(reason).toLocal8Bit();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
-} // namespace
 
 void Tavlin::DisplayPict(ImageView* objImage, const QString& svPicture) {
     imgError->hide();
@@ -47,7 +36,8 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
         myPicture->hide();
         imgError->show();
         m_platform->beep();
-        reportPictureError(picture.error);
+        reportProblem(picture.error.isEmpty() ? QStringLiteral("The picture could not be shown.")
+                                              : picture.error);
         prefetchLikelyNext();
         return;
     }

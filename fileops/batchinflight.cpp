@@ -1,7 +1,6 @@
 #include "fileops/batchinflight.h"
 
-#include <QFile>
-
+#include "platform/filenames.h"
 #include "registry/registrymanager.h"
 #include "registry/settings.h"
 
@@ -26,14 +25,14 @@ QStringList readFolders(RegistryManager& rm) {
     QStringList folders;
     for (const QByteArray& path : bytes.split('\0'))
         if (!path.isEmpty())
-            folders << QFile::decodeName(path);
+            folders << decodeFileName(path);
     return folders;
 }
 
 bool writeFolders(RegistryManager& rm, const QStringList& folders) {
     QByteArray bytes;
     for (const QString& folder : folders)
-        bytes += QFile::encodeName(folder) + '\0';
+        bytes += encodeFileName(folder) + '\0';
     rm.CreateSubKey();
     return rm.WriteValueBytes(kValueName, bytes, regtype::Binary);
 }

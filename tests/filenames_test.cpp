@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "app/commandline.h"
+#include "fileops/batchinflight.h"
 #include "fileops/batchrename.h"
 #include "fileops/rename.h"
 #include "platform/exists.h"
@@ -238,4 +239,14 @@ TEST_F(NonUtf8Names, FolderIsRememberedAndOpenedAgainAtTheNextStart) {
     auto w = start();
     EXPECT_EQ(w->myPath->path(), folder);
     EXPECT_EQ(w->myFiles->count(), 2);
+}
+
+TEST_F(NonUtf8Names, BatchInFlightListKeepsTheFolderBytes) {
+    // The folder a batch runs in is what the next start must finish: a lossy spelling
+    // would name no folder, and the batch would be dropped unfinished.
+    ASSERT_TRUE(RememberBatchFolder(folder));
+    EXPECT_EQ(BatchFoldersInFlight(), QStringList{folder});
+    EXPECT_FALSE(RememberBatchFolder(folder)) << "the same folder is listed once";
+    ForgetBatchFolder(folder);
+    EXPECT_TRUE(BatchFoldersInFlight().isEmpty());
 }

@@ -296,12 +296,20 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
             qsizetype stuck = 0;
             replay(fd, journal, stuck);
             ::fsync(fd);
-            if (stuck == 0)
-                batchjournal::remove(fd);
             outcome.started = false;
-            outcome.problem = QStringLiteral("Nothing was renamed: the rename journal could "
-                                             "not be updated (%1).")
-                                  .arg(QString::fromLocal8Bit(std::strerror(error)));
+            const QString cause = QString::fromLocal8Bit(std::strerror(error));
+            if (stuck == 0) {
+                batchjournal::remove(fd);
+                outcome.problem = QStringLiteral("Nothing was renamed: the rename journal could "
+                                                 "not be updated (%1).")
+                                      .arg(cause);
+                return outcome;
+            }
+            // The journal is the only record of the files left hidden: the next start needs it.
+            outcome.journalKept = true;
+            outcome.problem =
+                QStringLiteral("The rename journal could not be updated (%1). ").arg(cause) +
+                stuckProblem(stuck);
             return outcome;
         }
     }

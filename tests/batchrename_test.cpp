@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 
 #include "bindfsmount.h"
+#include "fileops/batchinflight.h"
 #include "fileops/batchjournal.h"
 #include "fileops/batchrename.h"
 #include "fileops/batchrenamehost.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
@@ -263,6 +265,32 @@ TEST(ExecuteBatchRename, YieldsWhileItParksFilesAndWritesItsJournal) {
         });
     EXPECT_EQ(out.renamed, 20);
     EXPECT_GE(breathsBeforeFirstName, 20 + 2) << "once per parked file and around the journal";
+}
+
+TEST(ExecuteBatchRename, AJournalThatCannotBeUpdatedKeepsTheFolderListedWhileFilesStayHidden) {
+    QTemporaryDir dir;
+    test::TempConfigHome config;
+    makeFiles(dir.path(), {"x.jpg", "y.jpg"});
+    const std::vector<BatchEntry> swap{{"x.jpg", "y.jpg"}, {"y.jpg", "x.jpg"}};
+    // Once both files are parked the folder turns immutable (root included): the journal's
+    // next step cannot be written, and the parked files cannot go back either.
+    bool frozen = false;
+    const BatchOutcome out = RunBatchRename(dir.path(), swap, {}, [&] {
+        const QStringList parked =
+            QDir(dir.path()).entryList({".tavlin-rename-*"}, QDir::Files | QDir::Hidden);
+        if (!frozen && parked.size() == 2)
+            frozen = QProcess::execute("chattr", {"+i", dir.path()}) == 0;
+    });
+    if (!frozen)
+        GTEST_SKIP() << "chattr +i is not supported on this file system";
+    QProcess::execute("chattr", {"-i", dir.path()});
+    EXPECT_FALSE(out.started);
+    EXPECT_TRUE(out.journalKept);
+    EXPECT_TRUE(out.problem.contains("could not be updated")) << out.problem.toStdString();
+    EXPECT_TRUE(out.problem.contains("hidden names")) << out.problem.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath(batchjournal::kFileName)));
+    // So the next start finishes the batch in this folder.
+    EXPECT_EQ(BatchFoldersInFlight(), QStringList{dir.path()});
 }
 
 TEST(RecoverBatchRename, FinishesPhaseTwoRollsBackPhaseOneAndDropsALinkLeftByACrash) {

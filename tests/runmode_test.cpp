@@ -37,6 +37,7 @@ protected:
         return w;
     }
 
+    test::TempConfigHome config; // never the user's own settings
     QTemporaryDir dir;
     test::CountingPlatform platform;
     int exits = 0;

@@ -7,7 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 # --fuzz SECONDS: builds the fuzz targets with clang in build-fuzz/ and runs each for SECONDS.
 if [ "${1:-}" = "--fuzz" ]; then
-  scripts/deps.sh
   exec tests/fuzz/run-fuzzers.sh "${2:?usage: ./test.sh --fuzz SECONDS}"
 fi
 scripts/deps.sh --test

@@ -3,7 +3,9 @@
 # missing, so a second run costs a dpkg query.
 #   scripts/deps.sh          what building and running need (./run.sh)
 #   scripts/deps.sh --test   that and the test tools on top (./test.sh)
-#   scripts/deps.sh --print [--test]   lists the packages and installs nothing
+#   scripts/deps.sh --fuzz   that and clang with the tools the fuzz seeds are made with
+#                            (./test.sh --fuzz)
+#   scripts/deps.sh --print [--test] [--fuzz]   lists the packages and installs nothing
 set -euo pipefail
 
 build_and_run=(
@@ -14,23 +16,30 @@ tests=(
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-apps imagemagick libjpeg-turbo-progs time python3
   libxfixes-dev
-  bindfs fuse3
+  bindfs fuse3 e2fsprogs
   cups printer-driver-cups-pdf poppler-utils
   dbus
   desktop-file-utils appstream lintian dpkg-dev file
 )
+fuzz=(
+  clang libclang-rt-dev
+  imagemagick libjpeg-turbo-progs python3
+)
 
 print=no
 with_tests=no
+with_fuzz=no
 for arg in "$@"; do
   case "$arg" in
     --print) print=yes ;;
     --test) with_tests=yes ;;
-    *) echo "usage: $0 [--test] [--print]" >&2; exit 2 ;;
+    --fuzz) with_fuzz=yes ;;
+    *) echo "usage: $0 [--test] [--fuzz] [--print]" >&2; exit 2 ;;
   esac
 done
 packages=("${build_and_run[@]}")
 [ "$with_tests" = yes ] && packages+=("${tests[@]}")
+[ "$with_fuzz" = yes ] && packages+=("${fuzz[@]}")
 if [ "$print" = yes ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 
 missing=()

@@ -12,19 +12,7 @@ shift
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(loader jpegscan hive journal)
 
-# clang and its fuzzer runtime are needed only here, so only here are they installed.
-missing=()
-for p in clang libclang-rt-dev; do
-  [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] ||
-    missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+scripts/deps.sh --fuzz
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -210,6 +210,28 @@ void reportBadLines(const QString& path, const HiveParse& parse) {
     reportOnce(message);
 }
 
+// Opens the hive file for reading; `st` describes it. A file that is not there yet is an
+// empty hive: -1 and no error. Only a regular file is read, and the open never waits: a
+// pipe put in the file's place would block it for ever (a regular file reads the same).
+int openHiveFile(const QByteArray& native, struct stat& st, std::error_code& error) {
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            error = lastError();
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0)
+        error = lastError();
+    else if (!S_ISREG(st.st_mode))
+        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                         : std::errc::invalid_argument);
+    if (error) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
     const QString path = hiveFilePath(hive);
     const QByteArray native = nativePath(path);
@@ -219,18 +241,10 @@ std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
             return cached;
     }
     auto snapshot = std::make_shared<HiveSnapshot>();
-    const Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC));
     std::error_code error;
-    if (fd.get() < 0) {
-        if (errno == ENOENT)
-            return snapshot;
-        error = lastError();
-    } else if (::fstat(fd.get(), &st) != 0) {
-        error = lastError();
-    } else if (!S_ISREG(st.st_mode)) {
-        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
-                                                         : std::errc::invalid_argument);
-    }
+    const Fd fd(openHiveFile(native, st, error));
+    if (fd.get() < 0 && !error)
+        return snapshot;
     HiveParse parse;
     if (!error)
         error = parseFd(fd.get(), hiveName(hive), parse);
@@ -343,20 +357,12 @@ long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>&
         return regstatus::AccessDenied;
     }
     const QByteArray native = nativePath(path);
-    const Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC));
-    HiveParse parse;
     std::error_code error;
     struct stat st {};
-    if (fd.get() < 0) {
-        if (errno != ENOENT)
-            error = lastError();
-    } else if (::fstat(fd.get(), &st) != 0) {
-        error = lastError();
-    } else if (!S_ISREG(st.st_mode)) {
-        error = std::make_error_code(std::errc::is_a_directory);
-    } else {
+    const Fd fd(openHiveFile(native, st, error));
+    HiveParse parse;
+    if (fd.get() >= 0)
         error = parseFd(fd.get(), hiveName(hive), parse);
-    }
     if (error) {
         reportUnreadable(path, error);
         return regstatus::AccessDenied;

@@ -1,9 +1,11 @@
 // The settings file as a hostile input, and the ways a save can fail.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "platform/hivestore.h"
@@ -243,4 +245,23 @@ TEST(HiveStoreHostile, SettingsThatCannotBeSavedAreReportedOnceAtStart) {
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(count(said, "settings cannot be saved"), 1) << said;
     EXPECT_EQ(count(said, "\n"), 1) << said;
+}
+
+TEST(HiveStoreHostile, APipeInPlaceOfTheFileIsRefusedWithoutWaiting) {
+    test::TempConfigHome home;
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(test::hiveFile()).constData(), 0600), 0);
+    // Reading a pipe with no writer would wait for ever: the alarm turns that into a failure.
+    ::alarm(30);
+    testing::internal::CaptureStderr();
+    const Settings loaded = LoadRegistrySettings(QString());
+    Settings s = loaded;
+    s.lastDirectory = home.path();
+    EXPECT_FALSE(SaveRegistrySettings(s));
+    const std::string said = testing::internal::GetCapturedStderr();
+    ::alarm(0);
+    EXPECT_NE(said.find("cannot be read"), std::string::npos) << said;
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(test::hiveFile()).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe is left as it is";
 }

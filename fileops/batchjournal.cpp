@@ -10,6 +10,7 @@
 #include <QList>
 
 #include "fileops/rename.h"
+#include "platform/regularfile.h"
 
 namespace tavlin::batchjournal {
 
@@ -186,7 +187,9 @@ int writeAll(int fd, const QByteArray& bytes) {
 } // namespace
 
 int write(int dirFd, const Journal& journal) {
-    const int fd = ::openat(dirFd, kTempFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Never through a link or into a pipe planted under the journal's name.
+    const int fd = ::openat(dirFd, kTempFileName,
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     int error = writeAll(fd, serialise(journal));
@@ -206,7 +209,8 @@ int write(int dirFd, const Journal& journal) {
 
 ReadResult read(int dirFd) {
     ReadResult result;
-    const int fd = ::openat(dirFd, kFileName, O_RDONLY | O_CLOEXEC);
+    // A pipe or device planted under the journal's name is refused, never waited on.
+    const int fd = openRegularFileAt(dirFd, kFileName);
     if (fd < 0) {
         result.error = errno;
         result.status = result.error == ENOENT ? ReadStatus::Absent : ReadStatus::Unreadable;

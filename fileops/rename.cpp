@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/filenames.h"
+#include "platform/regularfile.h"
 
 namespace tavlin {
 
@@ -40,8 +41,9 @@ RenameResult moveImpl(int dirFd, const QByteArray& from, const QByteArray& to, b
 // Records the name a case change is heading for, so that recovery finds a file left
 // under the temporary name by looking up one known name instead of listing the folder.
 bool writeCaseMarker(int dirFd, const QByteArray& to) {
-    const int fd =
-        ::openat(dirFd, fsops::kCaseMarkerName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Never through a link or into a pipe planted under the marker's name.
+    const int fd = ::openat(dirFd, fsops::kCaseMarkerName,
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     const bool ok = ::write(fd, to.constData(), size_t(to.size())) == to.size() && ::fsync(fd) == 0;
@@ -186,12 +188,16 @@ bool entryExists(int dirFd, const QByteArray& name) {
 }
 
 int recoverCaseRenames(int dirFd) {
-    const int fd = ::openat(dirFd, kCaseMarkerName, O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularFileAt(dirFd, kCaseMarkerName);
     if (fd < 0)
         return 0; // the usual case: no case change was cut short
+    // The marker holds one file name; more than a name's length is not ours.
     QByteArray target;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    char buffer[NAME_MAX + 1];
+    while (target.size() <= NAME_MAX) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

@@ -21,54 +21,63 @@ QString quotedFileName(const QString& path) {
     return QStringLiteral("\u201c%1\u201d").arg(name.isEmpty() ? path : name);
 }
 
-bool openRegularFile(const QString& path, QFile& file, QString& error) {
 #ifdef Q_OS_UNIX
-    const QByteArray native = encodeFileName(path);
+int openRegularFileAt(int dirFd, const char* name) {
     struct stat before {};
-    if (::stat(native.constData(), &before) != 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR)
-            error =
-                QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
-        else if (err == EACCES)
-            error = QStringLiteral("Permission to read %1 is denied.").arg(quotedFileName(path));
-        else
-            error = QStringLiteral("%1 cannot be opened: %2.")
-                        .arg(quotedFileName(path), QString::fromLocal8Bit(std::strerror(err)));
-        return false;
-    }
-    if (S_ISDIR(before.st_mode)) {
-        error = QStringLiteral("%1 is a folder, not a picture file.").arg(quotedFileName(path));
-        return false;
-    }
+    if (::fstatat(dirFd, name, &before, 0) != 0)
+        return -1;
     if (!S_ISREG(before.st_mode)) {
-        error = QStringLiteral("%1 is not a regular file (it is a pipe, device or socket), so it "
-                               "is not read.")
-                    .arg(quotedFileName(path));
-        return false;
+        errno = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
+        return -1;
     }
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == EACCES || err == EPERM)
-            error = QStringLiteral("Permission to read %1 is denied.").arg(quotedFileName(path));
-        else if (err == ENOENT)
-            error =
-                QStringLiteral("The file %1 does not exist (any more).").arg(quotedFileName(path));
-        else
-            error = QStringLiteral("%1 cannot be opened: %2.")
-                        .arg(quotedFileName(path), QString::fromLocal8Bit(std::strerror(err)));
-        return false;
-    }
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
     struct stat after {};
     if (::fstat(fd, &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {
         ::close(fd);
-        error = QStringLiteral("%1 changed while it was being opened.").arg(quotedFileName(path));
-        return false;
+        errno = ESTALE;
+        return -1;
     }
     // Regular files never block; clear the flag so reads behave as usual.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+namespace {
+QString openProblem(const QString& path, int err) {
+    const QString name = quotedFileName(path);
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("The file %1 does not exist (any more).").arg(name);
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Permission to read %1 is denied.").arg(name);
+    case EISDIR:
+        return QStringLiteral("%1 is a folder, not a picture file.").arg(name);
+    case EINVAL:
+        return QStringLiteral("%1 is not a regular file (it is a pipe, device or socket), so it "
+                              "is not read.")
+            .arg(name);
+    case ESTALE:
+        return QStringLiteral("%1 changed while it was being opened.").arg(name);
+    default:
+        return QStringLiteral("%1 cannot be opened: %2.")
+            .arg(name, QString::fromLocal8Bit(std::strerror(err)));
+    }
+}
+} // namespace
+#endif
+
+bool openRegularFile(const QString& path, QFile& file, QString& error) {
+#ifdef Q_OS_UNIX
+    const int fd = openRegularFileAt(AT_FDCWD, encodeFileName(path).constData());
+    if (fd < 0) {
+        error = openProblem(path, errno);
+        return false;
+    }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         error = QStringLiteral("%1 cannot be opened: %2.")

@@ -16,4 +16,12 @@ QString quotedFileName(const QString& path);
 // On failure `error` holds a message that names the file and the cause.
 bool openRegularFile(const QString& path, QFile& file, QString& error);
 
+#ifdef Q_OS_UNIX
+// The same for `name` in the folder `dirFd` (AT_FDCWD: a path), as a descriptor, for files
+// the program keeps itself, which may still be hostile. -1 with errno set when refused:
+// EISDIR for a folder, EINVAL for a pipe, device or socket, ESTALE when the file was
+// swapped while it was being opened.
+int openRegularFileAt(int dirFd, const char* name);
+#endif
+
 } // namespace tavlin

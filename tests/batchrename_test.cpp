@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <functional>
 #include <map>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -14,6 +16,7 @@
 #include "fileops/batchrename.h"
 #include "fileops/batchrenamehost.h"
 #include "registry_testutil.h"
+#include "fileops/rename.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;
@@ -365,6 +368,44 @@ TEST(ExecuteBatchRename, ADamagedJournalOrARunningBatchStopsANewBatchBeforeAnyth
     EXPECT_FALSE(out.started);
     EXPECT_TRUE(out.problem.contains("Another batch"));
     EXPECT_TRUE(QFile::exists(dir.filePath("a.jpg")));
+}
+
+// Names the program keeps in a picture folder, planted there as pipes or links: nothing
+// waits on a pipe, and nothing is written through a link to a file elsewhere.
+TEST(ExecuteBatchRename, PipesAndLinksUnderTheProgramsOwnNamesAreRefused) {
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim.txt");
+    test::writeFile(victim, "keep me");
+    const auto pipe = [](const QString& path) {
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    };
+    const auto link = [&](const QString& path) { return QFile::link(victim, path); };
+    struct Case {
+        const char* name;
+        std::function<bool(const QString&)> plant;
+        bool batchRuns;
+    };
+    const Case cases[] = {
+        {batchjournal::kFileName, pipe, false},
+        // A leftover of the journal's temporary name is cleared before a batch begins.
+        {batchjournal::kTempFileName, pipe, true},
+        {batchjournal::kTempFileName, link, true},
+        {fsops::kCaseMarkerName, pipe, true},
+        {fsops::kCaseMarkerName, link, true},
+    };
+    // A pipe waited on would hang for ever: the alarm turns that into a failure.
+    ::alarm(60);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        makeFiles(dir.path(), {"a.jpg"});
+        ASSERT_TRUE(c.plant(dir.filePath(c.name)));
+        RecoverBatchRename(dir.path());
+        const BatchOutcome out = ExecuteBatchRename(dir.path(), PlanBatchRename("t", {"a.jpg"}));
+        EXPECT_EQ(out.renamed == 1, c.batchRuns) << out.problem.toStdString();
+        EXPECT_EQ(readAll(victim), "keep me");
+    }
+    ::alarm(0);
 }
 
 TEST(ExecuteBatchRename, SwapsOnAFileSystemThatRefusesTheNoReplaceFlag) {

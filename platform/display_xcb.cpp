@@ -10,6 +10,12 @@
 
 namespace tavlin {
 
+namespace {
+QString cannotOpen(const QByteArray& display) {
+    return QStringLiteral("cannot open the display \"%1\"").arg(QString::fromLocal8Bit(display));
+}
+} // namespace
+
 QString displayProblem() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && platform != "xcb")
@@ -22,10 +28,7 @@ QString displayProblem() {
     xcb_connection_t* connection = xcb_connect(display.constData(), nullptr);
     const bool failed = xcb_connection_has_error(connection) != 0;
     xcb_disconnect(connection);
-    if (failed)
-        return QStringLiteral("cannot open the display \"%1\"")
-            .arg(QString::fromLocal8Bit(display));
-    return {};
+    return failed ? cannotOpen(display) : QString();
 }
 
 struct ForeignWindow::Connection {
@@ -48,7 +51,8 @@ std::unique_ptr<ForeignWindow> ForeignWindow::open(std::uint64_t id, QString* er
     xcb_connection_t* xcb = xcb_connect(nullptr, nullptr);
     window->m_connection->xcb = xcb;
     if (xcb_connection_has_error(xcb)) {
-        *error = displayProblem();
+        // Said here, whatever else the environment names: this connection is the one needed.
+        *error = cannotOpen(qgetenv("DISPLAY"));
         return nullptr;
     }
     const auto xid = static_cast<xcb_window_t>(id);

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "app/commandline.h"
+#include "platform/display.h"
 #include "platform/filenames.h"
 #include "support/testsupport.h"
 
@@ -141,4 +142,18 @@ TEST(CommandLine, XscreensaverSwitchesChooseTheDisplayMode) {
     EXPECT_TRUE(earlyExitFor({"-root"}, "not-a-window").has_value());
     for (const char* bad : {"", "0", "0x", "-5", "12abc", "0x100000000"})
         EXPECT_FALSE(parseWindowId(QString::fromUtf8(bad)).has_value()) << bad;
+}
+
+TEST(CommandLine, AWindowToDrawInOnADisplayThatCannotBeReachedSaysWhichDisplay) {
+    // Whatever else the environment names, the window's own display is the one reported.
+    const QByteArray display = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    qputenv("DISPLAY", ":4242");
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    QString error;
+    const auto window = ForeignWindow::open(0x1234, &error);
+    qputenv("DISPLAY", display);
+    qputenv("WAYLAND_DISPLAY", wayland);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(error, QStringLiteral("cannot open the display \":4242\""));
 }

@@ -15,8 +15,9 @@ namespace tavlin {
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
-// A release at exit waits at most this long for a service that hangs.
-constexpr int kReleaseTimeoutMs = 1000;
+// Every call waits at most this long for a service that hangs: a release (when the
+// slideshow stops, or at exit) waits for the answer to the hold before it.
+constexpr int kCallTimeoutMs = 1000;
 
 QDBusMessage call(const QString& method, const QVariantList& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService, method);
@@ -61,7 +62,8 @@ void ScreenAwake::hold(const QString& reason) {
                                     ? QStringLiteral("Tavlin")
                                     : QCoreApplication::applicationName();
     m_pending = new QDBusPendingCallWatcher(
-        bus.asyncCall(call(QStringLiteral("Inhibit"), {application, reason})), this);
+        bus.asyncCall(call(QStringLiteral("Inhibit"), {application, reason}), kCallTimeoutMs),
+        this);
     connect(m_pending, &QDBusPendingCallWatcher::finished, this, &ScreenAwake::takeReply);
 }
 
@@ -103,7 +105,7 @@ void ScreenAwake::sendUninhibit(std::uint32_t cookie) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected())
         bus.call(call(QStringLiteral("UnInhibit"), {QVariant::fromValue(uint(cookie))}),
-                 QDBus::Block, kReleaseTimeoutMs);
+                 QDBus::Block, kCallTimeoutMs);
 }
 
 } // namespace tavlin

@@ -5,12 +5,10 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QScreen>
 
 #include "fileops/batchinflight.h"
 #include "fileops/frmgetprefix.h"
-#include "fileops/renamesingle.h"
 
 namespace tavlin {
 

@@ -11,12 +11,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
 #include "fileops/batchrenamehost.h"
+#include "fileops/renamesingle.h"
 
 namespace tavlin {
 
@@ -52,9 +52,7 @@ frmGetPrefix::frmGetPrefix(QWidget* owner, double twipsPerPixel)
         twipsPerPixel = 1440.0 / (dpi > 0 ? dpi : 96.0);
     }
     m_tpp = twipsPerPixel;
-    m_tell = [this](const QString& title, const QString& text) {
-        QMessageBox::warning(this, title, text);
-    };
+    m_tell = warningBoxTeller(this);
     setWindowTitle(QStringLiteral("Enter Prefix:"));
     setModal(true);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <QList>
 
 #include "fileops/rename.h"
+#include "platform/filenames.h"
 #include "platform/regularfile.h"
 
 namespace tavlin::batchjournal {
@@ -17,10 +19,9 @@ namespace tavlin::batchjournal {
 namespace {
 
 constexpr char kHeader[] = "tavlin-batch-rename 1";
-using fsops::decodeName;
 
-// The longest name a file system entry can have (NAME_MAX).
-constexpr qsizetype kMaxNameBytes = 255;
+// The longest name a file system entry can have.
+constexpr qsizetype kMaxNameBytes = NAME_MAX;
 // Stands for an empty field; "*" is always percent-encoded inside a name.
 constexpr char kEmpty[] = "*";
 
@@ -64,7 +65,8 @@ bool isSoundEntry(const Entry& e) {
     if (!isPlainName(e.oldName) || !isPlainName(e.newName) || e.oldName == e.newName)
         return false;
     if (e.tempName.isEmpty())
-        return decodeName(e.oldName).toCaseFolded() != decodeName(e.newName).toCaseFolded();
+        return decodeFileName(e.oldName).toCaseFolded() !=
+               decodeFileName(e.newName).toCaseFolded();
     return isPlainName(e.tempName) && e.tempName != e.oldName && e.tempName != e.newName;
 }
 

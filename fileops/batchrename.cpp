@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include "fileops/batchjournal.h"
+#include "platform/filenames.h"
 
 namespace tavlin {
 
@@ -47,15 +48,15 @@ private:
 // "beach (2).jpg": a visible name for a file whose old and new names are both taken. The
 // stem is shortened (then the extension) so the name stays within the file system's limit.
 QByteArray spareName(const QByteArray& oldName, int k) {
-    const QString old = fsops::decodeName(oldName);
+    const QString old = decodeFileName(oldName);
     QString ext = GetExtension(old);
     QString stem = old.left(old.size() - ext.size());
     const QString tag = QStringLiteral(" (%1)").arg(k);
     auto dropLast = [](QString& s) { s.chop(s.size() >= 2 && s.back().isLowSurrogate() ? 2 : 1); };
-    QByteArray name = fsops::encodeName(stem + tag + ext);
+    QByteArray name = encodeFileName(stem + tag + ext);
     while (name.size() > NAME_MAX && (!stem.isEmpty() || ext.size() > 1)) {
         dropLast(stem.isEmpty() ? ext : stem);
-        name = fsops::encodeName(stem + tag + ext);
+        name = encodeFileName(stem + tag + ext);
     }
     return name;
 }
@@ -254,7 +255,7 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
             steps[i] = Step::Skip;
             continue;
         }
-        Entry entry{fsops::encodeName(e.oldName), {}, fsops::encodeName(e.newName)};
+        Entry entry{encodeFileName(e.oldName), {}, encodeFileName(e.newName)};
         if (wanted.contains(e.oldName.toCaseFolded())) {
             entry.tempName = ".tavlin-rename-" + token + '-' + QByteArray::number(qsizetype(i));
             parking = true;
@@ -344,7 +345,7 @@ BatchOutcome ExecuteBatchRename(const QString& folder, const std::vector<BatchEn
             entry.tempName.isEmpty() ? entry.oldName : putBack(fd, entry.tempName, entry.oldName);
         if (kept == entry.tempName)
             outcome.journalKept = true;
-        outcome.failures.push_back({e.oldName, e.newName, fsops::decodeName(kept), r});
+        outcome.failures.push_back({e.oldName, e.newName, decodeFileName(kept), r});
     }
     ::fsync(fd);
     // A file still under its temporary name is found again by the journal's next replay.

@@ -137,18 +137,11 @@ RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
     fsops::FolderHandle folder(svFolder);
     if (!folder.isOpen())
         return fsops::resultFromErrno(folder.error());
-    return fsops::moveNoReplace(folder.fd(), fsops::encodeName(svFilename),
-                                fsops::encodeName(svNewFileName));
+    return fsops::moveNoReplace(folder.fd(), encodeFileName(svFilename),
+                                encodeFileName(svNewFileName));
 }
 
 namespace fsops {
-
-QByteArray encodeName(const QString& name) {
-    return encodeFileName(name);
-}
-QString decodeName(const QByteArray& name) {
-    return decodeFileName(name);
-}
 
 RenameResult moveNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {
     return moveImpl(dirFd, from, to, true);

@@ -45,10 +45,6 @@ int RemoveFile(const QString& path);
 
 namespace fsops {
 
-// The byte form of a file name as the file system stores it, and back.
-QByteArray encodeName(const QString& name);
-QString decodeName(const QByteArray& name);
-
 // Renames an entry of the folder open as dirFd without ever replacing another entry:
 // renameat2(RENAME_NOREPLACE), link + unlink where the flag is refused, and a change of
 // letter case through a temporary name where the file system ignores case.

@@ -220,14 +220,6 @@ QString foldName(const QString& name) {
     return name.toCaseFolded();
 }
 
-QStringList foldPath(const QStringList& path) {
-    QStringList folded;
-    folded.reserve(path.size());
-    for (const QString& part : path)
-        folded.append(foldName(part));
-    return folded;
-}
-
 bool isStorableValueName(const QString& name) {
     return name.size() <= limits::maxValueName && std::none_of(name.begin(), name.end(), isControl);
 }

@@ -64,7 +64,6 @@ private:
 
 // Names compare case-blind, as the registry's do.
 QString foldName(const QString& name);
-QStringList foldPath(const QStringList& path);
 
 // The result of reading a hive file: every line that parsed, and the 1-based numbers of the
 // lines that did not (their content is left out of `tree`). `badLineCount` counts them all;

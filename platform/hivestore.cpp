@@ -23,7 +23,6 @@
 
 #include "platform/hivestore_lock.h"
 #include "platform/hivestore_text.h"
-#include "platform/regularfile.h"
 #include "platform/report.h"
 
 namespace tavlin::hivestore {
@@ -212,17 +211,23 @@ void reportBadLines(const QString& path, const HiveParse& parse) {
 }
 
 // Opens the hive file for reading; `st` describes it. A file that is not there yet is an
-// empty hive: -1 and no error. Only a regular file is read, and the open never waits on a
-// pipe put in the file's place.
+// empty hive: -1 and no error. Only a regular file is read, and the open never waits: a
+// pipe put in the file's place would block it for ever (a regular file reads the same).
+// Whichever file the name holds when it is opened is read, so a save by another process
+// at the same moment gives the old or the new file, never an error.
 int openHiveFile(const QByteArray& native, struct stat& st, std::error_code& error) {
-    const int fd = openRegularFileAt(AT_FDCWD, native.constData());
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT)
             error = lastError();
         return -1;
     }
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, &st) != 0)
         error = lastError();
+    else if (!S_ISREG(st.st_mode))
+        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
+                                                         : std::errc::invalid_argument);
+    if (error) {
         ::close(fd);
         return -1;
     }

@@ -15,6 +15,18 @@
 // Pictures the benchmarks make for themselves, so nothing large lives in the repository.
 namespace tavlin::bench {
 
+// The figure at fraction `q` of the sorted figures (0.5: the median); 0 when there are none.
+inline double percentile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
+inline double median(std::vector<double> v) {
+    return percentile(std::move(v), 0.5);
+}
+
 // A photo-like picture: smooth colour fields, hard edges and a little grain, so JPEG
 // decoding does about the work a camera picture costs (a flat picture decodes too fast).
 inline QImage photoLikeImage(int width, int height) {

@@ -38,6 +38,7 @@ extern char** environ;
 namespace {
 
 using namespace tavlin;
+using bench::median;
 
 constexpr QSize kScreen(1920, 1080);
 
@@ -218,10 +219,6 @@ void measure(const Case& c, int rounds) {
         cpuRatio.push_back(a.cpuMs / b.cpuMs);
         wallRatio.push_back(a.wallMs / b.wallMs);
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     Figures& f = g_figures[c.name];
     f.oursMs = median(ours);
     f.floorMs = median(floor);

@@ -21,10 +21,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "bench/benchfixtures.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 
 extern char** environ;
+
+using tavlin::bench::median;
 
 namespace {
 
@@ -124,11 +127,6 @@ double timeRefresh(tavlin::FileList& list) {
     const auto start = Clock::now();
     list.refresh();
     return msSince(start);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

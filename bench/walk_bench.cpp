@@ -40,6 +40,8 @@
 namespace {
 
 using namespace tavlin;
+using bench::median;
+using bench::percentile;
 using Clock = std::chrono::steady_clock;
 
 constexpr int PictureCount = 30;
@@ -91,17 +93,6 @@ QString pictureFolder() {
         }
     }
     return folder;
-}
-
-double percentile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
-}
-
-double median(std::vector<double> v) {
-    return percentile(std::move(v), 0.5);
 }
 
 // One case in this process; prints one line of figures.

@@ -80,12 +80,6 @@ protected:
         return w;
     }
 
-    static void rememberFolder(const QString& folder) {
-        Settings s = LoadRegistrySettings(folder);
-        s.lastDirectory = folder;
-        ASSERT_TRUE(SaveRegistrySettings(s));
-    }
-
     // Waits until nothing is decoding, prefetches included.
     static bool settle(Tavlin& w) {
         QCoreApplication::processEvents(); // what a finished step queued
@@ -226,7 +220,7 @@ TEST_F(DecodeTest, AChangedOptionOrPanelNeverReusesAPictureLaidOutForTheOld) {
 TEST_F(DecodeTest, ScreensaverShowsTheSameRandomSequenceWithAndWithoutPrefetching) {
     for (int i = 0; i < 7; ++i)
         test::writePicture(path(QString("s%1.jpg").arg(i)), test::patternImage(320, 240));
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     std::vector<std::int64_t> sequences[2];
     for (bool prefetch : {false, true}) {
         SCOPED_TRACE(prefetch ? "prefetching" : "not prefetching");
@@ -301,7 +295,7 @@ TEST_F(DecodeTest, AHostileFileMetWhilePrefetchingStaysSilentUntilItIsShown) {
 TEST_F(DecodeTest, TheFirstPictureIsDecodedWhileTheSplashIsUp) {
     for (int i = 0; i < 4; ++i)
         test::writePicture(path(QString("f%1.jpg").arg(i)), test::patternImage(1600, 1200));
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     random = [] { return 0.5; };
     for (const QStringList& args : {QStringList{path("f1.jpg")}, QStringList{"/s"}}) {
         SCOPED_TRACE(args.join(' ').toStdString());

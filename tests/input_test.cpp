@@ -50,12 +50,6 @@ protected:
     }
 
     // Stores `folder` as the last folder, as an earlier run would have.
-    static void rememberFolder(const QString& folder) {
-        Settings s = LoadRegistrySettings(folder);
-        s.lastDirectory = folder;
-        ASSERT_TRUE(SaveRegistrySettings(s));
-    }
-
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
     void pressOn(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -276,7 +270,7 @@ TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
 
 TEST_F(InputTest, ScreensaverEndsOnAMouseJumpOnly) {
     makePictures(3);
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     randoms = {0.0, 0.9};
     auto w = start({"/s"});
     EXPECT_EQ(w->myFiles->selectedIndex(), 0);
@@ -299,7 +293,7 @@ TEST_F(InputTest, ScreensaverEndsOnAMouseJumpOnly) {
 
 TEST_F(InputTest, ScreensaverMouseJumpOfFiveHundredTwipsEnds) {
     makePictures(1);
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     auto w = start({"/s"});
     w->Form_MouseMove(0, 0, 1000, 1000);
     w->Form_MouseMove(0, 0, 1500, 1000);
@@ -317,7 +311,7 @@ TEST_F(InputTest, CursorIsHiddenOnlyInTheScreensaverAndOnlyOnChanges) {
     EXPECT_EQ(platform.cursorCalls, 2);
     EXPECT_TRUE(platform.cursorVisible);
 
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     platform.cursorCalls = 0;
     auto saver = start({"/s"});
     saver->SetCursorVisible(true);
@@ -329,7 +323,7 @@ TEST_F(InputTest, CursorIsHiddenOnlyInTheScreensaverAndOnlyOnChanges) {
 
 TEST_F(InputTest, RightClickOpensTheMenuExceptOnTheScreensaverPicture) {
     makePictures(1);
-    rememberFolder(dir.path());
+    test::rememberFolder(dir.path());
     auto w = start({"/s"});
     w->myPicture_MouseUp(2, 0, 10, 10);
     EXPECT_FALSE(w->Menus().myPopup->isVisible());

@@ -13,6 +13,7 @@
 #include "bench/benchfixtures.h"
 #include "decode/pictureloader.h"
 #include "pictureloader_fixtures.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 
 // The loader's bounds: what would take too long or hold too much is refused before it is
@@ -24,22 +25,6 @@ namespace fx = tavlin::test::fixtures;
 using fx::fixedSize;
 using fx::meanDifference;
 using fx::reference;
-
-namespace {
-
-// Bytes this process has read through read() and pread() so far.
-std::int64_t bytesRead() {
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : io.readAll().split('\n')) {
-        if (line.startsWith("rchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
 
 // Ways around the scan and size guards: each is refused before anything is decoded.
 TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
@@ -198,9 +183,9 @@ TEST(PictureLoader, StopsReadingAtTheEndOfThePicture) {
         const QString path = dir.filePath("sparse");
         test::writeFile(path, c.start);
         ASSERT_TRUE(QFile::resize(path, fourGB));
-        const std::int64_t before = bytesRead();
+        const std::int64_t before = test::ioCounts().read;
         const LoadedPicture p = loadPicture(path, fixedSize(QSize(64, 48)), control);
-        const std::int64_t read = bytesRead() - before;
+        const std::int64_t read = test::ioCounts().read - before;
         EXPECT_EQ(p.ok, c.ok) << p.error.toStdString();
         if (!c.ok) {
             EXPECT_TRUE(p.error.contains("32 MB")) << p.error.toStdString();

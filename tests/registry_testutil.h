@@ -6,6 +6,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
+#include "registry/settings.h"
 
 namespace tavlin::test {
 
@@ -107,6 +110,13 @@ inline IoCounts ioCounts() {
             counts.written = line.mid(7).toLongLong();
     }
     return counts;
+}
+
+// Stores `folder` as the last folder, as an earlier run would have.
+inline void rememberFolder(const QString& folder) {
+    Settings s = LoadRegistrySettings(folder);
+    s.lastDirectory = folder;
+    ASSERT_TRUE(SaveRegistrySettings(s));
 }
 
 // A small tmpfs at a new folder, to fill up; `whyNot()` says why it could not be mounted

@@ -26,9 +26,7 @@ protected:
         for (int i = 1; i <= 3; ++i)
             test::writePicture(QDir(dir.path()).filePath(QString("p%1.jpg").arg(i)),
                                test::patternImage(40, 30));
-        Settings s = LoadRegistrySettings(dir.path());
-        s.lastDirectory = dir.path();
-        ASSERT_TRUE(SaveRegistrySettings(s));
+        test::rememberFolder(dir.path());
     }
 
     std::unique_ptr<Tavlin> start(const QStringList& args) {

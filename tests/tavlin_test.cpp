@@ -50,12 +50,6 @@ protected:
         return window;
     }
 
-    // Stores `folder` as the last folder, as an earlier run would have.
-    static void rememberFolder(const QString& folder) {
-        Settings s = LoadRegistrySettings(folder);
-        s.lastDirectory = folder;
-        ASSERT_TRUE(SaveRegistrySettings(s));
-    }
 
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
@@ -293,7 +287,7 @@ TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
 }
 
 TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
-    rememberFolder(dir.path()); // the screensaver shows the remembered folder
+    test::rememberFolder(dir.path()); // the screensaver shows the remembered folder
     auto w = start({"/S:123"});
     ASSERT_TRUE(shown);
     EXPECT_TRUE(w->bScreensaverMode);
@@ -320,7 +314,7 @@ TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
 
 TEST_F(TavlinTest, ScreensaverOnAnEmptyFolderShowsTheErrorPicture) {
     QTemporaryDir empty;
-    rememberFolder(empty.path());
+    test::rememberFolder(empty.path());
     auto w = start({"/s"});
     EXPECT_EQ(w->myFiles->count(), 0);
     ASSERT_TRUE(test::waitForPicture(*w));

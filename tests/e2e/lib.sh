@@ -37,9 +37,10 @@ start_x() {
   unset QT_QPA_PLATFORM
 }
 
-# Waits until a visible window with this title exists; prints its id.
-wait_window() {
-  for _ in $(seq 150); do
+# Waits up to TENTHS tenths of a second (15 s unless given) for a visible window with this title; prints its id.
+wait_window() { # title [tenths]
+  local id
+  for _ in $(seq "${2:-150}"); do
     if id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) && [ -n "$id" ]; then
       echo "$id"; return 0
     fi
@@ -47,6 +48,16 @@ wait_window() {
   done
   echo "no window titled '$1' appeared" >&2
   return 1
+}
+
+# Starts $binary with these arguments, output to $e2e_tmp/LOG, sets app_pid and waits for its window.
+start_app() { # log, then the program's arguments
+  local log=$1; shift
+  "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
+  app_pid=$!
+  # A first start on a busy machine can be slow.
+  wait_window "Tavlin 2.0" 300 >/dev/null || fail "no window appeared for tavlin $*: $(cat "$e2e_tmp/$log")"
+  sleep 0.5
 }
 
 shot() { import -window root "$1"; }

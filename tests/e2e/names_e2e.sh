@@ -13,10 +13,7 @@ lookalike="$pictures/a"$'\xef\xbf\xbd'".jpg"
 convert -size 800x600 xc:'#ff0000' "$stray"
 convert -size 800x600 xc:'#0000ff' "$lookalike"
 
-"$binary" "$pictures" >"$e2e_tmp/app.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear"
-sleep 0.5
+start_app app.log "$pictures"
 
 # The first entry of the file list (see viewer_e2e.sh for the position).
 xdotool mousemove 900 290 click 1

@@ -24,10 +24,7 @@ wait_exit() {
 }
 
 # A first run records the settings; Escape with the drive list focused ends it.
-"$binary" "$pictures" >"$e2e_tmp/app1.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear"
-sleep 0.5
+start_app app1.log "$pictures"
 xdotool key Escape
 wait_exit || fail "Escape did not end the program"
 [ -s "$hive" ] || fail "no settings were saved at exit"
@@ -36,10 +33,7 @@ wait_exit || fail "Escape did not end the program"
 sed -i -e 's/^"Loop Seconds"=.*/"Loop Seconds"="1"/' \
        -e 's/^"Loop Slideshow"=.*/"Loop Slideshow"="false"/' \
        -e 's/^"Show Controls"=.*/"Show Controls"="false"/' "$hive"
-"$binary" >"$e2e_tmp/app2.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear again"
-sleep 0.5
+start_app app2.log
 [ "$(colour_at_centre)" = other ] || fail "a picture shows before any was chosen"
 xdotool key F4
 seen=""
@@ -60,10 +54,8 @@ wait_exit || fail "Escape did not end the program after the slideshow"
 # The screensaver: no panel, a random picture over the whole width, ended by
 # a jump of the mouse, and nothing saved.
 before=$(md5sum "$hive")
-"$binary" /s >"$e2e_tmp/app3.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the screensaver window did not appear"
-sleep 1
+start_app app3.log /s
+sleep 0.5
 shot "$e2e_tmp/saver.png"
 [ "$(colour_name "$(pixel "$e2e_tmp/saver.png" 1000 384)")" != other ] \
   || fail "the screensaver does not fill the width: $(pixel "$e2e_tmp/saver.png" 1000 384)"

@@ -16,9 +16,7 @@ convert -size 320x240 xc:'#0000ff' "$pictures/3_blue.jpg"
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
 # Settings as a user leaves them: this folder, one second per picture.
-"$binary" "$pictures" >"$e2e_tmp/first.log" 2>&1 &
-app_pid=$!
-{ wait_window "Tavlin 2.0" || wait_window "Tavlin 2.0"; } >/dev/null || fail "the viewer did not appear"
+start_app first.log "$pictures"
 kill -TERM "$app_pid"; wait "$app_pid" || fail "the viewer failed on SIGTERM"; app_pid=""
 sed -i 's/^"Loop Seconds"=.*/"Loop Seconds"="1"/' "$hive"
 before=$(md5sum <"$hive")
@@ -87,10 +85,8 @@ wait "$app_pid" || fail "the program failed when its window went away: $(cat "$e
 app_pid=""
 
 # -root without XSCREENSAVER_WINDOW covers the whole screen.
-"$binary" -root >"$e2e_tmp/app.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "-root alone showed no window"
-sleep 1.5
+start_app app.log -root
+sleep 1
 shot "$e2e_tmp/whole.png"
 case "$(colour_name "$(pixel "$e2e_tmp/whole.png" 512 384)")" in
   red|green|blue) ;; *) fail "-root alone does not show a picture over the screen" ;;

@@ -16,11 +16,6 @@ convert -size 320x240 xc:'#0000ff' "$pictures/2_blue.jpg"
 # Opaque pixels of the pointer image; 0 means blank.
 opaque() { "$cursorimage"; }
 
-wait_exit() {
-  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; app_pid=""; return 0; }; sleep 0.1; done
-  return 1
-}
-
 # A first run records the folder; the viewer keeps the pointer.
 xdotool mousemove 200 200
 start_app viewer.log "$pictures"

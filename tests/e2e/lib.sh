@@ -11,6 +11,7 @@ done
 e2e_tmp=$(mktemp -d)
 xvfb_pid=""
 app_pid=""
+app_status=0
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -58,6 +59,15 @@ start_app() { # log, then the program's arguments
   # A first start on a busy machine can be slow.
   wait_window "Tavlin 2.0" 300 >/dev/null || fail "no window appeared for tavlin $*: $(cat "$e2e_tmp/$log")"
   sleep 0.5
+}
+
+# Waits up to TENTHS tenths of a second (5 s unless given) for the program to end and reaps it into app_status; returns 1 if it still runs.
+wait_exit() { # [tenths]
+  for _ in $(seq "${1:-50}"); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && return 1
+  app_status=0
+  wait "$app_pid" || app_status=$?
+  app_pid=""
 }
 
 shot() { import -window root "$1"; }

@@ -42,8 +42,6 @@ sleep 1
 [ -z "$(ls -A "$pictures")" ] || fail "files are left: $(ls -A "$pictures" | od -c | head -3)"
 
 xdotool key Escape
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "Escape did not end the program"
-wait "$app_pid" || fail "the program ended with an error"
-app_pid=""
+wait_exit || fail "Escape did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 echo "PASS"

@@ -21,10 +21,8 @@ hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 calls="$e2e_tmp/calls.log"
 
 finish() {
-  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end"
-  wait "$app_pid" || fail "the program ended with an error"
-  app_pid=""
+  wait_exit || fail "the program did not end"
+  [ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 }
 calls() { grep -v '^ready$' "$calls" | sed 's/ Tavlin Slideshow$//' | tr '\n' ' '; }
 

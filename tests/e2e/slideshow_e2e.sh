@@ -18,11 +18,6 @@ colour_at_centre() {
     | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p')"
 }
 
-wait_exit() {
-  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; app_pid=""; return 0; }; sleep 0.1; done
-  return 1
-}
-
 # A first run records the settings; Escape with the drive list focused ends it.
 start_app app1.log "$pictures"
 xdotool key Escape

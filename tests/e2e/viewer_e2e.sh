@@ -34,10 +34,8 @@ case "$(pixel "$e2e_tmp/blue.png" 400 384)" in 0,0,25[45]) ;; *) fail "Down did 
 # The exit button (1560, 3720 twips into the options frame, which starts at
 # 7320 twips) ends the program.
 xdotool mousemove 970 745 click 1
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "the exit button did not end the program"
-wait "$app_pid" || fail "the program ended with an error"
-app_pid=""
+wait_exit || fail "the exit button did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 
 # SIGTERM (a log-out, kill) leaves through the normal exit: the settings are saved.
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
@@ -45,10 +43,8 @@ rm -f "$hive"
 mkdir -p "$pictures/sub"
 start_app app2.log "$pictures/sub"
 kill -TERM "$app_pid"
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "SIGTERM did not end the program"
-wait "$app_pid" || fail "the program ended with an error on SIGTERM"
-app_pid=""
+wait_exit || fail "SIGTERM did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error on SIGTERM (exit $app_status)"
 grep -qF "\"Last Directory\"=\"$pictures/sub\"" "$hive" || fail "SIGTERM did not save the settings"
 
 # "/P" ends at once, without a window.

@@ -77,6 +77,12 @@ pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 
+# The colour of one pixel of the screen as "r,g,b", read alone (quicker than a whole-screen shot).
+screen_pixel() {
+  import -window root -crop "1x1+$1+$2" -depth 8 txt:- \
+    | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
 # Names a pixel's colour; JPEG may shift a pure colour by a step or two.
 colour_name() {
   local r g b

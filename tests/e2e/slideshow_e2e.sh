@@ -12,11 +12,8 @@ convert -size 800x600 xc:'#00ff00' "$pictures/2_green.jpg"
 convert -size 800x600 xc:'#0000ff' "$pictures/3_blue.jpg"
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
-# Reads one pixel only: a whole-screen shot can take longer than a slide on a busy machine.
-colour_at_centre() {
-  colour_name "$(import -window root -crop 1x1+400+384 -depth 8 txt:- \
-    | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p')"
-}
+# The colour at the centre; one pixel read alone, as a whole-screen shot can outlast a slide.
+colour_at_centre() { colour_name "$(screen_pixel 400 384)"; }
 
 # A first run records the settings; Escape with the drive list focused ends it.
 start_app app1.log "$pictures"

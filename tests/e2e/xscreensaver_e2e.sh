@@ -37,8 +37,7 @@ make_host() {
 colours_seen() {
   local seen=""
   for _ in $(seq 12); do
-    import -window root -crop 1x1+170+130 "$e2e_tmp/c.png" 2>/dev/null
-    c=$(colour_name "$(pixel "$e2e_tmp/c.png" 0 0)")
+    c=$(colour_name "$(screen_pixel 170 130)")
     case " $seen " in *" $c "*) ;; *) seen="$seen $c" ;; esac
     sleep 0.5
   done

@@ -70,6 +70,12 @@ wait_exit() { # [tenths]
   app_pid=""
 }
 
+# Runs the command every 0.1 s until it succeeds, for up to 5 s; returns 1 if it never does.
+wait_until() {
+  for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
 shot() { import -window root "$1"; }
 
 # The colour of one pixel as "r,g,b".

@@ -15,30 +15,39 @@ convert -size 800x600 xc:'#0000ff' "$lookalike"
 
 start_app app.log "$pictures"
 
+# The picture at the centre: red, blue, or the pixel read there.
+centre() {
+  local p
+  p=$(screen_pixel 400 384)
+  case "$p" in 25[45],0,0) echo red ;; 0,0,25[45]) echo blue ;; *) echo "$p" ;; esac
+}
+# Whether the centre shows one of these.
+centre_in() {
+  local c want
+  c=$(centre)
+  for want; do [ "$c" = "$want" ] && return 0; done
+  return 1
+}
+
 # The first entry of the file list (see viewer_e2e.sh for the position).
 xdotool mousemove 900 290 click 1
-sleep 1
-shot "$e2e_tmp/first.png"
-case "$(pixel "$e2e_tmp/first.png" 400 384)" in
-  25[45],0,0) shown="$stray" other="$lookalike" ;;
-  0,0,25[45]) shown="$lookalike" other="$stray" ;;
-  *) fail "neither picture is shown: $(pixel "$e2e_tmp/first.png" 400 384)" ;;
+wait_until centre_in red blue || fail "neither picture is shown: $(centre)"
+case "$(centre)" in
+  red) shown="$stray" other="$lookalike" left=blue ;;
+  blue) shown="$lookalike" other="$stray" left=red ;;
+  *) fail "neither picture is shown: $(centre)" ;;
 esac
 
 xdotool key Delete
-sleep 1
-[ -e "$shown" ] && fail "Delete left the picture on screen in place"
+wait_until [ ! -e "$shown" ] || fail "Delete left the picture on screen in place"
 [ -e "$other" ] || fail "Delete removed the other file, whose name only looks alike"
-shot "$e2e_tmp/second.png"
-case "$(pixel "$e2e_tmp/second.png" 400 384)" in
-  25[45],0,0) [ "$other" = "$stray" ] || fail "the deleted picture is still shown" ;;
-  0,0,25[45]) [ "$other" = "$lookalike" ] || fail "the deleted picture is still shown" ;;
-  *) fail "the remaining picture is not shown: $(pixel "$e2e_tmp/second.png" 400 384)" ;;
-esac
+if ! wait_until centre_in "$left"; then
+  centre_in red blue && fail "the deleted picture is still shown"
+  fail "the remaining picture is not shown: $(centre)"
+fi
 
 xdotool key Delete
-sleep 1
-[ -e "$other" ] && fail "the second Delete did not remove the remaining file"
+wait_until [ ! -e "$other" ] || fail "the second Delete did not remove the remaining file"
 [ -z "$(ls -A "$pictures")" ] || fail "files are left: $(ls -A "$pictures" | od -c | head -3)"
 
 xdotool key Escape

@@ -25,6 +25,7 @@ finish() {
   [ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 }
 calls() { grep -v '^ready$' "$calls" | sed 's/ Tavlin Slideshow$//' | tr '\n' ' '; }
+calls_are() { [ "$(calls)" = "$1" ]; }
 
 # Without the service nothing is printed, on the bus and with no bus at all.
 start_app quiet1.log "$pictures"
@@ -40,17 +41,17 @@ done
 
 "$stub" "$calls" &
 stub_pid=$!
-for _ in $(seq 50); do grep -q ready "$calls" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$calls" || fail "the stand-in service did not start"
+wait_until grep -qs ready "$calls" || fail "the stand-in service did not start"
 
 # The viewer: F4 starts, F5 stops, F4 again, then Escape with it running.
 start_app viewer.log
 [ -z "$(calls)" ] || fail "the viewer inhibited before any slideshow: $(calls)"
-xdotool key F4; sleep 0.5
-[ "$(calls)" = "Inhibit 41 " ] || fail "starting the slideshow: $(calls)"
-xdotool key F5; sleep 0.5
-[ "$(calls)" = "Inhibit 41 UnInhibit 41 " ] || fail "stopping the slideshow: $(calls)"
-xdotool key F4; sleep 0.5
+xdotool key F4
+wait_until calls_are "Inhibit 41 " || fail "starting the slideshow: $(calls)"
+xdotool key F5
+wait_until calls_are "Inhibit 41 UnInhibit 41 " || fail "stopping the slideshow: $(calls)"
+xdotool key F4
+wait_until calls_are "Inhibit 41 UnInhibit 41 Inhibit 42 " || fail "starting it again: $(calls)"
 xdotool key Escape; sleep 0.2
 xdotool key Escape
 finish
@@ -59,7 +60,7 @@ finish
 # The screensaver run holds from the start and gives it back on SIGTERM.
 : >"$calls"
 start_app saver.log /s
-[ "$(calls)" = "Inhibit 43 " ] || fail "the screensaver run: $(calls)"
+wait_until calls_are "Inhibit 43 " || fail "the screensaver run: $(calls)"
 kill -TERM "$app_pid"; finish
 [ "$(calls)" = "Inhibit 43 UnInhibit 43 " ] || fail "SIGTERM left the screen held: $(calls)"
 kill "$stub_pid"

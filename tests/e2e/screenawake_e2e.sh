@@ -39,6 +39,9 @@ for log in quiet1 quiet2 quiet3; do
   [ -s "$e2e_tmp/$log.log" ] && fail "$log printed: $(cat "$e2e_tmp/$log.log")"
 done
 
+# The stand-in service ends with the test, also when a check fails: it holds the output open.
+stub_pid=""
+trap '[ -z "$stub_pid" ] || kill "$stub_pid" 2>/dev/null; cleanup' EXIT
 "$stub" "$calls" &
 stub_pid=$!
 wait_until grep -qs ready "$calls" || fail "the stand-in service did not start"
@@ -63,5 +66,5 @@ start_app saver.log /s
 wait_until calls_are "Inhibit 43 " || fail "the screensaver run: $(calls)"
 kill -TERM "$app_pid"; finish
 [ "$(calls)" = "Inhibit 43 UnInhibit 43 " ] || fail "SIGTERM left the screen held: $(calls)"
-kill "$stub_pid"
+kill "$stub_pid"; stub_pid=""
 echo "end-to-end screen awake: ok"

@@ -38,7 +38,7 @@ start_x() {
   unset QT_QPA_PLATFORM
 }
 
-# Waits up to TENTHS tenths of a second (15 s unless given) for a visible window with this title; prints its id.
+# Waits for a visible window with this title, up to TENTHS tenths of a second (15 s); prints its id.
 wait_window() { # title [tenths]
   local id
   for _ in $(seq "${2:-150}"); do
@@ -51,7 +51,7 @@ wait_window() { # title [tenths]
   return 1
 }
 
-# Starts $binary with these arguments, output to $e2e_tmp/LOG, sets app_pid and waits for its window.
+# Starts $binary with these arguments, output in $e2e_tmp/LOG; sets app_pid and waits for the window.
 start_app() { # log, then the program's arguments
   local log=$1; shift
   "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
@@ -61,7 +61,7 @@ start_app() { # log, then the program's arguments
   sleep 0.5
 }
 
-# Waits up to TENTHS tenths of a second (5 s unless given) for the program to end and reaps it into app_status; returns 1 if it still runs.
+# Waits TENTHS tenths (5 s) for the program to end, else returns 1; its exit code goes to app_status.
 wait_exit() { # [tenths]
   for _ in $(seq "${1:-50}"); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$app_pid" 2>/dev/null && return 1
@@ -83,7 +83,7 @@ pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 
-# The colour of one pixel of the screen as "r,g,b", read alone (quicker than a whole-screen shot).
+# The colour of one pixel of the screen as "r,g,b", read alone: quicker than a whole shot.
 screen_pixel() {
   import -window root -crop "1x1+$1+$2" -depth 8 txt:- \
     | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'

@@ -47,9 +47,7 @@ done
 [ -z "$(xdotool search --onlyvisible --name '^Tavlin 2.0$' 2>/dev/null || true)" ] \
   || fail "the main window was up before the splash ended"
 kill -TERM "$app_pid"
-for _ in $(seq 20); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$app_pid" 2>/dev/null && fail "SIGTERM during the splash did not end the program within 1 s"
-wait "$app_pid" || fail "SIGTERM during the splash killed the program (exit $?)"
-app_pid=""
+wait_exit || fail "SIGTERM during the splash did not end the program"
+[ "$app_status" -eq 0 ] || fail "SIGTERM during the splash killed the program (exit $app_status)"
 grep -qF "\"Last Directory\"=\"$pictures\"" "$hive" || fail "SIGTERM during the splash did not save the settings"
 echo "end-to-end command line: ok"

@@ -16,20 +16,9 @@ convert -size 320x240 xc:'#0000ff' "$pictures/2_blue.jpg"
 # Opaque pixels of the pointer image; 0 means blank.
 opaque() { "$cursorimage"; }
 
-# A loaded machine can take a while to bring the first window up.
-wait_main() { wait_window "Tavlin 2.0" >/dev/null || wait_window "Tavlin 2.0" >/dev/null; }
-
-wait_exit() {
-  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; app_pid=""; return 0; }; sleep 0.1; done
-  return 1
-}
-
 # A first run records the folder; the viewer keeps the pointer.
 xdotool mousemove 200 200
-"$binary" "$pictures" >"$e2e_tmp/viewer.log" 2>&1 &
-app_pid=$!
-wait_main || fail "the main window did not appear: $(cat "$e2e_tmp/viewer.log")"
-sleep 0.5
+start_app viewer.log "$pictures"
 xdotool mousemove 210 205
 sleep 0.3
 [ "$(opaque)" -gt 0 ] || fail "the viewer hid the pointer"
@@ -37,10 +26,7 @@ xdotool key Escape
 wait_exit || fail "Escape did not end the viewer"
 
 # The screensaver: blank from the first frame on, through small moves.
-"$binary" /s >"$e2e_tmp/saver.log" 2>&1 &
-app_pid=$!
-wait_main || fail "the screensaver window did not appear: $(cat "$e2e_tmp/saver.log")"
-sleep 0.5
+start_app saver.log /s
 [ "$(opaque)" -eq 0 ] || fail "the pointer shows over the screensaver: $(opaque) opaque pixels"
 for step in 1 2 3; do
   xdotool mousemove $((200 + step * 5)) $((200 + step * 3))

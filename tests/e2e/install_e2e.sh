@@ -33,8 +33,8 @@ done
 for size in 16 22 24 32 48 64 128 256; do
   icon="$share/icons/hicolor/${size}x${size}/apps/tavlin.png"
   [ -s "$icon" ] || fail "no ${size} px icon"
-  [ "$(identify -format '%wx%h' "$icon" 2>/dev/null || echo "${size}x${size}")" = "${size}x${size}" ] \
-    || fail "the ${size} px icon is $(identify -format '%wx%h' "$icon")"
+  got=$(identify -format '%wx%h' "$icon") || fail "the ${size} px icon does not read"
+  [ "$got" = "${size}x${size}" ] || fail "the ${size} px icon is $got"
 done
 grep -q '^MimeType=.*image/jpeg;.*image/bmp;.*image/gif;' "$share/applications/io.github.tavlin.Tavlin.desktop" \
   || fail "the desktop entry does not claim JPEG, BMP and GIF"

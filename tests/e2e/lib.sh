@@ -11,6 +11,7 @@ done
 e2e_tmp=$(mktemp -d)
 xvfb_pid=""
 app_pid=""
+app_status=0
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -37,9 +38,10 @@ start_x() {
   unset QT_QPA_PLATFORM
 }
 
-# Waits until a visible window with this title exists; prints its id.
-wait_window() {
-  for _ in $(seq 150); do
+# Waits for a visible window with this title, up to TENTHS tenths of a second (15 s); prints its id.
+wait_window() { # title [tenths]
+  local id
+  for _ in $(seq "${2:-150}"); do
     if id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) && [ -n "$id" ]; then
       echo "$id"; return 0
     fi
@@ -49,11 +51,42 @@ wait_window() {
   return 1
 }
 
+# Starts $binary with these arguments, output in $e2e_tmp/LOG; sets app_pid and waits for the window.
+start_app() { # log, then the program's arguments
+  local log=$1; shift
+  "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
+  app_pid=$!
+  # A first start on a busy machine can be slow.
+  wait_window "Tavlin 2.0" 300 >/dev/null || fail "no window appeared for tavlin $*: $(cat "$e2e_tmp/$log")"
+  sleep 0.5
+}
+
+# Waits TENTHS tenths (5 s) for the program to end, else returns 1; its exit code goes to app_status.
+wait_exit() { # [tenths]
+  for _ in $(seq "${1:-50}"); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && return 1
+  app_status=0
+  wait "$app_pid" || app_status=$?
+  app_pid=""
+}
+
+# Runs the command every 0.1 s until it succeeds, for up to 5 s; returns 1 if it never does.
+wait_until() {
+  for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
 shot() { import -window root "$1"; }
 
 # The colour of one pixel as "r,g,b".
 pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# The colour of one pixel of the screen as "r,g,b", read alone: quicker than a whole shot.
+screen_pixel() {
+  import -window root -crop "1x1+$1+$2" -depth 8 txt:- \
+    | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
 }
 
 # Names a pixel's colour; JPEG may shift a pure colour by a step or two.

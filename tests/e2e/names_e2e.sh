@@ -13,40 +13,44 @@ lookalike="$pictures/a"$'\xef\xbf\xbd'".jpg"
 convert -size 800x600 xc:'#ff0000' "$stray"
 convert -size 800x600 xc:'#0000ff' "$lookalike"
 
-"$binary" "$pictures" >"$e2e_tmp/app.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear"
-sleep 0.5
+start_app app.log "$pictures"
+
+# The picture at the centre: red, blue, or the pixel read there.
+centre() {
+  local p
+  p=$(screen_pixel 400 384)
+  case "$p" in 25[45],0,0) echo red ;; 0,0,25[45]) echo blue ;; *) echo "$p" ;; esac
+}
+# Whether the centre shows one of these.
+centre_in() {
+  local c want
+  c=$(centre)
+  for want; do [ "$c" = "$want" ] && return 0; done
+  return 1
+}
 
 # The first entry of the file list (see viewer_e2e.sh for the position).
 xdotool mousemove 900 290 click 1
-sleep 1
-shot "$e2e_tmp/first.png"
-case "$(pixel "$e2e_tmp/first.png" 400 384)" in
-  25[45],0,0) shown="$stray" other="$lookalike" ;;
-  0,0,25[45]) shown="$lookalike" other="$stray" ;;
-  *) fail "neither picture is shown: $(pixel "$e2e_tmp/first.png" 400 384)" ;;
+wait_until centre_in red blue || fail "neither picture is shown: $(centre)"
+case "$(centre)" in
+  red) shown="$stray" other="$lookalike" left=blue ;;
+  blue) shown="$lookalike" other="$stray" left=red ;;
+  *) fail "neither picture is shown: $(centre)" ;;
 esac
 
 xdotool key Delete
-sleep 1
-[ -e "$shown" ] && fail "Delete left the picture on screen in place"
+wait_until [ ! -e "$shown" ] || fail "Delete left the picture on screen in place"
 [ -e "$other" ] || fail "Delete removed the other file, whose name only looks alike"
-shot "$e2e_tmp/second.png"
-case "$(pixel "$e2e_tmp/second.png" 400 384)" in
-  25[45],0,0) [ "$other" = "$stray" ] || fail "the deleted picture is still shown" ;;
-  0,0,25[45]) [ "$other" = "$lookalike" ] || fail "the deleted picture is still shown" ;;
-  *) fail "the remaining picture is not shown: $(pixel "$e2e_tmp/second.png" 400 384)" ;;
-esac
+if ! wait_until centre_in "$left"; then
+  centre_in red blue && fail "the deleted picture is still shown"
+  fail "the remaining picture is not shown: $(centre)"
+fi
 
 xdotool key Delete
-sleep 1
-[ -e "$other" ] && fail "the second Delete did not remove the remaining file"
+wait_until [ ! -e "$other" ] || fail "the second Delete did not remove the remaining file"
 [ -z "$(ls -A "$pictures")" ] || fail "files are left: $(ls -A "$pictures" | od -c | head -3)"
 
 xdotool key Escape
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "Escape did not end the program"
-wait "$app_pid" || fail "the program ended with an error"
-app_pid=""
+wait_exit || fail "Escape did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 echo "PASS"

@@ -20,47 +20,41 @@ convert -size 200x100 xc:'#0000ff' "$pictures/2_blue.jpg"
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 calls="$e2e_tmp/calls.log"
 
-run() { # log name, then the program's arguments
-  local log=$1; shift
-  "$binary" "$@" >"$e2e_tmp/$log" 2>&1 &
-  app_pid=$!
-  # Twice the usual wait: the first start on a busy machine can be slow.
-  { wait_window "Tavlin 2.0" || wait_window "Tavlin 2.0"; } >/dev/null || fail "the window did not appear for $*"
-  sleep 0.5
-}
 finish() {
-  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$app_pid" 2>/dev/null && fail "the program did not end"
-  wait "$app_pid" || fail "the program ended with an error"
-  app_pid=""
+  wait_exit || fail "the program did not end"
+  [ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 }
 calls() { grep -v '^ready$' "$calls" | sed 's/ Tavlin Slideshow$//' | tr '\n' ' '; }
+calls_are() { [ "$(calls)" = "$1" ]; }
 
 # Without the service nothing is printed, on the bus and with no bus at all.
-run quiet1.log "$pictures"
+start_app quiet1.log "$pictures"
 kill -TERM "$app_pid"; finish
 sed -i 's/^"Show Controls"=.*/"Show Controls"="false"/; s/^"Loop Seconds"=.*/"Loop Seconds"="1"/' "$hive"
-run quiet2.log /s
+start_app quiet2.log /s
 kill -TERM "$app_pid"; finish
-DBUS_SESSION_BUS_ADDRESS=unix:path=$e2e_tmp/no-bus run quiet3.log /s
+DBUS_SESSION_BUS_ADDRESS=unix:path=$e2e_tmp/no-bus start_app quiet3.log /s
 kill -TERM "$app_pid"; finish
 for log in quiet1 quiet2 quiet3; do
   [ -s "$e2e_tmp/$log.log" ] && fail "$log printed: $(cat "$e2e_tmp/$log.log")"
 done
 
+# The stand-in service ends with the test, also when a check fails: it holds the output open.
+stub_pid=""
+trap '[ -z "$stub_pid" ] || kill "$stub_pid" 2>/dev/null; cleanup' EXIT
 "$stub" "$calls" &
 stub_pid=$!
-for _ in $(seq 50); do grep -q ready "$calls" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$calls" || fail "the stand-in service did not start"
+wait_until grep -qs ready "$calls" || fail "the stand-in service did not start"
 
 # The viewer: F4 starts, F5 stops, F4 again, then Escape with it running.
-run viewer.log
+start_app viewer.log
 [ -z "$(calls)" ] || fail "the viewer inhibited before any slideshow: $(calls)"
-xdotool key F4; sleep 0.5
-[ "$(calls)" = "Inhibit 41 " ] || fail "starting the slideshow: $(calls)"
-xdotool key F5; sleep 0.5
-[ "$(calls)" = "Inhibit 41 UnInhibit 41 " ] || fail "stopping the slideshow: $(calls)"
-xdotool key F4; sleep 0.5
+xdotool key F4
+wait_until calls_are "Inhibit 41 " || fail "starting the slideshow: $(calls)"
+xdotool key F5
+wait_until calls_are "Inhibit 41 UnInhibit 41 " || fail "stopping the slideshow: $(calls)"
+xdotool key F4
+wait_until calls_are "Inhibit 41 UnInhibit 41 Inhibit 42 " || fail "starting it again: $(calls)"
 xdotool key Escape; sleep 0.2
 xdotool key Escape
 finish
@@ -68,9 +62,9 @@ finish
 
 # The screensaver run holds from the start and gives it back on SIGTERM.
 : >"$calls"
-run saver.log /s
-[ "$(calls)" = "Inhibit 43 " ] || fail "the screensaver run: $(calls)"
+start_app saver.log /s
+wait_until calls_are "Inhibit 43 " || fail "the screensaver run: $(calls)"
 kill -TERM "$app_pid"; finish
 [ "$(calls)" = "Inhibit 43 UnInhibit 43 " ] || fail "SIGTERM left the screen held: $(calls)"
-kill "$stub_pid"
+kill "$stub_pid"; stub_pid=""
 echo "end-to-end screen awake: ok"

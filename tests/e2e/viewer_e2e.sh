@@ -10,10 +10,7 @@ mkdir -p "$pictures"
 convert -size 800x600 xc:'#ff0000' "$pictures/a_red.jpg"
 convert -size 800x600 xc:'#0000ff' "$pictures/b_blue.jpg"
 
-"$binary" "$pictures" >"$e2e_tmp/app.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear"
-sleep 0.5
+start_app app.log "$pictures"
 
 # The file list starts 4210 twips (281 pixels) down the panel, which stands at
 # 12435 twips (829 pixels): its first entry is a_red.jpg.
@@ -37,23 +34,17 @@ case "$(pixel "$e2e_tmp/blue.png" 400 384)" in 0,0,25[45]) ;; *) fail "Down did 
 # The exit button (1560, 3720 twips into the options frame, which starts at
 # 7320 twips) ends the program.
 xdotool mousemove 970 745 click 1
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "the exit button did not end the program"
-wait "$app_pid" || fail "the program ended with an error"
-app_pid=""
+wait_exit || fail "the exit button did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error (exit $app_status)"
 
 # SIGTERM (a log-out, kill) leaves through the normal exit: the settings are saved.
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 rm -f "$hive"
 mkdir -p "$pictures/sub"
-"$binary" "$pictures/sub" >"$e2e_tmp/app2.log" 2>&1 &
-app_pid=$!
-wait_window "Tavlin 2.0" >/dev/null || fail "the main window did not appear for SIGTERM"
+start_app app2.log "$pictures/sub"
 kill -TERM "$app_pid"
-for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app_pid" 2>/dev/null && fail "SIGTERM did not end the program"
-wait "$app_pid" || fail "the program ended with an error on SIGTERM"
-app_pid=""
+wait_exit || fail "SIGTERM did not end the program"
+[ "$app_status" -eq 0 ] || fail "the program ended with an error on SIGTERM (exit $app_status)"
 grep -qF "\"Last Directory\"=\"$pictures/sub\"" "$hive" || fail "SIGTERM did not save the settings"
 
 # "/P" ends at once, without a window.

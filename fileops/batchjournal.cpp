@@ -172,20 +172,6 @@ private:
     bool damaged_ = false;
 };
 
-int writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        done += n;
-    }
-    return 0;
-}
-
 } // namespace
 
 int write(int dirFd, const Journal& journal) {
@@ -194,7 +180,7 @@ int write(int dirFd, const Journal& journal) {
                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
-    int error = writeAll(fd, serialise(journal));
+    int error = fsops::writeAll(fd, serialise(journal));
     if (error == 0 && ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)

@@ -46,7 +46,7 @@ bool writeCaseMarker(int dirFd, const QByteArray& to) {
                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const bool ok = ::write(fd, to.constData(), size_t(to.size())) == to.size() && ::fsync(fd) == 0;
+    const bool ok = fsops::writeAll(fd, to) == 0 && ::fsync(fd) == 0;
     ::close(fd);
     if (!ok)
         ::unlinkat(dirFd, fsops::kCaseMarkerName, 0);
@@ -142,6 +142,20 @@ RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
 }
 
 namespace fsops {
+
+int writeAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += n;
+    }
+    return 0;
+}
 
 RenameResult moveNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {
     return moveImpl(dirFd, from, to, true);

@@ -54,6 +54,9 @@ RenameResult moveNoReplace(int dirFd, const QByteArray& from, const QByteArray& 
 // bears both names (same device and inode); never none.
 RenameResult linkThenUnlink(int dirFd, const QByteArray& from, const QByteArray& to);
 
+// Writes all of `bytes` to `fd`, through short writes and interruptions; 0 or the errno.
+int writeAll(int fd, const QByteArray& bytes);
+
 // True when both entries exist and are the same file (device and inode).
 bool sameFile(int dirFd, const QByteArray& a, const QByteArray& b);
 bool entryExists(int dirFd, const QByteArray& name);

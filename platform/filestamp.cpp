@@ -10,6 +10,10 @@ FileStamp fileStampOf(const QString& path) {
     struct stat st {};
     if (path.isEmpty() || ::stat(encodeFileName(path).constData(), &st) != 0)
         return {};
+    return fileStampOf(st);
+}
+
+FileStamp fileStampOf(const struct stat& st) {
     FileStamp stamp;
     stamp.size = st.st_size;
     stamp.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct stat;
+
 namespace tavlin {
 
 // What identifies one version of a file: a file replaced, rewritten or renamed
@@ -18,5 +20,6 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 FileStamp fileStampOf(const QString& path);
+FileStamp fileStampOf(const struct stat& st);
 
 } // namespace tavlin

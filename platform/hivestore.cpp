@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include "platform/filestamp.h"
 #include "platform/hivestore_lock.h"
 #include "platform/hivestore_text.h"
 #include "platform/report.h"
@@ -56,25 +57,6 @@ QString describe(const std::error_code& error) {
 std::error_code lastError() {
     return std::error_code(errno, std::generic_category());
 }
-
-// Identifies one version of a file: a save replaces the file (new inode), an edit in place
-// changes its times or size.
-struct FileId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-
-    explicit FileId(const struct stat& st)
-        : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim),
-          changed(st.st_ctim) {}
-    bool operator==(const FileId& o) const {
-        return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
 
 class Fd {
 public:
@@ -116,15 +98,16 @@ struct HiveSnapshot {
 };
 
 // The hive as last read, per file: a start reads the file once however many values it asks
-// for, and reads it again only when another process has replaced or changed it.
+// for, and reads it again only when another process has replaced or changed it (a save
+// replaces the file, an edit in place changes its times or size).
 class HiveCache {
 public:
-    std::shared_ptr<const HiveSnapshot> find(const QString& path, const FileId& id) {
+    std::shared_ptr<const HiveSnapshot> find(const QString& path, const FileStamp& id) {
         const std::lock_guard guard(mutex_);
         const auto it = entries_.find(path);
         return it != entries_.end() && it->second.id == id ? it->second.snapshot : nullptr;
     }
-    void put(const QString& path, const FileId& id, std::shared_ptr<const HiveSnapshot> snapshot) {
+    void put(const QString& path, const FileStamp& id, std::shared_ptr<const HiveSnapshot> snapshot) {
         const std::lock_guard guard(mutex_);
         entries_.insert_or_assign(path, Entry{id, std::move(snapshot)});
     }
@@ -135,7 +118,7 @@ public:
 
 private:
     struct Entry {
-        FileId id;
+        FileStamp id;
         std::shared_ptr<const HiveSnapshot> snapshot;
     };
     std::mutex mutex_;
@@ -239,7 +222,7 @@ std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
     const QByteArray native = nativePath(path);
     struct stat st {};
     if (::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-        if (auto cached = cache().find(path, FileId(st)))
+        if (auto cached = cache().find(path, fileStampOf(st)))
             return cached;
     }
     auto snapshot = std::make_shared<HiveSnapshot>();
@@ -258,7 +241,7 @@ std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
     if (parse.badLineCount > 0)
         reportBadLines(path, parse);
     snapshot->tree = std::move(parse.tree);
-    cache().put(path, FileId(st), snapshot);
+    cache().put(path, fileStampOf(st), snapshot);
     return snapshot;
 }
 
@@ -410,7 +393,7 @@ long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>&
     if (::stat(native.constData(), &st) == 0) {
         auto snapshot = std::make_shared<HiveSnapshot>();
         snapshot->tree = std::move(parse.tree);
-        cache().put(path, FileId(st), std::move(snapshot));
+        cache().put(path, fileStampOf(st), std::move(snapshot));
     } else {
         cache().forget(path);
     }

@@ -89,6 +89,14 @@ screen_pixel() {
     | sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
 }
 
+# Makes FOLDER with three plain pictures of SIZE: 1_red.jpg, 2_green.jpg and 3_blue.jpg.
+colour_pictures() { # folder size
+  mkdir -p "$1"
+  convert -size "$2" xc:'#ff0000' "$1/1_red.jpg"
+  convert -size "$2" xc:'#00ff00' "$1/2_green.jpg"
+  convert -size "$2" xc:'#0000ff' "$1/3_blue.jpg"
+}
+
 # Names a pixel's colour; JPEG may shift a pure colour by a step or two.
 colour_name() {
   local r g b

@@ -6,10 +6,7 @@ source "$(dirname "$0")/lib.sh"
 start_x
 
 pictures="$e2e_tmp/pictures"
-mkdir -p "$pictures"
-convert -size 800x600 xc:'#ff0000' "$pictures/1_red.jpg"
-convert -size 800x600 xc:'#00ff00' "$pictures/2_green.jpg"
-convert -size 800x600 xc:'#0000ff' "$pictures/3_blue.jpg"
+colour_pictures "$pictures" 800x600
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
 # The colour at the centre; one pixel read alone, as a whole-screen shot can outlast a slide.

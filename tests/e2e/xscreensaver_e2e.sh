@@ -9,10 +9,7 @@ command -v xlogo >/dev/null || skip "xlogo (x11-apps) is not installed"
 start_x
 
 pictures="$e2e_tmp/pictures"
-mkdir -p "$pictures"
-convert -size 320x240 xc:'#ff0000' "$pictures/1_red.jpg"
-convert -size 320x240 xc:'#00ff00' "$pictures/2_green.jpg"
-convert -size 320x240 xc:'#0000ff' "$pictures/3_blue.jpg"
+colour_pictures "$pictures" 320x240
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
 # Settings as a user leaves them: this folder, one second per picture.

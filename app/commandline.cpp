@@ -1,24 +1,31 @@
 #include "app/commandline.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include <QRegularExpression>
+
 #include "platform/exists.h"
 #include "platform/filenames.h"
 
 namespace tavlin {
 
 RunMode runModeOf(const QString& commandLine) {
-    const QString head = commandLine.left(2).toUpper();
-    if (head.size() < 2 || (head[0] != QLatin1Char('/') && head[0] != QLatin1Char('-')))
+    // Only the exact switches: on Linux every absolute path starts with "/", so
+    // "/srv/photos" is a path, never the screensaver.
+    static const QRegularExpression switches(
+        QStringLiteral("^[/-](?:(s)|(c)(?::\\d+)?|(p)(?: \\d+)?)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = switches.match(commandLine);
+    if (!match.hasMatch())
         return RunMode::Viewer;
-    switch (head[1].unicode()) {
-    case 'P':
-        return RunMode::Preview;
-    case 'S':
+    if (match.capturedLength(1) > 0)
         return RunMode::Screensaver;
-    case 'C':
+    if (match.capturedLength(2) > 0)
         return RunMode::Settings;
-    default:
-        return RunMode::Viewer;
-    }
+    return RunMode::Preview;
 }
 
 std::optional<std::uint64_t> parseWindowId(const QString& text) {
@@ -93,6 +100,25 @@ QString programName() {
     return QStringLiteral("tavlin");
 }
 
+// One line on standard error and exit code 2, pointing at --help.
+EarlyExit refusal(const QString& problem) {
+    return EarlyExit{2, {}, programName() + QStringLiteral(": ") + problem +
+                                QStringLiteral(" (see tavlin --help)\n")};
+}
+
+// Why `path`, neither a folder nor a file the program can open, cannot be shown.
+QString missingPathProblem(const QString& path) {
+    const QString named = QStringLiteral("\u201c") + path + QStringLiteral("\u201d");
+    struct stat st {};
+    if (::stat(encodeFileName(path).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return named + QStringLiteral(" does not exist");
+        return named + QStringLiteral(" cannot be opened: ") +
+               QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return named + QStringLiteral(" is neither a folder nor a picture file");
+}
+
 } // namespace
 
 StartRequest parseCommandLine(const QStringList& arguments, const QString& xscreensaverWindow) {
@@ -156,20 +182,22 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
     }
     for (const QString& arg : arguments) {
         if (arg.startsWith(QLatin1String("--")))
-            return EarlyExit{2,
-                             {},
-                             programName() + QStringLiteral(": unknown option '") + arg +
-                                 QStringLiteral("'\n") + usageText()};
+            return refusal(QStringLiteral("unknown option '") + arg + QLatin1Char('\''));
     }
     if (isDisplayRequest(arguments)) {
         StartRequest request;
         const QString problem = readDisplaySwitches(arguments, xscreensaverWindow, request);
         if (!problem.isEmpty())
-            return EarlyExit{2,
-                             {},
-                             programName() + QStringLiteral(": ") + problem + QLatin1Char('\n') +
-                                 usageText()};
+            return refusal(problem);
+        return std::nullopt;
     }
+    const QString line = arguments.join(QLatin1Char(' '));
+    if (line.isEmpty() || runModeOf(line) != RunMode::Viewer)
+        return std::nullopt;
+    // Neither a run-mode switch nor an existing folder or picture.
+    if (line.startsWith(QLatin1Char('-')))
+        return refusal(QStringLiteral("unknown option '") + arguments.first() + QLatin1Char('\''));
+    return refusal(missingPathProblem(line));
     return std::nullopt;
 }
 

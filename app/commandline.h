@@ -18,8 +18,9 @@ struct EarlyExit {
     QString err;
 };
 
-// The run mode chosen by the first two characters, case ignored; "-s", "-c"
-// and "-p" work like "/s", "/c" and "/p".
+// The run mode of an exact switch, case ignored: "/s", "/c", "/c:N", "/p",
+// "/p N", and the same with "-". Anything else is the viewer: a folder or a
+// picture, whatever its first characters ("/srv/photos").
 RunMode runModeOf(const QString& commandLine);
 
 // Reads the command line. An existing folder or file named by it opens in the
@@ -28,9 +29,10 @@ RunMode runModeOf(const QString& commandLine);
 StartRequest parseCommandLine(const QStringList& arguments,
                               const QString& xscreensaverWindow = QString());
 
-// "--help", "-h", "--version", an unknown "--option" and malformed xscreensaver
-// switches end the program before it opens a window; nothing when the command
-// line is one to run.
+// "--help", "-h", "--version", an unknown option ("--bogus", "-x"), malformed
+// xscreensaver switches and a folder or picture that is not there end the
+// program before it opens a window, refusals with one line and exit code 2;
+// nothing when the command line is one to run.
 std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
                                       const QString& xscreensaverWindow = QString());
 

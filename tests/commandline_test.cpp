@@ -14,17 +14,22 @@
 
 using namespace tavlin;
 
-TEST(CommandLine, FirstTwoCharactersChooseTheRunMode) {
+TEST(CommandLine, OnlyTheExactSwitchesChooseARunMode) {
     const struct {
         const char* line;
         RunMode mode;
     } cases[] = {
-        {"/p", RunMode::Preview},       {"/P 1234", RunMode::Preview},
-        {"/s", RunMode::Screensaver},   {"/S:123", RunMode::Screensaver},
-        {"/sx", RunMode::Screensaver},  {"-s", RunMode::Screensaver},
-        {"/c:1234", RunMode::Settings}, {"-C", RunMode::Settings},
-        {"-p", RunMode::Preview},       {"", RunMode::Viewer},
-        {"/x", RunMode::Viewer},        {"/", RunMode::Viewer},
+        {"/p", RunMode::Preview},        {"/P 1234", RunMode::Preview},
+        {"-p 77", RunMode::Preview},     {"/s", RunMode::Screensaver},
+        {"-S", RunMode::Screensaver},    {"/c", RunMode::Settings},
+        {"/c:1234", RunMode::Settings},  {"-C", RunMode::Settings},
+        {"-c:9", RunMode::Settings},     {"", RunMode::Viewer},
+        // Absolute paths start with "/": a path that begins like a switch is a path.
+        {"/srv/photos-not-mounted", RunMode::Viewer},
+        {"/pictures/holiday", RunMode::Viewer},
+        {"/sx", RunMode::Viewer},        {"/S:123", RunMode::Viewer},
+        {"/c:12x", RunMode::Viewer},     {"/p x", RunMode::Viewer},
+        {"/x", RunMode::Viewer},         {"/", RunMode::Viewer},
         {"photos", RunMode::Viewer},
     };
     for (const auto& c : cases) {
@@ -85,7 +90,11 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
         {{"-h"}, 0, "Usage: tavlin", ""},
         {{"/s", "--help"}, 0, "Usage: tavlin", ""},
         {{"--version"}, 0, "Tavlin 2.0.109\n", ""},
-        {{"--frobnicate"}, 2, "", "tavlin: unknown option '--frobnicate'\nUsage: tavlin"},
+        {{"--frobnicate"}, 2, "", "tavlin: unknown option '--frobnicate' (see tavlin --help)\n"},
+        {{"-x"}, 2, "", "tavlin: unknown option '-x' (see tavlin --help)\n"},
+        {{"-sx"}, 2, "", "tavlin: unknown option '-sx' (see tavlin --help)\n"},
+        {{"/srv/photos-not-mounted"}, 2, "", "tavlin: \u201c/srv/photos-not-mounted\u201d does not exist"},
+        {{"/pictures/holiday", "2024"}, 2, "", "tavlin: \u201c/pictures/holiday 2024\u201d does not exist"},
         {{"-window-id"}, 2, "", "tavlin: -window-id needs a window number"},
         {{"-window-id", "0xzz"}, 2, "", "tavlin: -window-id needs a window number"},
         {{"-root", "-seconds", "31"}, 2, "", "tavlin: -seconds needs a whole number from 1 to 30"},
@@ -99,6 +108,10 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
         EXPECT_EQ(early->out.left(out.size()), out);
         EXPECT_EQ(early->err.left(err.size()), err);
         EXPECT_EQ(early->out.isEmpty(), *c.outStart == '\0');
+        // A refusal is one line, not the whole help.
+        if (c.exitCode != 0) {
+            EXPECT_EQ(early->err.count(QLatin1Char('\n')), 1);
+        }
     }
     // The usage names every run mode and switch.
     for (const char* word :
@@ -107,6 +120,7 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
     // The old switches, a folder and a picture run.
     for (const QStringList& args :
          {QStringList{}, QStringList{"/s"}, QStringList{"-c"}, QStringList{"/p", "1234"},
+          QStringList{"/C:42"},
           QStringList{"-root"}, QStringList{"-window-id", "4242"}})
         EXPECT_FALSE(earlyExitFor(args).has_value()) << args.join(' ').toStdString();
 

@@ -23,6 +23,11 @@ expect 0 out "Usage: tavlin" -h
 expect 0 out "Tavlin 2.0.109" --version
 expect 2 err "tavlin: unknown option '--fullscreen'" --fullscreen
 expect 2 err "tavlin: -window-id needs a window number" -window-id nothing
+# Only the exact switches choose a run mode: absolute paths start with "/" too.
+expect 2 err "tavlin: unknown option '-x' (see tavlin --help)" -x
+expect 2 err "tavlin: “/srv/photos-not-mounted” does not exist" /srv/photos-not-mounted
+expect 2 err "tavlin: “/pictures/holiday” does not exist" /pictures/holiday
+[ "$(wc -l <"$e2e_tmp/err")" -eq 1 ] || fail "a missing folder printed more than one line"
 expect 1 err "tavlin: cannot open the display"
 expect 1 err "tavlin: cannot open the display" /s
 expect 0 out "" /p

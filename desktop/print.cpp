@@ -6,14 +6,16 @@
 
 namespace tavlin {
 
-bool PrintPictureOn(QPrinter& printer, const QImage& picture, QSize ownPixels,
-                    double twipsPerPixel) {
+bool PrintPictureOn(QPrinter& printer, const QImage& picture, const QString& documentName,
+                    QSize ownPixels, double twipsPerPixel) {
     if (picture.isNull() || !printer.isValid())
         return false;
     if (ownPixels.isEmpty())
         ownPixels = picture.size();
     if (twipsPerPixel <= 0)
         twipsPerPixel = 15;
+    printer.setDocName(documentName);
+    printer.setCreator(QStringLiteral("Tavlin"));
     printer.setCopyCount(1);
     printer.setFullPage(false);
 
@@ -30,14 +32,15 @@ bool PrintPictureOn(QPrinter& printer, const QImage& picture, QSize ownPixels,
     return painter.end();
 }
 
-bool PrintPicture(const QImage& picture, QSize ownPixels, double twipsPerPixel) {
+bool PrintPicture(const QImage& picture, const QString& documentName, QSize ownPixels,
+                  double twipsPerPixel) {
     if (picture.isNull())
         return false;
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull())
         return false;
     QPrinter printer(info, QPrinter::HighResolution);
-    return PrintPictureOn(printer, picture, ownPixels, twipsPerPixel);
+    return PrintPictureOn(printer, picture, documentName, ownPixels, twipsPerPixel);
 }
 
 } // namespace tavlin

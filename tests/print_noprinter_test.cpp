@@ -18,6 +18,6 @@ TEST(PrintWithoutPrinter, ReturnsQuietly) {
     qunsetenv("PRINTER");
     qunsetenv("LPDEST");
     ASSERT_TRUE(QPrinterInfo::defaultPrinter().isNull());
-    EXPECT_FALSE(PrintPicture(test::patternImage(64, 48)));
-    EXPECT_FALSE(PrintPicture(QImage()));
+    EXPECT_FALSE(PrintPicture(test::patternImage(64, 48), QStringLiteral("a.jpg")));
+    EXPECT_FALSE(PrintPicture(QImage(), QStringLiteral("a.jpg")));
 }

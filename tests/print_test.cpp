@@ -208,15 +208,16 @@ protected:
     }
 
     // Prints as the program does; without CUPS, into the next PDF file.
-    bool print(const QImage& picture, QSize ownPixels = {}) {
+    bool print(const QImage& picture, QSize ownPixels = {},
+               const QString& name = QStringLiteral("picture.jpg")) {
         if (cups)
-            return PrintPicture(picture, ownPixels, 15);
+            return PrintPicture(picture, name, ownPixels, 15);
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(
             QDir(fallbackDir.path())
                 .filePath(QStringLiteral("print-%1.pdf").arg(++printed, 3, 10, QChar('0'))));
-        return PrintPictureOn(printer, picture, ownPixels, 15);
+        return PrintPictureOn(printer, picture, name, ownPixels, 15);
     }
 
     // Waits, with a bound, until `count` documents are there and nothing is queued.
@@ -271,20 +272,45 @@ TEST_F(PrintTest, OnePageWithThePictureAtItsOwnSizeInTheTopLeftCorner) {
     }
 }
 
-TEST_F(PrintTest, TwoPrintsMakeTwoDocumentsOfOnePage) {
+TEST_F(PrintTest, EachPrintIsADocumentOfOnePageNamedAfterItsPicture) {
     const int before = documents().size();
-    ASSERT_TRUE(print(test::patternImage(200, 120)));
-    ASSERT_TRUE(print(test::patternImage(120, 200)));
+    // A queue that writes files names them after the job: without a name two prints
+    // went to one file and the second overwrote the first.
+    ASSERT_TRUE(print(test::patternImage(200, 120), {}, QStringLiteral("beach one.jpg")));
+    ASSERT_TRUE(print(test::patternImage(120, 200), {}, QStringLiteral("dunes.jpg")));
     const QStringList docs = waitForDocuments(before + 2);
     ASSERT_EQ(docs.size(), before + 2);
-    for (const QString& doc : docs.mid(before))
-        EXPECT_EQ(inspect(QDir(outDir()).filePath(doc)).pages, 1) << doc.toStdString();
+    // Queue files are named after their jobs, so the new two are found by their titles.
+    QStringList titles;
+    for (const QString& doc : docs) {
+        const QString path = QDir(outDir()).filePath(doc);
+        const QString info = run("pdfinfo", {path});
+        const auto field = [&info](const char* name) {
+            return QRegularExpression(QStringLiteral("(?m)^%1:\\s+(.*)$").arg(QLatin1String(name)))
+                .match(info)
+                .captured(1)
+                .trimmed();
+        };
+        // The queue's converter may wrap the title in parentheses.
+        QString title = field("Title");
+        if (title.startsWith(QLatin1Char('(')) && title.endsWith(QLatin1Char(')')))
+            title = title.mid(1, title.size() - 2);
+        if (title != QLatin1String("beach one.jpg") && title != QLatin1String("dunes.jpg"))
+            continue;
+        titles << title;
+        EXPECT_EQ(inspect(path).pages, 1) << doc.toStdString();
+        if (!cups) {
+            EXPECT_EQ(field("Creator"), QStringLiteral("Tavlin")) << info.toStdString();
+        }
+    }
+    titles.sort();
+    EXPECT_EQ(titles, (QStringList{"beach one.jpg", "dunes.jpg"}));
 }
 
 TEST_F(PrintTest, NoPicturePrintsNothing) {
     const int before = documents().size();
     EXPECT_FALSE(print(QImage()));
-    EXPECT_FALSE(PrintPicture(QImage()));
+    EXPECT_FALSE(PrintPicture(QImage(), QStringLiteral("none.jpg")));
     // A real print afterwards: had the empty ones queued anything, it would show up as well.
     ASSERT_TRUE(print(solid(40, 40)));
     const QStringList docs = waitForDocuments(before + 1);

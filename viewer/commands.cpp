@@ -98,7 +98,9 @@ void Tavlin::PrintPicture() {
                                          std::min(size.height(), PrintClipPixels))};
     });
     if (picture.ok)
-        tavlin::PrintPicture(picture.image, {}, m_tpp);
+        tavlin::PrintPicture(picture.image,
+                             m_shownPicture.mid(m_shownPicture.lastIndexOf(QLatin1Char('/')) + 1),
+                             {}, m_tpp);
 }
 
 void Tavlin::ShowAbout() {

@@ -288,7 +288,7 @@ TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
 
 TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
     test::rememberFolder(dir.path()); // the screensaver shows the remembered folder
-    auto w = start({"/S:123"});
+    auto w = start({"/S"});
     ASSERT_TRUE(shown);
     EXPECT_TRUE(w->bScreensaverMode);
     EXPECT_FALSE(w->bShowControls);

@@ -103,8 +103,16 @@ QString RenameResult::describe() const {
         return QStringLiteral("the name is taken");
     case RenameStatus::NameNotAllowed:
         return QStringLiteral("the name is not allowed");
+    case RenameStatus::NameTooLong:
+        if (nameLimit > 0)
+            return QStringLiteral("the name is too long: a file name here may have at most %1 "
+                                  "bytes (a letter outside plain ASCII takes two to four)")
+                .arg(nameLimit);
+        return QStringLiteral("the name is too long");
     case RenameStatus::AccessDenied:
         return QStringLiteral("access is denied");
+    case RenameStatus::ReadOnly:
+        return QStringLiteral("the folder is on a read-only file system");
     case RenameStatus::FileGone:
         return QStringLiteral("the file is gone");
     case RenameStatus::Unsupported:
@@ -137,8 +145,11 @@ RenameResult RenameFile(const QString& svFolder, const QString& svFilename,
     fsops::FolderHandle folder(svFolder);
     if (!folder.isOpen())
         return fsops::resultFromErrno(folder.error());
-    return fsops::moveNoReplace(folder.fd(), encodeFileName(svFilename),
-                                encodeFileName(svNewFileName));
+    RenameResult result = fsops::moveNoReplace(folder.fd(), encodeFileName(svFilename),
+                                               encodeFileName(svNewFileName));
+    if (result.status == RenameStatus::NameTooLong)
+        result.nameLimit = std::max(0L, ::fpathconf(folder.fd(), _PC_NAME_MAX));
+    return result;
 }
 
 namespace fsops {
@@ -246,12 +257,14 @@ RenameResult resultFromErrno(int error) {
     case EISDIR:
         return {RenameStatus::NameTaken, error};
     case ENAMETOOLONG:
+        return {RenameStatus::NameTooLong, error};
     case EILSEQ:
     case EINVAL:
         return {RenameStatus::NameNotAllowed, error};
+    case EROFS:
+        return {RenameStatus::ReadOnly, error};
     case EACCES:
     case EPERM:
-    case EROFS:
     case ETXTBSY:
         return {RenameStatus::AccessDenied, error};
     case ENOENT:

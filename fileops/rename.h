@@ -9,8 +9,10 @@ namespace tavlin {
 enum class RenameStatus {
     Renamed,
     NameTaken,      // another entry already bears the new name
-    NameNotAllowed, // empty, ".", "..", a separator, too long, or refused by the file system
-    AccessDenied,   // permissions, a read-only mount or an immutable file
+    NameNotAllowed, // empty, ".", "..", a separator, or refused by the file system
+    NameTooLong,    // longer than the file system takes
+    AccessDenied,   // permissions or an immutable file
+    ReadOnly,       // the folder is on a file system mounted read-only
     FileGone,       // the file (or its folder) no longer exists
     Unsupported,    // the file system can neither rename without replacing nor hard-link
     OtherError,     // anything else; `error` holds the errno
@@ -20,6 +22,7 @@ struct RenameResult {
     RenameStatus status = RenameStatus::Renamed;
     int error = 0;        // the errno behind a failure, 0 when there is none
     bool viaLink = false; // carried out by link + unlink because the flag was refused
+    long nameLimit = 0;   // with NameTooLong: the folder's longest name in bytes, 0 unknown
 
     bool ok() const { return status == RenameStatus::Renamed; }
     explicit operator bool() const { return ok(); }

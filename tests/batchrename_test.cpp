@@ -204,7 +204,7 @@ TEST(ExecuteBatchRename, NamesTooLongForTheFileSystemLeaveEveryFileAsItWas) {
     EXPECT_TRUE(out.started);
     ASSERT_EQ(out.failures.size(), 3u);
     for (const BatchFailure& f : out.failures)
-        EXPECT_EQ(f.result.status, RenameStatus::NameNotAllowed);
+        EXPECT_EQ(f.result.status, RenameStatus::NameTooLong);
     EXPECT_EQ(snapshot(dir.path()), before);
 }
 

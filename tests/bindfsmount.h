@@ -13,9 +13,10 @@ namespace tavlin::test {
 
 // A bindfs view of a temporary folder. bindfs passes renames on without their flags
 // and answers RENAME_NOREPLACE with EINVAL, so every rename there takes the link path.
+// A read-only view refuses every change with EROFS, root's included.
 class BindfsMount {
 public:
-    BindfsMount() {
+    explicit BindfsMount(bool readOnly = false) {
         if (!QFile::exists(QStringLiteral("/dev/fuse"))) {
             m_whyNot = "/dev/fuse does not exist";
             return;
@@ -27,7 +28,10 @@ public:
         QDir(m_base.path()).mkdir(QStringLiteral("src"));
         QDir(m_base.path()).mkdir(QStringLiteral("mnt"));
         QProcess bindfs;
-        bindfs.start(QStringLiteral("bindfs"), {source(), view()});
+        QStringList arguments{source(), view()};
+        if (readOnly)
+            arguments.prepend(QStringLiteral("-r"));
+        bindfs.start(QStringLiteral("bindfs"), arguments);
         if (!bindfs.waitForFinished(20000) || bindfs.exitCode() != 0) {
             m_whyNot = "bindfs could not mount: " + bindfs.readAllStandardError().trimmed();
             return;

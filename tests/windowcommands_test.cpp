@@ -7,14 +7,17 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "app/commandline.h"
+#include "bindfsmount.h"
 #include "fileops/frmgetprefix.h"
 #include "platform/hivestore.h"
 #include "registry/settings.h"
@@ -82,6 +85,54 @@ TEST_F(WindowCommandsTest, F2RenamesTheSelectedPictureAndKeepsItSelected) {
     EXPECT_EQ(w->myFiles->selectedName(), "kitten.gif");
     ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(w->txtFile->text(), path("kitten.gif"));
+}
+
+TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile) {
+    test::BindfsMount mount(/*readOnly=*/true);
+    if (!mount.mounted())
+        GTEST_SKIP() << "no read-only view to try in: " << mount.whyNot().toStdString();
+    for (const char* name : {"a.jpg", "b.jpg"})
+        test::writePicture(QDir(mount.source()).filePath(name), test::patternImage(60, 40));
+    auto w = start({mount.view()});
+    ASSERT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
+    w->myFiles->setSelectedIndex(1);
+    ASSERT_TRUE(test::waitForPicture(*w));
+    const QString shown = QDir(mount.view()).filePath("b.jpg");
+    ASSERT_EQ(w->txtFile->text(), shown);
+
+    // Delete: the removal failed silently before; now it says so and nothing moves.
+    QString told;
+    whenModal([&told](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        told = QTextDocumentFragment::fromHtml(box->text()).toPlainText().remove(QChar(0x200B));
+        box->accept();
+    });
+    w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_EQ(told, "b.jpg could not be deleted: the folder is on a read-only file system.");
+    EXPECT_TRUE(QFile::exists(QDir(mount.source()).filePath("b.jpg")));
+    EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(w->myFiles->selectedName(), "b.jpg");
+    EXPECT_EQ(w->txtFile->text(), shown);
+
+    // F2: a read-only file system is said as such, not as "access is denied".
+    told.clear();
+    whenModal([&told](QWidget* modal) {
+        auto* input = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(input, nullptr);
+        input->setTextValue("c");
+        whenModal([&told](QWidget* next) {
+            auto* box = qobject_cast<QMessageBox*>(next);
+            ASSERT_NE(box, nullptr);
+            told = QTextDocumentFragment::fromHtml(box->text()).toPlainText().remove(QChar(0x200B));
+            box->accept();
+        });
+        input->accept();
+    });
+    w->Menus().CheckShortcut(vk::F1 + 1);
+    EXPECT_TRUE(told.endsWith("the folder is on a read-only file system."))
+        << told.toStdString();
+    EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
 }
 
 TEST_F(WindowCommandsTest, BatchRenameNumbersTheFolderAndResumesTheSlideshow) {
@@ -163,7 +214,7 @@ TEST_F(WindowCommandsTest, ScreensaverRunsSaveNothing) {
     start({dir.path()})->ExitProgram();
     const QByteArray stored = storedSettings();
     ASSERT_FALSE(stored.isEmpty());
-    for (const char* line : {"/s", "/S:99"}) {
+    for (const char* line : {"/s", "-S"}) {
         auto w = start({line});
         w->chkFilename->setChecked(false);
         w->ExitProgram();

@@ -1,5 +1,6 @@
 // Keyboard and mouse: the key map, key forwarding from the panel's widgets,
 // the pop-up menu, the screensaver's mouse-jump exit and the panel toggle.
+#include <cerrno>
 #include <cmath>
 
 #include <QAction>
@@ -18,6 +19,7 @@
 
 #include "decode/picturedecoder.h"
 #include "fileops/rename.h"
+#include "fileops/renamesingle.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -175,7 +177,17 @@ void Tavlin::DeleteCurrentFile() {
         myTimer->stop();
     const std::int64_t index = myFiles->selectedIndex();
     // By the name's exact bytes: a name that is not UTF-8 must not lead to another file.
-    RemoveFile(selectedFilePath());
+    const int error = RemoveFile(selectedFilePath());
+    if (error != 0 && error != ENOENT) {
+        // The file stays, and so do the selection and the lines that name it.
+        showWrappedWarning(this, QStringLiteral("Delete Failed"),
+                           QStringLiteral("%1 could not be deleted: %2.")
+                               .arg(myFiles->selectedName(),
+                                    fsops::resultFromErrno(error).describe()));
+        if (wasRunning)
+            myTimer->start();
+        return;
+    }
     myFiles->refresh();
     if (myFiles->count() > 0) {
         // Another program may have removed files meanwhile: stay inside the list.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -259,8 +260,17 @@ TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
     w->myFiles->setSelectedIndex(0);
     ASSERT_TRUE(test::waitForPicture(*w));
     const int beeps = platform.beeps;
+    // The failure is said in a message box, which this answers.
+    QString told;
+    QTimer::singleShot(0, [&told] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
     w->Form_KeyDown(vk::Delete, 0);
     QProcess::execute("chattr", {"-i", path("p1.jpg")});
+    EXPECT_TRUE(told.contains("could not be deleted")) << told.toStdString();
     ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(QFile::exists(path("p1.jpg")));
     EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");

@@ -172,6 +172,8 @@ void Tavlin::Form_KeyUp(int keyCode, int) {
 }
 
 void Tavlin::DeleteCurrentFile() {
+    if (myFiles->selectedName().isEmpty())
+        return; // nothing selected: nothing to delete
     const bool wasRunning = myTimer->isActive();
     if (wasRunning)
         myTimer->stop();

@@ -75,13 +75,11 @@ bool Tavlin::Form_Load(const StartRequest& request) {
             setTopMost(true);
         }
         StartSlideshow();
-        // Selecting shows the picture; an empty folder shows the error picture instead.
+        // Selecting shows the picture; a folder without pictures leaves the screen black.
         // A large folder is still being read: the pick waits for its list.
         myPath->whenRead([this] {
             if (myFiles->count() > 0)
                 myFiles->setSelectedIndex(randomIndex(myFiles->count()));
-            else
-                DisplayPict(myPicture, selectedFilePath());
         });
     } else if (!request.picture.isEmpty()) {
         myPath->whenRead([this, picture = request.picture] {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 
 #include "app/commandline.h"
@@ -22,6 +23,7 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "viewer/drivelist.h"
+#include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/tavlin.h"
 
@@ -433,4 +435,25 @@ TEST_F(ScreensaverSettingsTest, SettingsRunCancelledStoresNothingAndEnds) {
     EXPECT_EQ(exits, 1);
     ASSERT_FALSE(beforeCancel.isEmpty());
     EXPECT_EQ(test::readAll(test::hiveFile()), beforeCancel);
+}
+
+TEST_F(ScreensaverSettingsTest, AFolderStillBeingReadIsTheOneTheDialogShowsAndStores) {
+    for (int i = 0; i < 5; ++i)
+        test::writeFile(QDir(path("holiday")).filePath(QStringLiteral("p%1.jpg").arg(i)), "x");
+    auto w = start({dir.path()});
+    w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
+    ASSERT_TRUE(w->myPath->setPath(path("holiday")));
+    ASSERT_TRUE(w->myPath->isReading());
+    // The folder asked for, before its listing has arrived: copying the path then took the
+    // previous folder, and a large "Last Directory" was saved as another one.
+    EXPECT_EQ(w->myPath->path(), path("holiday"));
+
+    frmScreensaverSettings d(*w);
+    d.LoadFromMainWindow();
+    EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
+    d.btnSS_Ok->click();
+    EXPECT_EQ(storedValues().at("Last Directory"), path("holiday"));
+    // The window's lists still show the folder they were read from until the new one is in.
+    QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->count(), 5, 5000);
+    EXPECT_EQ(w->myFiles->folder(), path("holiday"));
 }

@@ -27,7 +27,7 @@ constexpr int PrintClipPixels = 8192;
 
 void Tavlin::RenameSingleFile() {
     const SingleRenameOutcome outcome = tavlin::RenameSingleFile(
-        myPath->path(), myFiles->selectedName(), inputBoxAsker(this), warningBoxTeller(this));
+        myFiles->folder(), myFiles->selectedName(), inputBoxAsker(this), warningBoxTeller(this));
     if (outcome.kind == SingleRenameOutcome::Kind::Renamed) {
         myFiles->refresh();
         const qsizetype index = myFiles->names().indexOf(outcome.newName);
@@ -51,7 +51,8 @@ void Tavlin::btnRename_Click() {
 }
 
 QString Tavlin::batchFolder() const {
-    return myPath->path();
+    // The folder of the names the batch renames, which another folder's read does not change.
+    return myFiles->folder();
 }
 QStringList Tavlin::batchFileNames() const {
     return myFiles->names();

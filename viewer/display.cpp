@@ -77,8 +77,8 @@ void Tavlin::prefetchLikelyNext() {
     state.nextRandom = m_nextRandom;
     QStringList paths;
     for (const std::int64_t index : likelyNextIndices(state))
-        paths.append(joinPath(myPath->path(), myFiles->names().at(index)));
-    decoder().prefetch(paths, displayContext(), myPath->path());
+        paths.append(joinPath(myFiles->folder(), myFiles->names().at(index)));
+    decoder().prefetch(paths, displayContext(), myFiles->folder());
 }
 
 void Tavlin::startFirstPictureEarly(const StartRequest& request) {
@@ -100,7 +100,7 @@ void Tavlin::startFirstPictureEarly(const StartRequest& request) {
     } else {
         return;
     }
-    decoder().prefetch({joinPath(myPath->path(), name)}, context, myPath->path());
+    decoder().prefetch({joinPath(myFiles->folder(), name)}, context, myFiles->folder());
 }
 
 double Tavlin::takeRandom() {
@@ -149,7 +149,9 @@ DisplayContext Tavlin::displayContext() const {
 }
 
 QString Tavlin::selectedFilePath() const {
-    return joinPath(myPath->path(), myFiles->selectedName());
+    // The file list's own folder: while another folder is being read, its names are still
+    // those of the folder it shows.
+    return joinPath(myFiles->folder(), myFiles->selectedName());
 }
 
 } // namespace tavlin

@@ -26,8 +26,10 @@ public:
     explicit FolderList(QWidget* parent = nullptr);
     ~FolderList() override;
 
-    // The folder shown; while a large folder is being read, still the previous one.
-    QString path() const { return m_path; }
+    // The folder asked for, whether its listing has arrived or not: while a large folder
+    // is being read the list still shows the previous one, yet a dialog that copies the
+    // path, or the settings saved at exit, must name the folder the user chose.
+    QString path() const { return m_pendingPath.value_or(m_path); }
     // Opens `path`; the change handler runs once the folder is read (at once for
     // a small folder), and only when the path really changes. A folder that
     // cannot be opened keeps the list as it was and answers false.

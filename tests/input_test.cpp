@@ -242,6 +242,69 @@ TEST_F(InputTest, ClickOnThePictureGivesTheWindowTheFocus) {
     EXPECT_TRUE(w->hasFocus());
 }
 
+TEST_F(InputTest, TypedSecondsAreTheSecondsShownUsedAndSaved) {
+    makePictures(3);
+    const struct {
+        const char* typed;
+        const char* shown;
+        int seconds;
+    } cases[] = {
+        {"25", "25", 25},
+        {"x7y", "7", 7}, // letters cannot be typed
+        {"45", "4", 4},  // nor a number above 30
+        {"31", "3", 3},
+        {"-5", "5", 5},
+        {"07", "7", 7},
+        {"30", "30", 30},
+        {"1", "1", 1},
+    };
+    auto w = start();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        w->txtSeconds->setFocus();
+        w->txtSeconds->selectAll();
+        QTest::keyClicks(w->txtSeconds, c.typed);
+        EXPECT_EQ(w->txtSeconds->text(), c.shown);
+        EXPECT_EQ(w->scrSeconds->value(), c.seconds);
+        // F4 in the box starts the slideshow at the seconds the box shows.
+        QTest::keyClick(w->txtSeconds, Qt::Key_F4);
+        EXPECT_TRUE(w->myTimer->isActive());
+        EXPECT_EQ(w->myTimer->interval(), c.seconds * 1000);
+        EXPECT_EQ(w->currentSettings().loopSeconds, c.seconds);
+        QTest::keyClick(w->txtSeconds, Qt::Key_F5);
+    }
+    // A running slideshow takes a typed number at once, as it takes the arrows.
+    w->StartSlideshow();
+    w->txtSeconds->selectAll();
+    QTest::keyClicks(w->txtSeconds, "12");
+    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_EQ(w->myTimer->interval(), 12000);
+    w->StopSlideShow();
+
+    // What is no number yet goes back to the last good one when the typing ends.
+    w->txtSeconds->selectAll();
+    QTest::keyClick(w->txtSeconds, Qt::Key_Backspace);
+    EXPECT_EQ(w->txtSeconds->text(), "");
+    EXPECT_EQ(w->scrSeconds->value(), 12);
+    w->btnStartSlideshow->setFocus(); // the focus leaves
+    EXPECT_EQ(w->txtSeconds->text(), "12");
+    w->txtSeconds->setFocus();
+    w->txtSeconds->selectAll();
+    QTest::keyClicks(w->txtSeconds, "0");
+    EXPECT_EQ(w->txtSeconds->text(), "0");
+    QTest::keyClick(w->txtSeconds, Qt::Key_Return);
+    EXPECT_EQ(w->txtSeconds->text(), "12");
+    EXPECT_EQ(w->myTimer->interval(), 12000);
+
+    // The seconds saved at exit are the ones the next start uses.
+    w->ExitProgram();
+    auto next = start();
+    EXPECT_EQ(next->txtSeconds->text(), "12");
+    EXPECT_EQ(next->scrSeconds->value(), 12);
+    EXPECT_EQ(next->myTimer->interval(), 12000);
+}
+
 TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {
     makePictures(3);
     for (bool loop : {false, true}) {

@@ -18,6 +18,7 @@
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/secondsbox.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -125,6 +126,7 @@ void frmScreensaverSettings::buildWidgets() {
     txtSS_Seconds->setAlignment(Qt::AlignCenter);
     paintWhite(txtSS_Seconds);
     place(txtSS_Seconds, 840, 480, 495, 285);
+    bindSecondsBox(scrSS_Seconds, txtSS_Seconds);
 
     auto check = [this](const QString& caption, int top) {
         auto* box = new QCheckBox(caption, Frame1);
@@ -205,7 +207,9 @@ void frmScreensaverSettings::mySS_Drive_Change() {
 }
 
 void frmScreensaverSettings::scrSS_Seconds_Change() {
-    txtSS_Seconds->setText(QString::number(scrSS_Seconds->value()));
+    // Unchanged text stays as it is, so typing in the box keeps its cursor.
+    if (const QString text = QString::number(scrSS_Seconds->value()); txtSS_Seconds->text() != text)
+        txtSS_Seconds->setText(text);
 }
 
 void frmScreensaverSettings::SaveScreenSaverOptions() {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -17,12 +19,16 @@
 #include <QTimer>
 
 #include "app/commandline.h"
+#include "desktop/help.h"
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/frmabout.h"
 #include "viewer/frmmenus.h"
+#include "viewer/globals.h"
 #include "viewer/imageview.h"
 #include "viewer/keymap.h"
 #include "viewer/tavlin.h"
@@ -154,6 +160,150 @@ TEST_F(InputTest, HiddenPanelGivesTheWindowTheKeysAndShortcuts) {
     QTest::keyClick(w.get(), Qt::Key_F9);
     EXPECT_FALSE(w->frameSettings->isHidden());
     EXPECT_TRUE(w->Menus().mToggleVisibility->isChecked());
+}
+
+TEST_F(InputTest, MenuShortcutsActWhicheverPanelWidgetHasTheFocus) {
+    makePictures(3);
+    auto w = start();
+    // F1 opens the help document in the working folder.
+    test::writeFile(path(kHelpFileName), "<html></html>");
+    svWorkingDirectory = dir.path();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    // Right after start the panel is shown and one of its widgets has the focus.
+    ASSERT_TRUE(w->frameSettings->isAncestorOf(QApplication::focusWidget()));
+    const std::pair<const char*, QWidget*> widgets[] = {
+        {"drive list", w->myDrive},
+        {"folder list", w->myPath},
+        {"file list", w->myFiles},
+        {"Center Picture", w->chkCenter},
+        {"Stretch to Screen", w->chkStretch},
+        {"Loop Slideshow", w->chkLoop},
+        {"Play Slide Sound", w->chkPlaySound},
+        {"Show Pict Number", w->chkShowPictureNumber},
+        {"Show Filename", w->chkFilename},
+        {"Show File Size", w->chkFileSize},
+        {"Show Dimensions", w->chkDimensions},
+        {"slideshow button", w->btnStartSlideshow},
+        {"seconds arrows", w->scrSeconds},
+        {"seconds box", w->txtSeconds},
+        {"batch rename button", w->btnRename},
+        {"exit button", w->btnExit},
+    };
+    for (auto [name, widget] : widgets) {
+        SCOPED_TRACE(name);
+        widget->setFocus();
+        ASSERT_TRUE(widget->hasFocus());
+        const bool stretch = w->chkStretch->isChecked();
+        // The drive list would open its list on F4; the slideshow starts instead.
+        QTest::keyClick(widget, Qt::Key_F4);
+        EXPECT_TRUE(w->myTimer->isActive());
+        EXPECT_FALSE(w->myDrive->view()->isVisible());
+        QTest::keyClick(widget, Qt::Key_F5, Qt::ShiftModifier);
+        EXPECT_FALSE(w->myTimer->isActive());
+        const qsizetype opened = platform.openedUrls.size();
+        QTest::keyClick(widget, Qt::Key_F1);
+        EXPECT_EQ(platform.openedUrls.size(), opened + 1) << "F1 opens the help";
+        QTest::keyClick(widget, Qt::Key_F12);
+        ASSERT_NE(frmAbout::openWindow(), nullptr) << "F12 opens About";
+        delete frmAbout::openWindow();
+        EXPECT_EQ(w->chkStretch->isChecked(), stretch) << "the check box saw none of these keys";
+        widget->setFocus();
+        QTest::keyClick(widget, Qt::Key_F9);
+        EXPECT_TRUE(w->frameSettings->isHidden()) << "F9 hides the panel";
+        QTest::keyClick(w.get(), Qt::Key_F9);
+        EXPECT_FALSE(w->frameSettings->isHidden());
+    }
+    EXPECT_EQ(exits, 0);
+
+    // Ctrl+P reaches the key map from a box that keeps its other keys: with nothing
+    // selected, it shows the first picture and prints it.
+    auto fresh = start();
+    pressOn(fresh->chkStretch, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(fresh->myFiles->selectedIndex(), 0);
+    // Keys the focused widget needs stay with it: Space presses a button, letters and
+    // digits go into the seconds box.
+    pressOn(fresh->btnStartSlideshow, Qt::Key_Space);
+    EXPECT_TRUE(fresh->myTimer->isActive());
+    pressOn(fresh->btnStartSlideshow, Qt::Key_Space);
+    EXPECT_FALSE(fresh->myTimer->isActive());
+    fresh->txtSeconds->selectAll();
+    QTest::keyClicks(fresh->txtSeconds, "12");
+    EXPECT_EQ(fresh->txtSeconds->text(), "12");
+}
+
+TEST_F(InputTest, ClickOnThePictureGivesTheWindowTheFocus) {
+    makePictures(1);
+    auto w = start();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    w->myFiles->setSelectedIndex(0);
+    ASSERT_TRUE(test::waitForPicture(*w));
+    ASSERT_FALSE(w->myPicture->isHidden());
+    w->chkStretch->setFocus();
+    QTest::mouseClick(w->myPicture, Qt::LeftButton, Qt::NoModifier, w->myPicture->rect().center());
+    EXPECT_TRUE(w->hasFocus());
+}
+
+TEST_F(InputTest, TypedSecondsAreTheSecondsShownUsedAndSaved) {
+    makePictures(3);
+    const struct {
+        const char* typed;
+        const char* shown;
+        int seconds;
+    } cases[] = {
+        {"25", "25", 25},
+        {"x7y", "7", 7}, // letters cannot be typed
+        {"45", "4", 4},  // nor a number above 30
+        {"31", "3", 3},
+        {"-5", "5", 5},
+        {"07", "7", 7},
+        {"30", "30", 30},
+        {"1", "1", 1},
+    };
+    auto w = start();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        w->txtSeconds->setFocus();
+        w->txtSeconds->selectAll();
+        QTest::keyClicks(w->txtSeconds, c.typed);
+        EXPECT_EQ(w->txtSeconds->text(), c.shown);
+        EXPECT_EQ(w->scrSeconds->value(), c.seconds);
+        // F4 in the box starts the slideshow at the seconds the box shows.
+        QTest::keyClick(w->txtSeconds, Qt::Key_F4);
+        EXPECT_TRUE(w->myTimer->isActive());
+        EXPECT_EQ(w->myTimer->interval(), c.seconds * 1000);
+        EXPECT_EQ(w->currentSettings().loopSeconds, c.seconds);
+        QTest::keyClick(w->txtSeconds, Qt::Key_F5);
+    }
+    // A running slideshow takes a typed number at once, as it takes the arrows.
+    w->StartSlideshow();
+    w->txtSeconds->selectAll();
+    QTest::keyClicks(w->txtSeconds, "12");
+    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_EQ(w->myTimer->interval(), 12000);
+    w->StopSlideShow();
+
+    // What is no number yet goes back to the last good one when the typing ends.
+    w->txtSeconds->selectAll();
+    QTest::keyClick(w->txtSeconds, Qt::Key_Backspace);
+    EXPECT_EQ(w->txtSeconds->text(), "");
+    EXPECT_EQ(w->scrSeconds->value(), 12);
+    w->btnStartSlideshow->setFocus(); // the focus leaves
+    EXPECT_EQ(w->txtSeconds->text(), "12");
+    w->txtSeconds->setFocus();
+    w->txtSeconds->selectAll();
+    QTest::keyClicks(w->txtSeconds, "0");
+    EXPECT_EQ(w->txtSeconds->text(), "0");
+    QTest::keyClick(w->txtSeconds, Qt::Key_Return);
+    EXPECT_EQ(w->txtSeconds->text(), "12");
+    EXPECT_EQ(w->myTimer->interval(), 12000);
+
+    // The seconds saved at exit are the ones the next start uses.
+    w->ExitProgram();
+    auto next = start();
+    EXPECT_EQ(next->txtSeconds->text(), "12");
+    EXPECT_EQ(next->scrSeconds->value(), 12);
+    EXPECT_EQ(next->myTimer->interval(), 12000);
 }
 
 TEST_F(InputTest, SlideshowTicksWalkTheFolderThenStopOrLoop) {

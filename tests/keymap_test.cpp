@@ -93,3 +93,54 @@ TEST(KeyMap, FileListKeepsOnlyItsNavigationKeys) {
     for (int key : {vk::Escape, vk::Delete, vk::P, vk::F1, 37, 39})
         EXPECT_FALSE(fileListKeepsKey(key)) << key;
 }
+
+TEST(KeyMap, MenuShortcutsAreTheMenusKeysAndLeaveTheWidgetsTheirOwn) {
+    const struct {
+        const char* name;
+        int key;
+        int shift;
+        bool shortcut;
+    } cases[] = {
+        // What the menu shows beside its commands, with any shift state for the function keys.
+        {"F1", vk::F1, 0, true},
+        {"Ctrl+F1", vk::F1, CtrlMask, true},
+        {"F2", vk::F2, 0, true},
+        {"Ctrl+F2", vk::F2, CtrlMask, true},
+        {"F3", vk::F3, 0, true},
+        {"F4", vk::F4, 0, true},
+        {"Alt+F4", vk::F4, AltMask, true},
+        {"F5", vk::F5, 0, true},
+        {"Shift+F5", vk::F5, ShiftMask, true},
+        {"F9", vk::F9, 0, true},
+        {"F12", vk::F12, 0, true},
+        {"Ctrl+P", vk::P, CtrlMask, true},
+        // Function keys the menu does not name.
+        {"F6", vk::F1 + 5, 0, false},
+        {"F8", vk::F1 + 7, 0, false},
+        {"F10", vk::F1 + 9, 0, false},
+        {"F11", vk::F1 + 10, 0, false},
+        // P is a letter to type unless Ctrl alone goes with it.
+        {"P", vk::P, 0, false},
+        {"Shift+P", vk::P, ShiftMask, false},
+        {"Ctrl+Shift+P", vk::P, CtrlMask | ShiftMask, false},
+        {"Alt+P", vk::P, AltMask, false},
+        // Keys the focused widget needs: typing, editing, list keys, Space and Enter.
+        {"digit 2", '2', 0, false},
+        {"letter A", 'A', 0, false},
+        {"Ctrl+A", 'A', CtrlMask, false},
+        {"Ctrl+V", 'V', CtrlMask, false},
+        {"Backspace", 8, 0, false},
+        {"Tab", 9, 0, false},
+        {"Enter", 13, 0, false},
+        {"Space", 32, 0, false},
+        {"Home", 36, 0, false},
+        {"Left", 37, 0, false},
+        {"Down", vk::Down, 0, false},
+        {"Page Down", vk::PageDown, 0, false},
+        {"Delete", vk::Delete, 0, false},
+        {"Escape", vk::Escape, 0, false},
+        {"no key code", 0, 0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isMenuShortcut(c.key, c.shift), c.shortcut) << c.name;
+}

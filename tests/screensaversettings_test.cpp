@@ -326,13 +326,34 @@ TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
     }
 }
 
-TEST_F(ScreensaverSettingsTest, TypingInTheBoxStoresTheSpinnersValue) {
+TEST_F(ScreensaverSettingsTest, TypingInTheBoxMovesTheSpinnerAndStoresWhatItShows) {
+    const struct {
+        const char* typed;
+        const char* shown;
+    } cases[] = {
+        {"12", "12"},
+        {"x9y", "9"}, // letters cannot be typed
+        {"45", "4"},  // nor a number above 30
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        auto w = viewerAt(dir.path(), QStringLiteral("7"));
+        frmScreensaverSettings d(*w);
+        d.LoadFromMainWindow();
+        d.txtSS_Seconds->selectAll();
+        QTest::keyClicks(d.txtSS_Seconds, c.typed);
+        EXPECT_EQ(d.txtSS_Seconds->text(), c.shown);
+        EXPECT_EQ(QString::number(d.scrSS_Seconds->value()), c.shown);
+        d.btnSS_Ok_Click();
+        EXPECT_EQ(storedValues().at("Loop Seconds"), c.shown);
+    }
+    // A box emptied shows the spinner's value again when the typing ends, and stores it.
     auto w = viewerAt(dir.path(), QStringLiteral("7"));
     frmScreensaverSettings d(*w);
     d.LoadFromMainWindow();
     d.txtSS_Seconds->clear();
-    d.txtSS_Seconds->insert(QStringLiteral("12"));
-    EXPECT_EQ(d.scrSS_Seconds->value(), 7);
+    QTest::keyClick(d.txtSS_Seconds, Qt::Key_Return);
+    EXPECT_EQ(d.txtSS_Seconds->text(), "7");
     d.btnSS_Ok_Click();
     EXPECT_EQ(storedValues().at("Loop Seconds"), "7");
 }

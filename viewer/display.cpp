@@ -32,7 +32,25 @@ void Tavlin::DisplayPict(ImageView* objImage, const QString& svPicture) {
 void Tavlin::showDecoded(const DecodedPicture& decoded) {
     imgError->hide();
     const LoadedPicture& picture = decoded.picture;
-    if (!picture.ok || picture.image.isNull()) {
+    const bool failed = !picture.ok || picture.image.isNull();
+
+    // The lines name the file asked for, also when it failed, so the error picture
+    // says which file it stands for; a picture that did not load has no dimensions.
+    txtFile->setText(decoded.path);
+    txtPicture->setText(m_requestedNumber);
+    txtWidth->setText(failed ? QStringLiteral("Width:") : widthText(picture.size.width()));
+    txtHeight->setText(failed ? QStringLiteral("Height:") : heightText(picture.size.height()));
+    // The loader measures the file it opens; one it could not open is measured as it
+    // was found, and one that is not there has no size.
+    std::int64_t fileSize = picture.fileSize;
+    if (fileSize == 0 && decoded.stamp.valid())
+        fileSize = decoded.stamp.size;
+    const bool sizeKnown = picture.fileSize > 0 || decoded.stamp.valid();
+    txtFileSize->setText(sizeKnown ? fileSizeText(fileSize) : QStringLiteral("File Size:"));
+    for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
+        label->adjustSize();
+
+    if (failed) {
         myPicture->hide();
         imgError->show();
         m_platform->beep();
@@ -41,14 +59,6 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
         prefetchLikelyNext();
         return;
     }
-
-    txtFile->setText(decoded.path);
-    txtPicture->setText(m_requestedNumber);
-    txtWidth->setText(widthText(picture.size.width()));
-    txtHeight->setText(heightText(picture.size.height()));
-    txtFileSize->setText(fileSizeText(picture.fileSize));
-    for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
-        label->adjustSize();
 
     m_shownPicture = decoded.path;
     ImageView* objImage = m_requestedView ? m_requestedView : myPicture;

@@ -48,19 +48,19 @@ void frmMenus::CheckShortcut(int keyCode) {
     case vk::F1:
         mHelp_Click();
         break;
-    case vk::F1 + 1:
+    case vk::F2:
         mRenameFile_Click();
         break;
-    case vk::F1 + 2:
+    case vk::F3:
         mBatchRename_Click();
         break;
-    case vk::F1 + 3:
+    case vk::F4:
         mStartSlideshow_Click();
         break;
-    case vk::F1 + 4:
+    case vk::F5:
         mStopSlideshow_Click();
         break;
-    case vk::F1 + 8:
+    case vk::F9:
         mToggleVisibility_Click();
         break;
     case vk::F12:

@@ -52,6 +52,40 @@ int buttonsOf(const QMouseEvent& event) {
     return (b & Qt::LeftButton ? 1 : 0) | (b & Qt::RightButton ? 2 : 0) |
            (b & Qt::MiddleButton ? 4 : 0);
 }
+
+// The menu's shortcut keys act whichever widget of the panel has the focus: they
+// reach the window's key handlers as if the window itself had it, and the widget
+// never sees them. Watching the whole application catches them before any widget
+// of the panel can use or swallow them (the drive list would open on F4).
+class PanelShortcuts : public QObject {
+public:
+    explicit PanelShortcuts(Tavlin& window) : QObject(&window), m_window(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+            return false;
+        if (!watched->isWidgetType() ||
+            !m_window.frameSettings->isAncestorOf(static_cast<QWidget*>(watched)))
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int code = virtualKeyOf(*key);
+        const int shift = shiftStateOf(*key);
+        if (!isMenuShortcut(code, shift))
+            return false;
+        if (m_window.hasExited())
+            return true;
+        if (type == QEvent::KeyPress)
+            m_window.Form_KeyDown(code, shift);
+        else if (!key->isAutoRepeat())
+            m_window.Form_KeyUp(code, shift);
+        return true;
+    }
+
+private:
+    Tavlin& m_window;
+};
 } // namespace
 
 frmMenus& Tavlin::Menus() {
@@ -82,6 +116,7 @@ void Tavlin::connectInput() {
     // A key the focused widget did not use would climb on to the window; it
     // stops at the panel, so the window's key map sees only its own keys.
     frameSettings->installEventFilter(this);
+    qApp->installEventFilter(new PanelShortcuts(*this));
 
     connect(myPicture, &ImageView::mouseReleased, this, [this](QMouseEvent* e) {
         myPicture_MouseUp(buttonOf(*e), shiftStateOf(*e), e->position().x() * m_tpp,

@@ -132,4 +132,21 @@ bool fileListKeepsKey(int key) {
     return key == vk::PageUp || key == vk::PageDown || key == vk::Up || key == vk::Down;
 }
 
+bool isMenuShortcut(int key, int shift) {
+    switch (key) {
+    case vk::F1:
+    case vk::F2:
+    case vk::F3:
+    case vk::F4:
+    case vk::F5:
+    case vk::F9:
+    case vk::F12:
+        return true;
+    case vk::P:
+        return shift == CtrlMask;
+    default:
+        return false;
+    }
+}
+
 } // namespace tavlin

@@ -17,6 +17,11 @@ inline constexpr int Escape = 27;
 inline constexpr int Delete = 46;
 inline constexpr int P = 80;
 inline constexpr int F1 = 112;
+inline constexpr int F2 = 113;
+inline constexpr int F3 = 114;
+inline constexpr int F4 = 115;
+inline constexpr int F5 = 116;
+inline constexpr int F9 = 120;
 inline constexpr int F12 = 123;
 } // namespace vk
 
@@ -62,5 +67,11 @@ KeyDecision decideKey(const KeyState& state);
 
 // The file list moves its own selection for these keys; it hands on all others.
 bool fileListKeepsKey(int key);
+
+// The keys the pop-up menu shows beside its commands: F1 to F5, F9 and F12 with
+// any shift state, and Ctrl+P. They belong to the window whichever widget of the
+// panel has the focus; no widget there needs them, so typing, list keys, Space
+// and Enter stay with the focused widget.
+bool isMenuShortcut(int key, int shift);
 
 } // namespace tavlin

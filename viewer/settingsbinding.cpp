@@ -48,7 +48,8 @@ Settings Tavlin::currentSettings() const {
     s.workingDirectory = svWorkingDirectory;
     s.showDimensions = chkDimensions->checkState() == Qt::Checked;
     s.showFileSize = chkFileSize->checkState() == Qt::Checked;
-    s.loopSeconds = LoopSecondsFromText(txtSeconds->text());
+    // The bar holds the seconds the slideshow uses; the box only shows them.
+    s.loopSeconds = scrSeconds->value();
     s.showFilename = chkFilename->checkState() == Qt::Checked;
     s.showPictureNumber = chkShowPictureNumber->checkState() == Qt::Checked;
     return s;

@@ -59,7 +59,9 @@ void Tavlin::scrSeconds_Change() {
         scrSeconds->setValue(1); // runs this handler again with 1
         return;
     }
-    txtSeconds->setText(QString::number(scrSeconds->value()));
+    // Unchanged text stays as it is, so typing in the box keeps its cursor.
+    if (const QString text = QString::number(scrSeconds->value()); txtSeconds->text() != text)
+        txtSeconds->setText(text);
     // QTimer restarts a running timer on a new interval: counted from the change.
     myTimer->setInterval(scrSeconds->value() * 1000);
 }

@@ -21,6 +21,7 @@
 #include "viewer/folderlist.h"
 #include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
+#include "viewer/secondsbox.h"
 
 namespace tavlin {
 
@@ -165,10 +166,12 @@ void Tavlin::buildWidgets() {
     // The text box lies over the middle of the scroll bar so only its two
     // arrows show, left and right of the number: a spin control.
     scrSeconds = new QScrollBar(Qt::Horizontal, frameChecks);
+    scrSeconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
     place(scrSeconds, {1560, 210, 975, 285});
     txtSeconds = new QLineEdit(QStringLiteral("0"), frameChecks);
     txtSeconds->setAlignment(Qt::AlignCenter);
     place(txtSeconds, {1800, 210, 495, 285});
+    bindSecondsBox(scrSeconds, txtSeconds);
     btnRename = new QPushButton(QStringLiteral("Batch &Rename"), frameChecks);
     place(btnRename, {120, 3720, 1335, 285});
     btnExit = new QPushButton(QStringLiteral("E&xit"), frameChecks);

@@ -136,7 +136,7 @@ TEST(RenameFilesUsingPrefix, OneMessageAtTheEndCountsTheFilesThatKeptTheirNames)
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_TRUE(host.messages[0].startsWith("Batch Rename: 3 files could not be renamed:"))
         << host.messages[0].toStdString();
-    EXPECT_TRUE(host.messages[0].contains("the name is not allowed"));
+    EXPECT_TRUE(host.messages[0].contains("the name is too long"));
     EXPECT_EQ(allNames(dir.path()), QStringList({"a.jpg", "b.jpg", "c.jpg"}));
     EXPECT_EQ(host.controls, QList<bool>({false, true}));
 }

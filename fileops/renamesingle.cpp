@@ -58,7 +58,8 @@ QString SingleRenameTarget(const QString& oldName, const QString& answer) {
 }
 
 SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldName,
-                                     const AskText& ask, const TellWarning& tell) {
+                                     const AskText& ask, const TellWarning& tell,
+                                     const ListedNames& listed) {
     using Kind = SingleRenameOutcome::Kind;
     SingleRenameOutcome outcome;
     if (oldName.isEmpty())
@@ -76,6 +77,15 @@ SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldNa
         outcome.kind = Kind::Refused;
         outcome.result = {RenameStatus::NameNotAllowed, EINVAL};
         tell(renametext::notAllowedTitle(), renametext::notAllowedMessage(*answer));
+        return outcome;
+    }
+    if (listed.matches && !listed.matches(outcome.newName)) {
+        outcome.kind = Kind::Refused;
+        outcome.result = {RenameStatus::NameNotAllowed, EINVAL};
+        tell(renametext::notAllowedTitle(),
+             QStringLiteral("The name %1 is not allowed: the list shows only pictures (%2), so "
+                            "the picture would leave it.")
+                 .arg(outcome.newName, listed.pattern));
         return outcome;
     }
 

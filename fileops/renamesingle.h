@@ -46,10 +46,18 @@ struct SingleRenameOutcome {
 // answer has none, otherwise the answer as typed.
 QString SingleRenameTarget(const QString& oldName, const QString& answer);
 
+// The names the caller's list shows, so a rename never moves a picture out of sight.
+struct ListedNames {
+    std::function<bool(const QString& name)> matches; // none: every name is listed
+    QString pattern;                                  // as the message names it
+};
+
 // Asks for a new name of `oldName` (empty when no file is selected) in `folder`, renames
-// it without replacing anything, and tells the user when that fails.
+// it without replacing anything, and tells the user when that fails. A name that `listed`
+// does not show is refused with a message, as the picture would leave the list.
 SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldName,
-                                     const AskText& ask, const TellWarning& tell);
+                                     const AskText& ask, const TellWarning& tell,
+                                     const ListedNames& listed = {});
 
 // `text` with a zero-width space after every 16 characters without a blank, so a long
 // name can wrap in a label.

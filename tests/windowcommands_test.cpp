@@ -135,6 +135,36 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
     EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
 }
 
+TEST_F(WindowCommandsTest, ARenameToAnEndingTheListDoesNotShowIsRefusedAndTheLinesStayTrue) {
+    auto w = start({dir.path()});
+    w->myFiles->setSelectedIndex(1); // cat.gif
+    ASSERT_TRUE(test::waitForPicture(*w));
+    for (const char* answer : {"notes.txt", "cat.gif.bak"}) {
+        QString told;
+        whenModal([answer, &told](QWidget* modal) {
+            auto* input = qobject_cast<QInputDialog*>(modal);
+            ASSERT_NE(input, nullptr);
+            input->setTextValue(QString::fromUtf8(answer));
+            whenModal([&told](QWidget* next) {
+                auto* box = qobject_cast<QMessageBox*>(next);
+                ASSERT_NE(box, nullptr);
+                told = QTextDocumentFragment::fromHtml(box->text())
+                           .toPlainText()
+                           .remove(QChar(0x200B));
+                box->accept();
+            });
+            input->accept();
+        });
+        w->Menus().CheckShortcut(vk::F1 + 1);
+        // Accepted without a word before: the file left the list and the lines went stale.
+        EXPECT_TRUE(told.contains("the picture would leave it")) << told.toStdString();
+        EXPECT_TRUE(QFile::exists(path("cat.gif"))) << answer;
+        EXPECT_EQ(w->myFiles->names(), (QStringList{"Beach.JPG", "cat.gif", "dog.bmp"}));
+        EXPECT_EQ(w->myFiles->selectedName(), "cat.gif");
+        EXPECT_EQ(w->txtFile->text(), path("cat.gif"));
+    }
+}
+
 TEST_F(WindowCommandsTest, BatchRenameNumbersTheFolderAndResumesTheSlideshow) {
     auto w = start({dir.path()});
     w->StartSlideshow();

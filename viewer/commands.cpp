@@ -27,7 +27,9 @@ constexpr int PrintClipPixels = 8192;
 
 void Tavlin::RenameSingleFile() {
     const SingleRenameOutcome outcome = tavlin::RenameSingleFile(
-        myFiles->folder(), myFiles->selectedName(), inputBoxAsker(this), warningBoxTeller(this));
+        myFiles->folder(), myFiles->selectedName(), inputBoxAsker(this), warningBoxTeller(this),
+        ListedNames{[this](const QString& name) { return myFiles->namePattern().matches(name); },
+                    myFiles->pattern()});
     if (outcome.kind == SingleRenameOutcome::Kind::Renamed) {
         myFiles->refresh();
         const qsizetype index = myFiles->names().indexOf(outcome.newName);

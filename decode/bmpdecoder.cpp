@@ -112,7 +112,11 @@ void decodePlain(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
     std::vector<std::uint8_t> raw(size_t(lastByte - firstByte));
     std::vector<QRgb> pixels(size_t(clip.width()));
     const Channel red(info.masks[0]), green(info.masks[1]), blue(info.masks[2]);
-    for (int y = clip.top(); y <= clip.bottom(); ++y) {
+    // Rows are read in the order they are stored, so a file cut short loses only the rows
+    // past its end: the top ones of the usual bottom-up file, never all of them.
+    const int step = info.topDown ? 1 : -1;
+    const int first = info.topDown ? clip.top() : clip.bottom();
+    for (int y = first; y >= clip.top() && y <= clip.bottom(); y += step) {
         if ((y & 63) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
             return;
         const std::int64_t row = info.topDown ? y : info.size.height() - 1 - y;

@@ -348,3 +348,23 @@ TEST(JpegScan, ReadsNothingBeyondAFileCutInItsFrameHeader) {
         EXPECT_EQ(kept, bytes);
     }
 }
+
+TEST(PictureLoader, ABottomUpBmpCutShortShowsEveryRowItHolds) {
+    // The usual BMP stores its rows from the bottom up: cut short, it lacks its top rows.
+    QTemporaryDir dir;
+    const QString full = dir.filePath("full.bmp");
+    test::writePicture(full, test::patternImage(640, 480));
+    QFile file(full);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const QString shortPath = dir.filePath("short.bmp");
+    test::writeFile(shortPath, bytes.left(bytes.size() - 4));
+    const LoadedPicture whole = loadPicture(full, [](QSize s) { return DecodeRequest{s, {}}; });
+    const LoadedPicture cut = loadPicture(shortPath, [](QSize s) { return DecodeRequest{s, {}}; });
+    ASSERT_TRUE(whole.ok);
+    ASSERT_TRUE(cut.ok) << cut.error.toStdString();
+    ASSERT_EQ(cut.image.size(), QSize(640, 480));
+    // Everything below the top row matches the whole file; before, nothing was decoded.
+    EXPECT_EQ(cut.image.copy(0, 1, 640, 479), whole.image.copy(0, 1, 640, 479));
+}

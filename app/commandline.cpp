@@ -198,7 +198,6 @@ std::optional<EarlyExit> earlyExitFor(const QStringList& arguments,
     if (line.startsWith(QLatin1Char('-')))
         return refusal(QStringLiteral("unknown option '") + arguments.first() + QLatin1Char('\''));
     return refusal(missingPathProblem(line));
-    return std::nullopt;
 }
 
 } // namespace tavlin

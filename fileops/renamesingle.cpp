@@ -32,6 +32,11 @@ QString notAllowedMessage(const QString& answer) {
            QStringLiteral(" is not allowed: a file name cannot hold \"/\", and a name that "
                           "starts with \".\" is hidden.");
 }
+QString notListedMessage(const QString& newName, const QString& pattern) {
+    return QStringLiteral("The name ") + newName +
+           QStringLiteral(" is not allowed: the list shows only pictures (") + pattern +
+           QStringLiteral("), so the picture would leave it.");
+}
 QString failedTitle() {
     return QStringLiteral("Rename Failed");
 }
@@ -83,9 +88,7 @@ SingleRenameOutcome RenameSingleFile(const QString& folder, const QString& oldNa
         outcome.kind = Kind::Refused;
         outcome.result = {RenameStatus::NameNotAllowed, EINVAL};
         tell(renametext::notAllowedTitle(),
-             QStringLiteral("The name %1 is not allowed: the list shows only pictures (%2), so "
-                            "the picture would leave it.")
-                 .arg(outcome.newName, listed.pattern));
+             renametext::notListedMessage(outcome.newName, listed.pattern));
         return outcome;
     }
 

@@ -19,6 +19,7 @@ QString takenTitle();                   // "File Already Exists!"
 QString takenMessage(const QString& newName);
 QString notAllowedTitle();
 QString notAllowedMessage(const QString& answer);
+QString notListedMessage(const QString& newName, const QString& pattern);
 QString failedTitle();
 QString failedMessage(const QString& oldName, const QString& newName, const RenameResult& why);
 } // namespace renametext

@@ -1,6 +1,8 @@
 // Showing one picture with its information lines. The picture is decoded on a
 // worker thread (decode/); the window asks for it and paints it when it is ready.
 
+#include <optional>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -42,11 +44,11 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
     txtHeight->setText(failed ? QStringLiteral("Height:") : heightText(picture.size.height()));
     // The loader measures the file it opens; one it could not open is measured as it
     // was found, and one that is not there has no size.
-    std::int64_t fileSize = picture.fileSize;
-    if (fileSize == 0 && decoded.stamp.valid())
-        fileSize = decoded.stamp.size;
-    const bool sizeKnown = picture.fileSize > 0 || decoded.stamp.valid();
-    txtFileSize->setText(sizeKnown ? fileSizeText(fileSize) : QStringLiteral("File Size:"));
+    const std::optional<std::int64_t> fileSize =
+        picture.fileSize > 0     ? std::optional(picture.fileSize)
+        : decoded.stamp.valid() ? std::optional<std::int64_t>(decoded.stamp.size)
+                                : std::nullopt;
+    txtFileSize->setText(fileSize ? fileSizeText(*fileSize) : QStringLiteral("File Size:"));
     for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
         label->adjustSize();
 

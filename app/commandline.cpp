@@ -102,8 +102,10 @@ QString programName() {
 
 // One line on standard error and exit code 2, pointing at --help.
 EarlyExit refusal(const QString& problem) {
-    return EarlyExit{2, {}, programName() + QStringLiteral(": ") + problem +
-                                QStringLiteral(" (see tavlin --help)\n")};
+    return EarlyExit{2,
+                     {},
+                     programName() + QStringLiteral(": ") + problem +
+                         QStringLiteral(" (see tavlin --help)\n")};
 }
 
 // Why `path`, neither a folder nor a file the program can open, cannot be shown.

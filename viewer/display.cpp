@@ -45,7 +45,7 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
     // The loader measures the file it opens; one it could not open is measured as it
     // was found, and one that is not there has no size.
     const std::optional<std::int64_t> fileSize =
-        picture.fileSize > 0     ? std::optional(picture.fileSize)
+        picture.fileSize > 0    ? std::optional(picture.fileSize)
         : decoded.stamp.valid() ? std::optional<std::int64_t>(decoded.stamp.size)
                                 : std::nullopt;
     txtFileSize->setText(fileSize ? fileSizeText(*fileSize) : QStringLiteral("File Size:"));

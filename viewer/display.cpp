@@ -50,6 +50,9 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
     for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
         label->adjustSize();
 
+    // The picture shows, but the file ends before all of it: say so, as for one that fails.
+    if (!picture.warning.isEmpty())
+        reportProblem(picture.warning);
     m_shownPicture = decoded.path;
     ImageView* objImage = m_requestedView ? m_requestedView : myPicture;
     const double scale = decoded.plan.scale;

@@ -102,9 +102,11 @@ private:
     int rows_ = 0;
 };
 
-// Uncompressed rows: each needed row's bytes are read where they lie in the file.
+// Uncompressed rows: each needed row's bytes are read where they lie in the file, in the
+// file's order, so a file cut short shows every row it holds (the usual bottom-up file loses
+// its top rows, not all of them).
 void decodePlain(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
-                 const std::atomic<bool>* cancelled) {
+                 const std::atomic<bool>* cancelled, bool& cutShort) {
     const int bits = info.bits;
     const std::int64_t firstBit = std::int64_t(clip.left()) * bits;
     const std::int64_t firstByte = firstBit / 8;
@@ -112,8 +114,6 @@ void decodePlain(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
     std::vector<std::uint8_t> raw(size_t(lastByte - firstByte));
     std::vector<QRgb> pixels(size_t(clip.width()));
     const Channel red(info.masks[0]), green(info.masks[1]), blue(info.masks[2]);
-    // Rows are read in the order they are stored, so a file cut short loses only the rows
-    // past its end: the top ones of the usual bottom-up file, never all of them.
     const int step = info.topDown ? 1 : -1;
     const int first = info.topDown ? clip.top() : clip.bottom();
     for (int y = first; y >= clip.top() && y <= clip.bottom(); y += step) {
@@ -121,8 +121,10 @@ void decodePlain(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
             return;
         const std::int64_t row = info.topDown ? y : info.size.height() - 1 - y;
         const std::int64_t at = info.dataOffset + row * info.stride + firstByte;
-        if (readAt(fd, at, raw.data(), std::int64_t(raw.size())) != std::int64_t(raw.size()))
-            return; // the data ends here: the rest stays filled
+        if (readAt(fd, at, raw.data(), std::int64_t(raw.size())) != std::int64_t(raw.size())) {
+            cutShort = true; // the data ends here: the rest stays filled
+            return;
+        }
         const std::uint8_t* p = raw.data();
         QRgb* out = pixels.data();
         if (bits <= 8) {
@@ -149,7 +151,7 @@ void decodePlain(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
 
 // RLE8 and RLE4: read in order from the first stored row up to the clip's last row.
 void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
-               const std::atomic<bool>* cancelled) {
+               const std::atomic<bool>* cancelled, bool& cutShort) {
     const int width = info.size.width();
     const int height = info.size.height();
     const bool four = info.compression == 2;
@@ -198,8 +200,10 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
     while (row <= lastRow) {
         if ((x == 0 && (row & 63) == 0) && cancelled && cancelled->load(std::memory_order_relaxed))
             return;
-        if (!next(a) || !next(b))
+        if (!next(a) || !next(b)) {
+            cutShort = true;
             break;
+        }
         if (a > 0) { // a run of `a` pixels
             for (int i = 0; i < a && x < width; ++i)
                 put(four ? (i & 1 ? b & 15 : b >> 4) : b);
@@ -214,8 +218,10 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
         } else if (b == 2) { // move right and up
             int dx = 0;
             int dy = 0;
-            if (!next(dx) || !next(dy))
+            if (!next(dx) || !next(dy)) {
+                cutShort = true;
                 break;
+            }
             for (; dy > 0 && row <= lastRow; --dy) {
                 finishRow();
                 ++row;
@@ -225,8 +231,10 @@ void decodeRle(int fd, const BmpInfo& info, QRect clip, Reducer& reducer,
             const int bytes = four ? (b + 1) / 2 : b;
             int value = 0;
             for (int i = 0; i < bytes; ++i) {
-                if (!next(value))
+                if (!next(value)) {
+                    cutShort = true;
                     break;
+                }
                 if (four) {
                     put(value >> 4);
                     if (2 * i + 1 < b)
@@ -337,15 +345,15 @@ bool readBmpInfo(int fd, BmpInfo& info, QString& problem) {
 }
 
 QImage decodeBmp(int fd, const BmpInfo& info, QRect clip, int reduction,
-                 const std::atomic<bool>* cancelled) {
+                 const std::atomic<bool>* cancelled, bool& cutShort) {
     const QRgb fill = info.palette.empty() ? qRgb(0, 0, 0) : info.palette.front();
     Reducer reducer(clip, reduction, fill);
     if (!reducer.ok())
         return {};
     if (info.compression == 1 || info.compression == 2)
-        decodeRle(fd, info, clip, reducer, cancelled);
+        decodeRle(fd, info, clip, reducer, cancelled, cutShort);
     else
-        decodePlain(fd, info, clip, reducer, cancelled);
+        decodePlain(fd, info, clip, reducer, cancelled, cutShort);
     if (cancelled && cancelled->load(std::memory_order_relaxed))
         return {};
     return reducer.finish();

@@ -29,9 +29,10 @@ bool readBmpInfo(int fd, BmpInfo& info, QString& problem);
 // Decodes `clip` of the stored picture (top-down coordinates, whole multiples of
 // `reduction`) reduced by `reduction` with a box filter, row by row: only the rows and
 // columns of the clip are read from an uncompressed file, and RLE data is read up to the
-// clip's last row. Rows the file does not hold show the first palette colour or black.
-// Returns a null image when `cancelled` turned true meanwhile.
+// clip's last row. Rows the file does not hold show the first palette colour or black, and
+// set `cutShort` when the data ends before them. Returns a null image when `cancelled`
+// turned true meanwhile.
 QImage decodeBmp(int fd, const BmpInfo& info, QRect clip, int reduction,
-                 const std::atomic<bool>* cancelled);
+                 const std::atomic<bool>* cancelled, bool& cutShort);
 
 } // namespace tavlin

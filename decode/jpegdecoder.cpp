@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <jerror.h>
 #include <jpeglib.h>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
     const std::atomic<bool>* cancelled;
     bool stopped;
+    bool endOfData; // libjpeg ran out of data and made up the rest
 };
 
 struct Progress {
@@ -34,9 +36,16 @@ extern "C" void onError(j_common_ptr cinfo) {
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings (a file that ends early, corrupt data) are not printed: the picture shows what
-// could be decoded, as a viewer should.
-extern "C" void onMessage(j_common_ptr) {}
+// Warnings (a file that ends early, corrupt data) and traces are not printed: the picture
+// shows what could be decoded, as a viewer should. A file that ends early is noted, to be
+// told once the picture shows.
+extern "C" void onMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) {
+        ++cinfo->err->num_warnings;
+        if (cinfo->err->msg_code == JWRN_JPEG_EOF)
+            reinterpret_cast<ErrorManager*>(cinfo->err)->endOfData = true;
+    }
+}
 
 // Called between rows of MCUs while libjpeg reads a progressive picture's scans, which is
 // where most of its time goes before the first row comes out.
@@ -82,7 +91,7 @@ JpegDecodeOutcome decodeJpeg(const QByteArray& bytes, QRect clip, int reduction,
     Progress progress{};
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = onError;
-    errors.pub.output_message = onMessage;
+    errors.pub.emit_message = onMessage;
     errors.cancelled = cancelled;
     progress.pub.progress_monitor = onProgress;
     progress.errors = &errors;
@@ -138,6 +147,7 @@ JpegDecodeOutcome decodeJpeg(const QByteArray& bytes, QRect clip, int reduction,
     jpeg_abort_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     outcome.ok = !outcome.cancelled;
+    outcome.cutShort = errors.endOfData;
     return outcome;
 }
 

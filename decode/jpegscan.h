@@ -13,6 +13,7 @@ namespace tavlin {
 struct JpegScanReport {
     bool isJpeg = false;      // the file starts with the SOI marker
     bool progressive = false; // the frame is progressive (SOF2, SOF10)
+    bool arithmetic = false;  // the frame is arithmetic-coded (SOF9, SOF10)
     QSize frameSize;          // width and height from the SOF segment; invalid if none
     int components = 0;       // colour components of the frame
     int scans = 0;            // SOS markers seen, counted up to maxScans + 1
@@ -22,7 +23,8 @@ struct JpegScanReport {
     std::int64_t end = 0;
     bool tooLong = false; // more than maxBytes came before the EOI marker
     // Blocks the decoder walks, summed over the scans seen: each scan visits every block of
-    // its components, however little data it holds.
+    // its components, however little data it holds. A block of an arithmetic-coded scan counts
+    // several visits, more the more coefficients it may code (see jpegscan.cpp).
     std::int64_t scanBlocks = 0;
     // The decoder keeps every coefficient of the picture (progressive, or a first scan that
     // carries only some components): this many 8 x 8 blocks of 128 bytes.

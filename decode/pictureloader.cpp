@@ -178,6 +178,11 @@ QString overBudgetError(const QString& path, std::int64_t need, std::int64_t bud
         .arg(budget >> 20);
 }
 
+QString cutShortWarning(const QString& path) {
+    return QStringLiteral("%1 is cut short: only the part of the picture it holds is shown.")
+        .arg(quotedFileName(path));
+}
+
 QString tooManyScansError(const QString& path) {
     return QStringLiteral("%1 has more than %2 progressive scans, or too many for its size; "
                           "decoding it would take minutes, so it is not shown.")
@@ -193,7 +198,9 @@ struct Source {
     bool reducible = false;                     // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
     std::int64_t heldBytes = 0; // held whatever the plan: file bytes, coefficients, canvas
     // Decodes `plan.clip` at `plan.decodeSize`; a null image with `error` set on failure.
-    std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled)> decode;
+    // Sets `cutShort` when the file ends before pixels it was to show.
+    std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled, bool& cutShort)>
+        decode;
 };
 
 } // namespace
@@ -251,7 +258,7 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     const std::int64_t budget = control.memoryBudget;
     const std::atomic<bool>* cancelled = control.cancelled;
     source.decode = [bytes, path, budget, cancelled](const DecodePlan& plan, QString& err,
-                                                     bool& stopped) {
+                                                     bool& stopped, bool& cutShort) {
         // A fresh picture each time: keeping decode buffers between loads measured slower, as
         // the allocator already reuses freed large blocks.
         QImage image(plan.decodeSize, QImage::Format_RGB32);
@@ -260,6 +267,7 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
         const int reduction = plan.clip.width() / plan.decodeSize.width();
         const JpegDecodeOutcome outcome =
             decodeJpeg(*bytes, plan.clip, reduction, budget, cancelled, image);
+        cutShort = outcome.cutShort;
         if (outcome.ok)
             return image;
         stopped = outcome.cancelled;
@@ -318,7 +326,7 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.transform = QImageIOHandler::TransformationNone;
     source.heldBytes = bytes->size() + canvas +
                        pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
-    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&) {
+    source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&, bool&) {
         QBuffer buffer(bytes.get());
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, "gif");
@@ -360,11 +368,19 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.transform = QImageIOHandler::TransformationNone;
     source.reducible = true;
     source.heldBytes = std::int64_t(info->size.width()) * 8; // a row and its sums
+    // Uncompressed rows lie where their number puts them: a file too short for the last of
+    // them is cut short, whether or not the rows shown are the missing ones.
+    const bool rle = info->compression == 1 || info->compression == 2;
+    const std::int64_t pixelsEnd = info->dataOffset + info->stride * (info->size.height() - 1) +
+                                   (std::int64_t(info->size.width()) * info->bits + 7) / 8;
+    const bool endsEarly = !rle && file.size() < pixelsEnd;
     const int fd = file.handle();
     const std::atomic<bool>* cancelled = control.cancelled;
-    source.decode = [info, fd, cancelled](const DecodePlan& plan, QString&, bool& stopped) {
+    source.decode = [info, fd, cancelled, endsEarly](const DecodePlan& plan, QString&,
+                                                     bool& stopped, bool& cutShort) {
         const int reduction = plan.clip.width() / std::max(1, plan.decodeSize.width());
-        QImage image = decodeBmp(fd, *info, plan.clip, std::max(1, reduction), cancelled);
+        cutShort = endsEarly;
+        QImage image = decodeBmp(fd, *info, plan.clip, std::max(1, reduction), cancelled, cutShort);
         stopped = cancelled && cancelled->load();
         return image;
     };
@@ -474,7 +490,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
 
     bool cancelled = false;
-    QImage decoded = source.decode(plan, result.error, cancelled);
+    bool cutShort = false;
+    QImage decoded = source.decode(plan, result.error, cancelled, cutShort);
     if (cancelled || control.isCancelled()) {
         result.error.clear();
         result.cancelled = true;
@@ -500,6 +517,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
     result.imageRect = visible;
     result.ok = true;
+    if (cutShort)
+        result.warning = cutShortWarning(path);
     return result;
 }
 

@@ -32,6 +32,9 @@ struct LoadedPicture {
     QRect imageRect;        // where `image` sits in the scaled picture's coordinates
     QByteArray format;      // "jpeg", "bmp" or "gif" once the header is read
     bool cancelled = false; // stopped because the caller no longer wanted it
+    // When ok: a sentence to pass on with the picture, which shows, but not all of it (the
+    // file is cut short); empty when nothing is missing.
+    QString warning;
 };
 
 // Limits that keep every load bounded in time and memory.

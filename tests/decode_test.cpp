@@ -4,6 +4,7 @@
 #include <random>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -246,15 +247,31 @@ TEST_F(DecodeTest, ScreensaverShowsTheSameRandomSequenceWithAndWithoutPrefetchin
     EXPECT_EQ(sequences[1], sequences[0]);
 }
 
-TEST_F(DecodeTest, AHostileFileMetWhilePrefetchingStaysSilentUntilItIsShown) {
+// A file that is refused, or shows only in part because it is cut short, says nothing while
+// it is decoded ahead, and one line on standard error each time it is shown.
+TEST_F(DecodeTest, AFaultyFileMetWhilePrefetchingStaysSilentUntilItIsShown) {
     using namespace test::fixtures;
-    const std::pair<const char*, QByteArray> hostile[] = {
-        {"b_scans.jpg", manyScanJpeg(5000)},
-        {"b_claims.bmp", bmpHeader(60000, 60000)},
-        {"b_text.jpg", QByteArray("not a picture")},
-        {"b_vast.jpg", flatGrayJpeg(16000, 16000)}, // 256 megapixels, decoded at 1/8
+    enum Outcome { Refused, Shows, ShowsCutShort };
+    QByteArray bmp;
+    {
+        QBuffer buffer(&bmp);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(test::patternImage(320, 240).save(&buffer, "BMP"));
+    }
+    const QByteArray jpeg = encodeJpeg(test::patternImage(320, 240));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        Outcome outcome;
+    } cases[] = {
+        {"b_scans.jpg", manyScanJpeg(5000), Refused},
+        {"b_claims.bmp", bmpHeader(60000, 60000), Refused},
+        {"b_text.jpg", QByteArray("not a picture"), Refused},
+        {"b_vast.jpg", flatGrayJpeg(16000, 16000), Shows}, // 256 megapixels, decoded at 1/8
+        {"b_short.bmp", bmp.left(bmp.size() - 4), ShowsCutShort},
+        {"b_short.jpg", jpeg.left(jpeg.size() / 2), ShowsCutShort},
     };
-    for (const auto& [name, bytes] : hostile) {
+    for (const auto& [name, bytes, outcome] : cases) {
         SCOPED_TRACE(name);
         QTemporaryDir folder;
         test::writePicture(QDir(folder.path()).filePath("a_good.jpg"),
@@ -271,23 +288,26 @@ TEST_F(DecodeTest, AHostileFileMetWhilePrefetchingStaysSilentUntilItIsShown) {
         EXPECT_FALSE(w->myPicture->isHidden());
         EXPECT_LE(w->decoder().cachedBytes(), w->decoder().cacheLimit());
 
-        const bool shows = QByteArray(name) == "b_vast.jpg";
+        const bool shows = outcome != Refused;
         for (int round = 1; round <= 2; ++round) {
             w->myFiles->setSelectedIndex(1);
             ASSERT_TRUE(test::waitForPicture(*w));
             EXPECT_EQ(w->imgError->isHidden(), shows);
+            EXPECT_EQ(w->myPicture->isHidden(), !shows);
             EXPECT_EQ(platform.beeps, shows ? 0 : round);
             w->myFiles->setSelectedIndex(0);
             ASSERT_TRUE(test::waitForPicture(*w));
         }
         const QStringList lines = errors.lines();
-        if (shows) {
+        if (outcome == Shows) {
             EXPECT_TRUE(lines.isEmpty()) << lines.join('\n').toStdString();
         } else {
             // One line for each time it was shown, naming the file and why.
             ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
             EXPECT_TRUE(lines[0].startsWith("tavlin: ")) << lines[0].toStdString();
             EXPECT_TRUE(lines[0].contains(name)) << lines[0].toStdString();
+            EXPECT_EQ(lines[0].contains("is cut short"), outcome == ShowsCutShort)
+                << lines[0].toStdString();
         }
     }
 }

@@ -40,6 +40,12 @@ TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
         {"scans behind an APP0 of length 1",
          fx::afterSoi(fx::manyScanJpeg(400), QByteArray("\xFF\xE0\x00\x01", 4)), "scans"},
         {"299 scans over 100 megapixels", fx::scanHeavyJpeg(10000, 10000, 299), "scans"},
+        // Arithmetic coding has no end-of-band runs: each block of a scan decodes its
+        // coefficients out of zeros past the data, so a scan costs what its blocks may hold.
+        {"255 arithmetic-coded scans of 64 bytes over 16 megapixels",
+         fx::arithmeticScansJpeg(4096, 255, 63, char(0x80), 64), "scans"},
+        {"60 arithmetic-coded scans of 24 coefficients over 16 megapixels",
+         fx::arithmeticScansJpeg(4096, 60, 24, char(0x01), 64), "scans"},
         {"GIF canvas of 8449 x 14337", fx::gifHeader(8449, 14337), "canvas of 8449 \u00d7 14337"},
         {"GIF frame far outside a small screen",
          [] {
@@ -58,7 +64,12 @@ TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QStringLiteral("hostile"));
         test::writeFile(path, c.bytes);
-        const LoadedPicture p = loadPicture(path, fixedSize(QSize(1920, 1080)));
+        bool planned = false;
+        const LoadedPicture p = loadPicture(path, [&](QSize) {
+            planned = true;
+            return DecodeRequest{QSize(1920, 1080), {}};
+        });
+        EXPECT_FALSE(planned) << "refused before anything was decoded";
         EXPECT_FALSE(p.ok);
         EXPECT_TRUE(p.image.isNull());
         EXPECT_TRUE(p.error.contains(QString::fromUtf8(c.errorWords))) << p.error.toStdString();

@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QProcess>
+#include <QtEndian>
 
 #include "bench/benchfixtures.h"
 #include "decode/jpegscan.h"
@@ -176,15 +177,87 @@ TEST(PictureLoader, ShowsAHundredMegapixelJpegScaled) {
     EXPECT_EQ(natural.image.size(), window.size());
 }
 
-TEST(PictureLoader, ShowsATruncatedJpegPartially) {
+// A file cut short shows every row it holds, whichever way it stores its rows, and says it
+// is cut short; the whole file says nothing.
+TEST(PictureLoader, ShowsWhatACutShortFileHoldsAndSaysSo) {
+    QImage picture(200, 150, QImage::Format_RGB32);
+    {
+        QPainter painter(&picture);
+        QLinearGradient gradient(0, 0, 0, 150);
+        gradient.setColorAt(0, Qt::red);
+        gradient.setColorAt(1, Qt::blue);
+        painter.fillRect(picture.rect(), gradient);
+    }
+    QByteArray bmp;
+    {
+        QBuffer buffer(&bmp);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(picture.save(&buffer, "BMP"));
+    }
+    // Qt writes rows bottom-up; the same rows top-down, with a negative height.
+    const int offset = qFromLittleEndian<qint32>(bmp.constData() + 10);
+    const int stride = 200 * 3;
+    ASSERT_EQ(bmp.size(), offset + 150 * stride);
+    QByteArray topDownBmp = bmp.left(offset);
+    qToLittleEndian<qint32>(-150, topDownBmp.data() + 22);
+    for (int row = 149; row >= 0; --row)
+        topDownBmp += bmp.mid(offset + row * stride, stride);
+    // Rows an RLE file does not hold show its first colour: black, unlike any of the picture.
+    QList<QRgb> colours{qRgb(0, 0, 0)};
+    for (int i = 1; i < 256; ++i)
+        colours << qRgb(255 - i, 0, i);
+    const QByteArray rle =
+        fx::rle8Bmp(picture.convertToFormat(QImage::Format_Indexed8, colours, Qt::ThresholdDither));
+    const int rleOffset = qFromLittleEndian<qint32>(rle.constData() + 10);
+    const QByteArray baseline = fx::encodeJpeg(picture);
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(picture));
+    }
+    const int halfRows = offset + 75 * stride;
+    struct Case {
+        const char* name;
+        QByteArray whole;
+        qsizetype kept;
+        QRect held;    // shows as the whole file shows it
+        QRect missing; // shows otherwise
+    };
+    const Case cases[] = {
+        {"bottom-up BMP without its last 4 bytes", bmp, bmp.size() - 4, QRect(0, 1, 200, 149),
+         QRect(0, 0, 200, 1)},
+        {"bottom-up BMP cut in half", bmp, halfRows, QRect(0, 75, 200, 75), QRect(0, 0, 200, 75)},
+        {"top-down BMP cut in half", topDownBmp, halfRows, QRect(0, 0, 200, 75),
+         QRect(0, 75, 200, 75)},
+        {"RLE8 BMP cut in half", rle, (rleOffset + rle.size()) / 2, QRect(0, 120, 200, 30),
+         QRect(0, 0, 200, 30)},
+        {"baseline JPEG cut in half", baseline, baseline.size() / 2, QRect(0, 0, 200, 30),
+         QRect(0, 120, 200, 30)},
+        {"progressive JPEG cut in half", progressive, progressive.size() / 2, {}, {}},
+    };
     QTemporaryDir dir;
-    const QString path = dir.filePath("cut.jpg");
-    const QByteArray whole = fx::encodeJpeg(test::patternImage(400, 300));
-    test::writeFile(path, whole.left(whole.size() / 2));
-    const LoadedPicture p = loadPicture(path, fixedSize(QSize(400, 300)));
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
-    EXPECT_EQ(p.image.size(), QSize(400, 300));
-    EXPECT_TRUE(isDark(p.image, QPoint(10, 10))); // the top, decoded before the cut
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath("picture");
+        test::writeFile(path, c.whole);
+        const LoadedPicture whole = loadPicture(path, fixedSize(QSize(200, 150)));
+        ASSERT_TRUE(whole.ok) << whole.error.toStdString();
+        EXPECT_TRUE(whole.warning.isEmpty()) << whole.warning.toStdString();
+
+        test::writeFile(path, c.whole.left(c.kept));
+        const LoadedPicture cut = loadPicture(path, fixedSize(QSize(200, 150)));
+        ASSERT_TRUE(cut.ok) << cut.error.toStdString();
+        ASSERT_EQ(cut.image.size(), QSize(200, 150));
+        EXPECT_TRUE(cut.warning.contains(QString::fromUtf8("\u201cpicture\u201d is cut short")))
+            << cut.warning.toStdString();
+        if (!c.held.isEmpty()) {
+            EXPECT_LT(meanDifference(cut.image.copy(c.held), whole.image.copy(c.held)), 1.0);
+            EXPECT_GT(meanDifference(cut.image.copy(c.missing), whole.image.copy(c.missing)), 20.0);
+        }
+    }
 }
 
 // Files that must fail at once with a sentence, never hang, crash or allocate their claims.

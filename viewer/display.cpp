@@ -62,6 +62,9 @@ void Tavlin::showDecoded(const DecodedPicture& decoded) {
         return;
     }
 
+    // The picture shows, but the file ends before all of it: say so, as for one that fails.
+    if (!picture.warning.isEmpty())
+        reportProblem(picture.warning);
     m_shownPicture = decoded.path;
     ImageView* objImage = m_requestedView ? m_requestedView : myPicture;
     const double scale = decoded.plan.scale;

@@ -1,6 +1,7 @@
 #include "entries.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,13 @@
 #include "fileops/batchjournal.h"
 #include "layout/layout.h"
 #include "platform/hivestore_text.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVLIN_HEAP_HOOKS 1
+#include <sanitizer/allocator_interface.h>
+#endif
+#endif
 
 namespace tavlin::fuzz {
 
@@ -52,6 +60,48 @@ private:
     QString path_;
 };
 
+#ifdef TAVLIN_HEAP_HOOKS
+// Under the sanitizers every allocation and release passes these hooks, so the heap a load
+// grows by at its peak is known exactly: the process's resident size is not a measure of it,
+// with the sanitizers' shadow memory, quarantine and caches on top.
+std::atomic<std::int64_t> heapLive{0};
+std::atomic<std::int64_t> heapPeak{0};
+
+void onMalloc(const volatile void*, std::size_t size) {
+    const std::int64_t now = heapLive.fetch_add(std::int64_t(size)) + std::int64_t(size);
+    std::int64_t peak = heapPeak.load(std::memory_order_relaxed);
+    while (now > peak && !heapPeak.compare_exchange_weak(peak, now))
+        ;
+}
+
+void onFree(const volatile void* p) {
+    if (p && __sanitizer_get_ownership(const_cast<const void*>(p)))
+        heapLive.fetch_sub(
+            std::int64_t(__sanitizer_get_allocated_size(const_cast<const void*>(p))));
+}
+
+// The most the heap grew by while `run` ran.
+template <typename Run> std::int64_t heapGrowth(Run run) {
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree) != 0;
+    if (!installed)
+        fail("installing the heap hooks");
+    const std::int64_t before = heapLive.load();
+    heapPeak.store(before);
+    run();
+    return heapPeak.load() - before;
+}
+#else
+// Without the sanitizers' hooks the heap is not measured.
+template <typename Run> std::int64_t heapGrowth(Run run) {
+    run();
+    return 0;
+}
+#endif
+
+// Room above a load's budget for what the loader does not count: libjpeg's and the image
+// plug-ins' own tables and row buffers, and the error text.
+constexpr std::int64_t kUncountedHeap = std::int64_t(32) << 20;
+
 } // namespace
 
 Planned planFor1080p(QSize orientedSize) {
@@ -70,10 +120,17 @@ Planned planFor1080p(QSize orientedSize) {
 int loader(const std::uint8_t* data, std::size_t size) {
     static MemoryFile file;
     const QString& path = file.write(data, size);
-    const LoadedPicture picture = loadPicture(path, [](QSize oriented) {
-        const Planned plan = planFor1080p(oriented);
-        return DecodeRequest{plan.decoded, plan.visible};
+    LoadedPicture picture;
+    const std::int64_t grown = heapGrowth([&] {
+        picture = loadPicture(path, [](QSize oriented) {
+            const Planned plan = planFor1080p(oriented);
+            return DecodeRequest{plan.decoded, plan.visible};
+        });
     });
+    if (grown > PictureLimits::memoryBudget + kUncountedHeap) {
+        std::fprintf(stderr, "the load held %lld MB at its peak\n", (long long)(grown >> 20));
+        fail("a load held more than its memory budget");
+    }
     if (picture.ok && picture.image.isNull())
         fail("a load reported success without pixels");
     if (!picture.ok && picture.error.isEmpty())

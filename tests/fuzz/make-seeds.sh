@@ -9,12 +9,15 @@ mkdir -p "$out"/{loader,jpegscan,hive,journal}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# JPEG: baseline, progressive, with restart markers, grey, and 4:2:0 of an odd size.
+# JPEG: baseline, progressive, with restart markers, arithmetic-coded, grey, and 4:2:0 of an
+# odd size.
 convert -size 64x48 gradient:red-blue "$work/src.ppm"
 convert "$work/src.ppm" -quality 80 "$work/baseline.jpg"
 convert "$work/src.ppm" -interlace JPEG "$work/progressive.jpg"
 cjpeg -restart 1 -outfile "$work/restart.jpg" "$work/src.ppm"
 cjpeg -progressive -restart 2B -outfile "$work/progressive-restart.jpg" "$work/src.ppm"
+cjpeg -arithmetic -outfile "$work/arithmetic.jpg" "$work/src.ppm"
+cjpeg -arithmetic -progressive -outfile "$work/arithmetic-progressive.jpg" "$work/src.ppm"
 convert -size 33x17 plasma:fractal -seed 1 -sampling-factor 2x2 "$work/odd420.jpg"
 convert "$work/src.ppm" -colorspace Gray "$work/grey.jpg"
 

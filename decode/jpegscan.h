@@ -24,7 +24,7 @@ struct JpegScanReport {
     bool tooLong = false; // more than maxBytes came before the EOI marker
     // Blocks the decoder walks, summed over the scans seen: each scan visits every block of
     // its components, however little data it holds. A block of an arithmetic-coded scan counts
-    // several visits, more the more coefficients it may code (see jpegscan.cpp).
+    // several visits, more for an AC scan than for a DC one (see jpegscan.cpp).
     std::int64_t scanBlocks = 0;
     // The decoder keeps every coefficient of the picture (progressive, or a first scan that
     // carries only some components): this many 8 x 8 blocks of 128 bytes.

@@ -46,6 +46,8 @@ TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
          fx::arithmeticScansJpeg(4096, 255, 63, char(0x80), 64), "scans"},
         {"60 arithmetic-coded scans of 24 coefficients over 16 megapixels",
          fx::arithmeticScansJpeg(4096, 60, 24, char(0x01), 64), "scans"},
+        {"22 arithmetic-coded scans of 24 coefficients over 16 megapixels",
+         fx::arithmeticScansJpeg(4096, 22, 24, char(0x01), 64), "scans"},
         {"GIF canvas of 8449 x 14337", fx::gifHeader(8449, 14337), "canvas of 8449 \u00d7 14337"},
         {"GIF frame far outside a small screen",
          [] {
@@ -74,6 +76,20 @@ TEST(PictureLoader, RefusesWhatWouldTakeTooLongOrTooMuchMemory) {
         EXPECT_TRUE(p.image.isNull());
         EXPECT_TRUE(p.error.contains(QString::fromUtf8(c.errorWords))) << p.error.toStdString();
     }
+}
+
+// What the scan cost keeps out is hostile, never a photo: an arithmetic-coded progressive
+// picture of 24 megapixels, made the usual way, shows.
+TEST(PictureLoader, AnArithmeticCodedPhotoOfTwentyFourMegapixelsShows) {
+    QTemporaryDir dir;
+    const QString ppm = dir.filePath("photo.ppm");
+    const QString jpeg = dir.filePath("photo.jpg");
+    ASSERT_TRUE(test::patternImage(6000, 4000).save(ppm));
+    ASSERT_EQ(QProcess::execute("cjpeg", {"-arithmetic", "-progressive", "-outfile", jpeg, ppm}),
+              0);
+    const LoadedPicture p = loadPicture(jpeg, fixedSize(QSize(1920, 1080)));
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.size, QSize(6000, 4000));
 }
 
 // A picture within the limits but too large for the caller's budget is refused with the

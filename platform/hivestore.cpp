@@ -190,6 +190,10 @@ void reportBadLines(const QString& path, const HiveParse& parse) {
         message += QStringLiteral(" (%1 value(s) larger than %2 bytes were refused)")
                        .arg(parse.oversizedValues)
                        .arg(limits::maxValueBytes);
+    if (parse.tooDeepKeys > 0)
+        message += QStringLiteral(" (%1 key(s) nested deeper than %2 levels were left out)")
+                       .arg(parse.tooDeepKeys)
+                       .arg(limits::maxDepth);
     reportOnce(message);
 }
 

@@ -17,13 +17,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 
 #include "platform/filestamp.h"
 #include "platform/hivestore_lock.h"
 #include "platform/hivestore_text.h"
+#include "platform/regularfile.h"
 #include "platform/report.h"
 
 namespace tavlin::hivestore {
@@ -190,31 +190,35 @@ void reportBadLines(const QString& path, const HiveParse& parse) {
         message += QStringLiteral(" (%1 value(s) larger than %2 bytes were refused)")
                        .arg(parse.oversizedValues)
                        .arg(limits::maxValueBytes);
+    if (parse.tooDeepKeys > 0)
+        message += QStringLiteral(" (%1 key(s) nested deeper than %2 levels were left out)")
+                       .arg(parse.tooDeepKeys)
+                       .arg(limits::maxDepth);
     reportOnce(message);
 }
 
 // Opens the hive file for reading; `st` describes it. A file that is not there yet is an
 // empty hive: -1 and no error. Only a regular file is read, and the open never waits: a
-// pipe put in the file's place would block it for ever (a regular file reads the same).
-// Whichever file the name holds when it is opened is read, so a save by another process
-// at the same moment gives the old or the new file, never an error.
+// pipe put in the file's place would block it for ever. Whichever file the name holds when
+// it is opened is read, so a save by another process at the same moment gives the old or
+// the new file, never an error.
 int openHiveFile(const QByteArray& native, struct stat& st, std::error_code& error) {
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    for (int attempt = 0;; ++attempt) {
+        const int fd = openRegularFileAt(AT_FDCWD, native.constData());
+        if (fd >= 0) {
+            if (::fstat(fd, &st) == 0)
+                return fd;
+            error = lastError();
+            ::close(fd);
+            return -1;
+        }
+        // Replaced by a save between the look and the open: the new file is read.
+        if (errno == ESTALE && attempt < 3)
+            continue;
         if (errno != ENOENT)
             error = lastError();
         return -1;
     }
-    if (::fstat(fd, &st) != 0)
-        error = lastError();
-    else if (!S_ISREG(st.st_mode))
-        error = std::make_error_code(S_ISDIR(st.st_mode) ? std::errc::is_a_directory
-                                                         : std::errc::invalid_argument);
-    if (error) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 std::shared_ptr<const HiveSnapshot> loadHive(std::uint32_t hive) {
@@ -336,8 +340,8 @@ long mutateHive(std::uint32_t hive, const std::function<long(HiveTree&, bool&)>&
     if (!canWrite(path) || !QDir().mkpath(folder()))
         return regstatus::AccessDenied;
     const QString lockPath = path + QStringLiteral(".lock");
-    QLockFile lock(lockPath);
-    if (const std::error_code error = acquireLock(lock, lockPath)) {
+    HiveLock lock;
+    if (const std::error_code error = lock.acquire(lockPath, kLockWait, kLockWaitInTurn)) {
         reportLockProblem(path, lockPath, error);
         return regstatus::AccessDenied;
     }

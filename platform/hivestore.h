@@ -76,12 +76,12 @@ struct HiveKey {
 // parts that cannot be read is kept as a dated copy before it is first rewritten.
 namespace hivestore {
 
-// A lock older than this whose owner cannot be confirmed alive is taken over, so a lock
-// left by a killed process costs a start or a save well under a second.
-inline constexpr std::chrono::milliseconds kStaleLockAge{300};
-// How long a write waits for another live process that holds the lock.
-inline constexpr std::chrono::milliseconds kLockWait{5000};
-static_assert(kStaleLockAge < std::chrono::seconds(1));
+// How long a write waits for another live process that keeps the lock before it reports
+// that the change was not saved: a person at exit waits about this long for a lock that is
+// stuck. A lock left by a process that has ended is taken over at once.
+inline constexpr std::chrono::milliseconds kLockWait{1000};
+// How long a write waits in all while other saves take and let go of the lock in turn.
+inline constexpr std::chrono::milliseconds kLockWaitInTurn{5000};
 
 // "HKEY_CURRENT_USER" and so on; empty for a number that names no hive.
 QString hiveName(std::uint32_t hive);

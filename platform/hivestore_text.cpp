@@ -214,6 +214,23 @@ bool looksLikeHeader(QByteArrayView start) {
     return false;
 }
 
+// True when the header line `raw` names a path of more than limits::maxDepth keys below
+// the hive. Only the separators are counted, and only up to the first one past the limit. A
+// backslash byte never occurs inside a multi-byte UTF-8 character, so the count is the same
+// as on the decoded line.
+bool deeperThanKeysGo(QByteArrayView raw) {
+    const char* at = raw.data();
+    const char* const end = at + raw.size();
+    for (qsizetype separators = 0; at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\\', size_t(end - at)));
+        if (!at)
+            return false;
+        if (++separators > limits::maxDepth)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString foldName(const QString& name) {
@@ -315,10 +332,10 @@ void HiveReader::State::physical(QByteArrayView raw) {
         raw.chop(1);
     if (lineNumber == 1 && raw.startsWith("\xEF\xBB\xBF"))
         raw = raw.sliced(3);
-    const auto decoded = decodeUtf8(raw);
     if (continuing) {
         used.append(lineNumber);
         logical.chop(1);
+        const auto decoded = decodeUtf8(raw);
         if (!decoded || logical.size() + raw.size() > limits::maxLineBytes)
             continuationBroken = true;
         else
@@ -327,9 +344,17 @@ void HiveReader::State::physical(QByteArrayView raw) {
             finishContinuation();
         return;
     }
+    const bool headerLike = looksLikeHeader(raw.first(std::min<qsizetype>(raw.size(), 64)));
+    // A path deeper than a key may go is refused once its separators pass the limit, before
+    // the line is decoded or split: a file of ever deeper headers would otherwise cost work
+    // for every level of every line.
+    const bool tooDeep = headerLike && deeperThanKeysGo(raw);
+    const auto decoded = tooDeep ? std::nullopt : decodeUtf8(raw);
     if (!decoded) {
-        if (looksLikeHeader(raw.first(std::min<qsizetype>(raw.size(), 64))))
+        // An unreadable header still ends the section before it.
+        if (headerLike)
             current = nullptr;
+        result.tooDeepKeys += tooDeep;
         bad(lineNumber);
         return;
     }

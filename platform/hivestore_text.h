@@ -74,6 +74,8 @@ struct HiveParse {
     qint64 badLineCount = 0;
     // Values left out because they were larger than limits::maxValueBytes.
     qint64 oversizedValues = 0;
+    // Key headers left out because their path was deeper than limits::maxDepth.
+    qint64 tooDeepKeys = 0;
 };
 
 // Reads the regedit text form piece by piece, so a file of any size and any content is read

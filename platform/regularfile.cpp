@@ -22,17 +22,23 @@ QString quotedFileName(const QString& path) {
 }
 
 #ifdef Q_OS_UNIX
-int openRegularFileAt(int dirFd, const char* name) {
+int openRegularFileAt(int dirFd, const char* name, bool followLinks) {
     struct stat before {};
-    if (::fstatat(dirFd, name, &before, 0) != 0)
+    if (::fstatat(dirFd, name, &before, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return -1;
     if (!S_ISREG(before.st_mode)) {
         errno = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
         return -1;
     }
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const int fd = ::openat(dirFd, name,
+                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        // A link put in the file's place since it was looked at.
+        if (!followLinks && errno == ELOOP)
+            errno = ESTALE;
         return -1;
+    }
     struct stat after {};
     if (::fstat(fd, &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {

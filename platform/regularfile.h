@@ -20,8 +20,9 @@ bool openRegularFile(const QString& path, QFile& file, QString& error);
 // The same for `name` in the folder `dirFd` (AT_FDCWD: a path), as a descriptor, for files
 // the program keeps itself, which may still be hostile. -1 with errno set when refused:
 // EISDIR for a folder, EINVAL for a pipe, device or socket, ESTALE when the file was
-// swapped while it was being opened.
-int openRegularFileAt(int dirFd, const char* name);
+// swapped while it was being opened. With `followLinks` false a symbolic link is refused
+// (EINVAL) rather than followed.
+int openRegularFileAt(int dirFd, const char* name, bool followLinks = true);
 #endif
 
 } // namespace tavlin

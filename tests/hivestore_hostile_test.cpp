@@ -116,6 +116,70 @@ TEST(HiveStoreHostile, AnyContentLoadsWhatItCanAndIsKeptBeforeTheRewrite) {
     }
 }
 
+// Headers each one level deeper than the last, with a value in every section: keys down to
+// the depth limit load and are saved again; deeper ones, and the values under them, are left
+// out and said to be too deep.
+TEST(HiveStoreHostile, KeysDeeperThanTheLimitAreLeftOutAndSaidSo) {
+    test::TempConfigHome home;
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    QByteArray file = kHeader + kSection + "\"Before\"=\"kept\"\n";
+    QByteArray header = "[HKEY_CURRENT_USER";
+    QStringList path;
+    constexpr int kLevels = 3000;
+    for (int depth = 1; depth <= kLevels; ++depth) {
+        header += "\\k";
+        // Leading blanks still make a header, and one that is too deep.
+        file += (depth % 2 ? "" : " \t") + header + "]\n\"Level\"=\"" +
+                QByteArray::number(depth) + "\"\n";
+        if (depth <= limits::maxDepth)
+            path.append(QStringLiteral("k"));
+    }
+    file += kSection + "\"After\"=\"kept too\"\n";
+    test::writeFile(test::hiveFile(), file);
+
+    auto levelAt = [](const QStringList& keys) {
+        HiveKey key;
+        QByteArray data;
+        if (openKey(hkey::CurrentUser, keys.join(u'\\'), regaccess::KeyRead, key) ==
+            regstatus::Success)
+            queryValue(key, QStringLiteral("Level"), nullptr, &data, nullptr);
+        return data;
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(levelAt(path), QByteArray("512", 4));
+    EXPECT_EQ(levelAt(path.mid(0, 7)), QByteArray("7", 2));
+    HiveKey deeper;
+    EXPECT_EQ(openKey(hkey::CurrentUser, path.join(u'\\') + QStringLiteral("\\k"),
+                      regaccess::KeyRead, deeper),
+              regstatus::BadPathname);
+    EXPECT_EQ(valueOf(QStringLiteral("Before")), QByteArray("kept", 5));
+    EXPECT_EQ(valueOf(QStringLiteral("After")), QByteArray("kept too", 9));
+    const std::string said = testing::internal::GetCapturedStderr();
+    const int tooDeep = kLevels - int(limits::maxDepth);
+    EXPECT_NE(said.find(std::to_string(tooDeep) + " key(s) nested deeper than 512 levels"),
+              std::string::npos)
+        << said.substr(0, 300);
+
+    // A save keeps everything that loaded, and nothing deeper.
+    testing::internal::CaptureStderr();
+    Settings s = LoadRegistrySettings(QString());
+    s.loopSeconds = 9;
+    ASSERT_TRUE(SaveRegistrySettings(s));
+    testing::internal::GetCapturedStderr();
+    const HiveParse after =
+        parseHive(test::readAll(test::hiveFile()), hiveName(hkey::CurrentUser));
+    EXPECT_EQ(after.badLineCount, 0);
+    const HiveKeyEntry* last = after.tree.find(path);
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->children.empty());
+    EXPECT_EQ(last->values.at(QStringLiteral("level")).data, QByteArray("512", 4));
+    EXPECT_EQ(levelAt(path.mid(0, 100)), QByteArray("100", 4));
+    EXPECT_EQ(valueOf(QStringLiteral("Before")), QByteArray("kept", 5));
+    EXPECT_EQ(valueOf(QStringLiteral("Loop Seconds")), QByteArray("9", 2));
+    ASSERT_EQ(damagedCopies().size(), 1);
+    EXPECT_TRUE(test::readAll(QDir(folder()).filePath(damagedCopies().first())) == file);
+}
+
 TEST(HiveStoreHostile, ValueOverTheSizeLimitIsRefusedWithAMessage) {
     test::TempConfigHome home;
     HiveKey key;

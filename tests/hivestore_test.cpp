@@ -1,9 +1,14 @@
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -303,6 +308,94 @@ TEST(HiveStore, LeftBehindLockIsTakenOver) {
 }
 
 #ifdef TAVLIN_HIVEWRITER
+
+namespace {
+
+struct WriterRun {
+    bool ended = false;
+    int exitCode = -1;
+    std::string said;
+    qint64 ms = 0;
+};
+
+// Saves one value ("Value 0") from a second process, as another copy of the program would.
+// A save that waits on the lock for ever is killed after half a minute (`ended` false).
+WriterRun saveFromAnotherProcess() {
+    WriterRun run;
+    QProcess writer;
+    QElapsedTimer clock;
+    clock.start();
+    writer.start(QStringLiteral(TAVLIN_HIVEWRITER),
+                 {QStringLiteral("many"), QStringLiteral("Value "), QStringLiteral("1")});
+    run.ended = writer.waitForFinished(30000);
+    run.ms = clock.elapsed();
+    if (!run.ended) {
+        writer.kill();
+        writer.waitForFinished();
+    }
+    run.exitCode = writer.exitCode();
+    run.said = writer.readAllStandardError().toStdString();
+    return run;
+}
+
+} // namespace
+
+// What is in the lock's place is never opened in a way that could wait: the save is refused
+// with a message, and both the settings and the thing in the way are left as they are.
+TEST(HiveStoreProcesses, SomethingOtherThanAFileInPlaceOfTheLockIsRefusedWithoutWaiting) {
+    for (const bool throughLink : {false, true}) {
+        SCOPED_TRACE(throughLink ? "a link to a pipe" : "a pipe");
+        test::TempConfigHome home;
+        HiveKey key = makeKey();
+        ASSERT_EQ(setValue(key, QStringLiteral("Name"), regtype::Sz, "kept"), regstatus::Success);
+        const QByteArray before = test::readAll(test::hiveFile());
+        const QByteArray lock = QFile::encodeName(test::hiveFile() + QStringLiteral(".lock"));
+        const QByteArray pipe = throughLink ? QFile::encodeName(home.path() + "/pipe") : lock;
+        ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+        if (throughLink) {
+            ASSERT_EQ(::symlink(pipe.constData(), lock.constData()), 0);
+        }
+
+        const WriterRun run = saveFromAnotherProcess();
+        ASSERT_TRUE(run.ended) << "the save waited on the pipe";
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.said.find("in the way of the settings lock"), std::string::npos) << run.said;
+        EXPECT_EQ(test::readAll(test::hiveFile()), before);
+        struct stat st {};
+        ASSERT_EQ(::lstat(lock.constData(), &st), 0);
+        EXPECT_TRUE(throughLink ? S_ISLNK(st.st_mode) : S_ISFIFO(st.st_mode));
+    }
+}
+
+// A lock that another live process holds (here this one, through flock) is waited for about
+// a second; then the save says the change was not saved, and stores nothing.
+TEST(HiveStoreProcesses, LockHeldByALiveProcessIsGivenUpAfterAboutASecond) {
+    test::TempConfigHome home;
+    HiveKey key = makeKey();
+    ASSERT_EQ(setValue(key, QStringLiteral("Name"), regtype::Sz, "kept"), regstatus::Success);
+    const QByteArray before = test::readAll(test::hiveFile());
+    const QString lock = test::hiveFile() + QStringLiteral(".lock");
+    const int held = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    const WriterRun run = saveFromAnotherProcess();
+    ASSERT_TRUE(run.ended) << "the save waited on the lock";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.said.find("locked by another process; the change was not saved"),
+              std::string::npos)
+        << run.said;
+    // A person waits about a second at exit; four leave room for a busy machine.
+    EXPECT_LT(run.ms, 4000);
+    EXPECT_EQ(test::readAll(test::hiveFile()), before);
+
+    // Once let go, the lock file left behind is taken over by the next save.
+    ::close(held);
+    const WriterRun after = saveFromAnotherProcess();
+    EXPECT_EQ(after.exitCode, 0) << after.said;
+    EXPECT_EQ(valueOf(key, QStringLiteral("Value 0")), QByteArray("0", 2));
+    EXPECT_FALSE(QFileInfo::exists(lock));
+}
 
 TEST(HiveStoreProcesses, KilledWriterLeavesTheLastOrThePreviousValue) {
     test::TempConfigHome home;

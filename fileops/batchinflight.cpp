@@ -44,14 +44,13 @@ QStringList BatchFoldersInFlight() {
     return readFolders(rm);
 }
 
-bool RememberBatchFolder(const QString& folder) {
+Remembered RememberBatchFolder(const QString& folder) {
     RegistryManager rm = batchKey();
     QStringList folders = readFolders(rm);
     if (folders.contains(folder))
-        return false;
+        return Remembered::Already;
     folders << folder;
-    writeFolders(rm, folders);
-    return true;
+    return writeFolders(rm, folders) ? Remembered::Now : Remembered::NotSaved;
 }
 
 void ForgetBatchFolder(const QString& folder) {
@@ -63,9 +62,17 @@ void ForgetBatchFolder(const QString& folder) {
 
 BatchOutcome RunBatchRename(const QString& folder, const std::vector<BatchEntry>& plan,
                             const BatchProgress& progress, const BatchBreather& breathe) {
-    const bool remembered = RememberBatchFolder(folder);
+    const Remembered remembered = RememberBatchFolder(folder);
+    if (remembered == Remembered::NotSaved) {
+        BatchOutcome refused;
+        refused.problem = QStringLiteral(
+            "Nothing was renamed: the settings could not be saved, and a batch rename needs to "
+            "note its folder there first, so that the next start can finish it if it is cut "
+            "short.");
+        return refused;
+    }
     BatchOutcome outcome = ExecuteBatchRename(folder, plan, progress, breathe);
-    if (remembered && !outcome.journalKept)
+    if (remembered == Remembered::Now && !outcome.journalKept)
         ForgetBatchFolder(folder);
     return outcome;
 }

@@ -11,12 +11,17 @@ namespace tavlin {
 // (Software\Zan\Tavlin\Batch Rename) so the next start can finish every one of them,
 // whatever folder it opens.
 QStringList BatchFoldersInFlight();
-// Adds `folder`; false when it was listed already (another batch there owns the entry).
-bool RememberBatchFolder(const QString& folder);
+enum class Remembered {
+    Now,      // added to the list
+    Already,  // listed already: another batch there owns the entry
+    NotSaved, // the list could not be saved
+};
+Remembered RememberBatchFolder(const QString& folder);
 void ForgetBatchFolder(const QString& folder);
 
 // ExecuteBatchRename with the folder remembered from before the first file moves until
-// every file bears a visible name again.
+// every file bears a visible name again. A batch whose folder cannot be remembered does not
+// start: a crash would leave its files under hidden names that no other start looks for.
 BatchOutcome RunBatchRename(const QString& folder, const std::vector<BatchEntry>& plan,
                             const BatchProgress& progress = {}, const BatchBreather& breathe = {});
 

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -294,6 +295,30 @@ TEST(ExecuteBatchRename, AJournalThatCannotBeUpdatedKeepsTheFolderListedWhileFil
     EXPECT_TRUE(QFile::exists(dir.filePath(batchjournal::kFileName)));
     // So the next start finishes the batch in this folder.
     EXPECT_EQ(BatchFoldersInFlight(), QStringList{dir.path()});
+}
+
+// The folder is noted in the settings before the first file moves, so that any start can
+// finish a batch cut short. Settings that cannot be saved (an immutable settings folder,
+// which root cannot write either) leave no such note: the batch does not start.
+TEST(RunBatchRename, DoesNotStartWhenItsFolderCannotBeNotedInTheSettings) {
+    QTemporaryDir dir;
+    test::TempConfigHome config;
+    makeFiles(dir.path(), {"x.jpg", "y.jpg"});
+    // The settings file and its folder are there, as after any earlier start.
+    ASSERT_EQ(RememberBatchFolder(QStringLiteral("/elsewhere")), Remembered::Now);
+    ForgetBatchFolder(QStringLiteral("/elsewhere"));
+    const QString settingsFolder = QFileInfo(test::hiveFile()).absolutePath();
+    if (QProcess::execute("chattr", {"+i", settingsFolder}) != 0)
+        GTEST_SKIP() << "chattr +i is not supported on this file system";
+    const std::vector<BatchEntry> swap{{"x.jpg", "y.jpg"}, {"y.jpg", "x.jpg"}};
+    const BatchOutcome out = RunBatchRename(dir.path(), swap);
+    QProcess::execute("chattr", {"-i", settingsFolder});
+    EXPECT_FALSE(out.started);
+    EXPECT_TRUE(out.problem.contains("Nothing was renamed")) << out.problem.toStdString();
+    EXPECT_TRUE(out.problem.contains("settings could not be saved")) << out.problem.toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"x.jpg", "y.jpg"}));
+    EXPECT_EQ(test::readAll(dir.filePath("x.jpg")), QByteArray("x.jpg"));
 }
 
 TEST(RecoverBatchRename, FinishesPhaseTwoRollsBackPhaseOneAndDropsALinkLeftByACrash) {

@@ -244,9 +244,9 @@ TEST_F(NonUtf8Names, FolderIsRememberedAndOpenedAgainAtTheNextStart) {
 TEST_F(NonUtf8Names, BatchInFlightListKeepsTheFolderBytes) {
     // The folder a batch runs in is what the next start must finish: a lossy spelling
     // would name no folder, and the batch would be dropped unfinished.
-    ASSERT_TRUE(RememberBatchFolder(folder));
+    ASSERT_EQ(RememberBatchFolder(folder), Remembered::Now);
     EXPECT_EQ(BatchFoldersInFlight(), QStringList{folder});
-    EXPECT_FALSE(RememberBatchFolder(folder)) << "the same folder is listed once";
+    EXPECT_EQ(RememberBatchFolder(folder), Remembered::Already) << "listed once";
     ForgetBatchFolder(folder);
     EXPECT_TRUE(BatchFoldersInFlight().isEmpty());
 }

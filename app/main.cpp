@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QScreen>
 #include <QWindow>
 
 #include "app/commandline.h"
@@ -34,7 +35,10 @@ void showForDaemon(tavlin::Tavlin& window, tavlin::ForeignWindow* host) {
     handle->setFlag(Qt::WindowTransparentForInput);
     handle->setFlag(Qt::WindowDoesNotAcceptFocus);
     if (!host) {
-        window.showFullScreen();
+        // Full screen without asking for the focus (showFullScreen would), which a window
+        // that takes none refuses with a warning.
+        window.setWindowState(window.windowState() | Qt::WindowFullScreen);
+        window.show();
         return;
     }
     handle->setParent(QWindow::fromWinId(static_cast<WId>(host->id())));
@@ -83,6 +87,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         options.screenPixels = host->size();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            options.wholeScreenPixels = screen->geometry().size() * screen->devicePixelRatio();
     }
 
     tavlin::Tavlin window(std::move(options));

@@ -1,4 +1,6 @@
 // Start-up, run modes and the way out of the main window.
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -92,6 +94,8 @@ bool Tavlin::Form_Load(const StartRequest& request) {
 }
 
 void Tavlin::applyStartupLayout() {
+    if (const QSize whole = m_options.wholeScreenPixels; !whole.isEmpty())
+        sizeInformationLines(std::min(1.0, double(m_screen.height()) / whole.height()));
     const QSizeF screen = screenTwips();
     m_layout = computeStartupLayout(screen.width(), screen.height(), txtPicture->height() * m_tpp,
                                     txtWidth->height() * m_tpp);

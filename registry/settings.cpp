@@ -40,10 +40,12 @@ bool write(RegistryManager& rm, const QString& name, const QString& text) {
     return rm.WriteValue(name, text, regtype::Sz);
 }
 
-Settings firstStart(RegistryManager& rm) {
+Settings firstStart(RegistryManager& rm, bool store) {
     Settings s;
     s.lastDirectory = DefaultFolder();
     s.workingDirectory = QDir::toNativeSeparators(QDir::currentPath());
+    if (!store)
+        return s;
     rm.CreateSubKey();
     const QString on = SwitchText(true);
     rm.WriteValues({{kShowControls, on},
@@ -116,21 +118,24 @@ int LoopSecondsFromText(const QString& text) {
     return LeadingSecondsInRange(text, kMinLoopSeconds, kMaxLoopSeconds);
 }
 
-Settings LoadRegistrySettings(const QString& svCommandLine) {
+Settings LoadRegistrySettings(const QString& svCommandLine, bool store) {
     RegistryManager rm = SettingsKey();
     // Said once here rather than failing unseen at every later save.
-    if (const QString problem = hivestore::saveProblem(hkey::CurrentUser); !problem.isEmpty())
-        reportProblem(problem);
+    if (store) {
+        if (const QString problem = hivestore::saveProblem(hkey::CurrentUser); !problem.isEmpty())
+            reportProblem(problem);
+    }
     // A key that is there but cannot be written (read-only settings file) still holds the
     // user's settings; only a key that cannot be read at all means a first start.
     const bool keyThere = rm.DoesKeyExist() || rm.CanReadKey();
-    Settings s = keyThere ? laterStart(rm) : firstStart(rm);
+    Settings s = keyThere ? laterStart(rm) : firstStart(rm, store);
 
     if (!svCommandLine.isEmpty() && FolderExists(svCommandLine))
         s.lastDirectory = svCommandLine;
     if (!FolderExists(s.lastDirectory)) {
         s.lastDirectory = DefaultFolder();
-        write(rm, kLastDirectory, s.lastDirectory);
+        if (store)
+            write(rm, kLastDirectory, s.lastDirectory);
     }
     return s;
 }

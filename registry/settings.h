@@ -37,7 +37,8 @@ RegistryManager SettingsKey();
 // first-start values and returns them; later starts return what is stored. A command line
 // that names an existing folder, tested as given, replaces the last folder, on the first start
 // too; a last folder that no longer exists becomes DefaultFolder(), which is stored back.
-Settings LoadRegistrySettings(const QString& svCommandLine);
+// With `store` false nothing is written: a run that saves nothing leaves no settings behind.
+Settings LoadRegistrySettings(const QString& svCommandLine, bool store = true);
 
 // Stores the eleven values the program changes ("Working Directory" is never rewritten).
 // Never creates the key. True when every value was stored.

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QLabel>
 #include <QGroupBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -129,6 +131,31 @@ TEST_F(RunModeTest, DisplayModeUsesTheDaemonsFolderAndSecondsAndSavesNothing) {
     w->ExitProgram();
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(test::readAll(test::hiveFile()), before);
+}
+
+// Drawn for a daemon on a first start, nothing is written: the run saves nothing, so it leaves
+// no settings behind. Inside a window smaller than the screen (a preview) the information
+// lines shrink with it and stay inside it.
+TEST_F(RunModeTest, DisplayModeWritesNoFirstStartSettingsAndShrinksItsLinesInAPreview) {
+    test::TempConfigHome fresh;
+    const auto linesIn = [&](QSize window, QSize whole) {
+        TavlinOptions options = test::windowOptions(platform, exits);
+        options.screenPixels = window;
+        options.wholeScreenPixels = whole;
+        auto w = std::make_unique<Tavlin>(options);
+        shown = w->Form_Load(parseCommandLine({"-window-id", "0x400001", "-folder", dir.path()}));
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(test::waitForPicture(*w));
+        for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})
+            EXPECT_LE(label->geometry().bottom(), window.height()) << label->text().toStdString();
+        return std::pair(w->txtFile->font().pointSizeF(), w->txtWidth->font().pointSizeF());
+    };
+    const auto full = linesIn({1920, 1080}, {});
+    const auto preview = linesIn({1440, 810}, {1920, 1080});
+    EXPECT_NEAR(preview.first, full.first * 0.75, 0.01);
+    EXPECT_NEAR(preview.second, full.second * 0.75, 0.01);
+    EXPECT_FALSE(QFileInfo::exists(test::hiveFile()));
+    EXPECT_TRUE(QDir(fresh.path()).isEmpty());
 }
 
 } // namespace

@@ -15,8 +15,10 @@ namespace tavlin {
 
 void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     // A picture named on the command line opens in its folder.
-    const Settings s = tavlin::LoadRegistrySettings(request.folder.isEmpty() ? request.commandLine
-                                                                             : request.folder);
+    // A screensaver drawn for a daemon saves nothing, so it writes no first-start settings.
+    const Settings s = tavlin::LoadRegistrySettings(
+        request.folder.isEmpty() ? request.commandLine : request.folder,
+        request.mode != RunMode::Display);
     svWorkingDirectory = s.workingDirectory;
     bShowControls = s.showControls;
     // Each assignment runs the box's own handler, as a click would.

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include "assets/artwork.h"
@@ -28,6 +29,10 @@ namespace tavlin {
 namespace {
 const QColor Green(0, 255, 0);
 const QColor LineGrey(224, 224, 224);
+
+// The information lines' sizes on a whole screen, in points.
+constexpr double kBoldLinePoints = 9.75;
+constexpr double kLinePoints = 8.25;
 
 QFont sansSerif(double points, bool bold) {
     QFont font(QStringLiteral("Sans Serif"));
@@ -64,7 +69,7 @@ Tavlin::Tavlin(TavlinOptions options)
     setWindowTitle(QStringLiteral("Tavlin 2.0"));
     setWindowIcon(artwork::windowIcon());
     setWindowFlag(Qt::FramelessWindowHint);
-    setFont(sansSerif(8.25, false));
+    setFont(sansSerif(kLinePoints, false));
     paintBlackAndGreen(this, true);
     buildWidgets();
     connectHandlers();
@@ -89,10 +94,21 @@ QSizeF Tavlin::screenTwips() const { return QSizeF(m_screen) * m_tpp; }
 QLabel* Tavlin::makeLabel(const QString& text, bool bold) {
     auto* label = new QLabel(text, this);
     if (bold)
-        label->setFont(sansSerif(9.75, true));
+        label->setFont(sansSerif(kBoldLinePoints, true));
     paintBlackAndGreen(label, false);
     label->adjustSize();
     return label;
+}
+
+void Tavlin::sizeInformationLines(double scale) {
+    // Kept large enough to read in the smallest preview.
+    const auto points = [scale](double full) { return std::max(full * scale, 5.0); };
+    for (QLabel* label : {txtPicture, txtFile})
+        label->setFont(sansSerif(points(kBoldLinePoints), true));
+    for (QLabel* label : {txtHeight, txtWidth, txtFileSize})
+        label->setFont(sansSerif(points(kLinePoints), false));
+    for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
+        label->adjustSize();
 }
 
 void Tavlin::buildWidgets() {

@@ -40,6 +40,9 @@ struct TavlinOptions {
     Platform* platform = nullptr; // the desktop's when null
     bool showSplash = true;
     QSize screenPixels;          // the window's screen when empty
+    // Set when the window is another program's, smaller than the whole screen (a screensaver's
+    // preview): the information lines shrink in proportion, as the picture does.
+    QSize wholeScreenPixels;
     double twipsPerPixel = 0;    // from the screen's logical DPI when 0
     double devicePixelRatio = 0; // from the screen when 0
     // Ends the process; by default leaves the event loop.
@@ -206,6 +209,8 @@ private:
     void place(QWidget* widget, const TwipRect& r);
     int px(double twips) const;
     QLabel* makeLabel(const QString& text, bool bold);
+    // Gives the information lines their fonts, `scale` times their size on a whole screen.
+    void sizeInformationLines(double scale);
 
     Platform* m_platform;
     TavlinOptions m_options;

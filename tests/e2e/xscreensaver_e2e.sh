@@ -75,8 +75,10 @@ kill "$host_pid"; wait "$host_pid" 2>/dev/null || true
 wait_exit || fail "the program outlived its window"
 [ "$app_status" -eq 0 ] || fail "the program failed when its window went away (exit $app_status): $(cat "$e2e_tmp/app.log")"
 
-# -root without XSCREENSAVER_WINDOW covers the whole screen.
-start_app app.log -root
+# -root without XSCREENSAVER_WINDOW covers the whole screen, without a warning about the
+# focus it does not take; with no settings yet it leaves none behind, as it saves nothing.
+mkdir -p "$e2e_tmp/fresh"
+XDG_CONFIG_HOME="$e2e_tmp/fresh" start_app app.log -root -folder "$pictures"
 sleep 1
 shot "$e2e_tmp/whole.png"
 case "$(colour_name "$(pixel "$e2e_tmp/whole.png" 512 384)")" in
@@ -85,6 +87,8 @@ esac
 kill -TERM "$app_pid"
 wait_exit || fail "SIGTERM did not end -root alone"
 [ "$app_status" -eq 0 ] || fail "-root alone failed on SIGTERM (exit $app_status)"
+! grep -q "requestActivate" "$e2e_tmp/app.log" || fail "-root alone warned: $(cat "$e2e_tmp/app.log")"
+[ -z "$(find "$e2e_tmp/fresh" -type f)" ] || fail "-root alone wrote settings: $(find "$e2e_tmp/fresh" -type f)"
 
 # A window that is not there: one line, exit 1.
 "$binary" -window-id 0x7ffffff >"$e2e_tmp/none.log" 2>&1 && fail "a missing window was accepted"

@@ -33,7 +33,7 @@ GifScanReport scanGif(QIODevice& device, std::int64_t maxBytes, QByteArray* kept
         report.tooLong = in.capped();
         return report;
     };
-    if (!in.have(13) || std::memcmp(in.data(), "GIF8", 4) != 0)
+    if (!in.have(13) || std::memcmp(in.span(0), "GIF8", 4) != 0)
         return finish(in.size());
     report.isGif = true;
     const auto le16 = [&](std::int64_t at) { return in.at(at) | in.at(at + 1) << 8; };

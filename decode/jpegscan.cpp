@@ -38,10 +38,12 @@ bool isTableSegment(int m) {
 constexpr int kEnd = -1;
 
 // libjpeg's next_marker: skips stray bytes, fill bytes and 0xFF00 pairs; returns the marker
-// code with `pos` after it and `at` on its 0xFF, or kEnd.
-int nextMarker(ByteInput& in, std::int64_t& pos, std::int64_t& at) {
+// code with `pos` after it and `at` on its 0xFF, or kEnd. Between segments (`dropStray`) the
+// bytes passed over are dropped, as the decoder only passes over them too.
+int nextMarker(ByteInput& in, std::int64_t& pos, std::int64_t& at, bool dropStray,
+               std::int64_t limit = INT64_MAX) {
     for (;;) {
-        const std::int64_t ff = in.findFF(pos);
+        const std::int64_t ff = dropStray ? in.dropToFF(pos) : in.findFF(pos, limit);
         if (ff < 0)
             return kEnd;
         pos = ff;
@@ -51,20 +53,38 @@ int nextMarker(ByteInput& in, std::int64_t& pos, std::int64_t& at) {
             return kEnd;
         const int code = in.at(pos++);
         at = pos - 2;
+        if (dropStray && code == 0) { // a 0xFF00 pair, fill bytes and all
+            in.drop(ff, pos - ff);
+            pos = ff;
+            continue;
+        }
+        if (dropStray && at > ff) { // fill bytes before the marker's own 0xFF
+            in.drop(ff, at - ff);
+            pos = ff + 2;
+            at = ff;
+        }
         if (code != 0)
             return code;
     }
 }
 
-// Skips entropy-coded data up to the marker that ends it. Stuffed 0xFF00, restart markers
-// and codes below SOF0 (which the decoder discards at a restart, or fails on) are data.
-int skipEntropyCodedData(ByteInput& in, std::int64_t& pos, std::int64_t& at) {
+// Skips entropy-coded data up to the marker that ends it, before `limit`. Stuffed 0xFF00,
+// restart markers and codes below SOF0 (which the decoder discards at a restart, or fails on)
+// are data.
+int skipEntropyCodedData(ByteInput& in, std::int64_t& pos, std::int64_t& at, std::int64_t limit) {
     for (;;) {
-        const int code = nextMarker(in, pos, at);
+        const int code = nextMarker(in, pos, at, false, limit);
         if (code == kEnd || (code >= 0xC0 && !isRestart(code)))
             return code;
     }
 }
+
+// The most bytes one block can take in one scan's data. A Huffman-coded block holds at most
+// 64 symbols of a 16-bit code and 15 further bits (248 bytes); every byte may be stuffed, and
+// a restart marker with its padding may follow each block. Arithmetic coding spends at most
+// about 16 bits on each of some 2,100 decisions a block may take: 8.4 KB stuffed.
+constexpr std::int64_t kHuffmanBlockBytes = 2 * 248 + 4;
+constexpr std::int64_t kArithmeticBlockBytes = 16 << 10;
 
 // What a scan costs the decoder, in block visits of Huffman-coded data (about 7 ns each).
 // Arithmetic coding has no end-of-band runs, and past the end of its data the decoder reads
@@ -132,7 +152,7 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
     Component components[4];
     std::int64_t allBlocks = 0;
     auto finish = [&](std::int64_t end, bool truncated) {
-        report.end = end;
+        report.end = std::min(end, in.size());
         report.truncated = truncated;
         report.tooLong = truncated && in.capped();
         return report;
@@ -140,19 +160,20 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
 
     std::int64_t pos = 2;
     std::int64_t at = 0;
-    int marker = nextMarker(in, pos, at);
+    int marker = nextMarker(in, pos, at, true);
     for (;;) {
         if (marker == kEnd)
             return finish(in.size(), true);
         if (marker == 0xD9)
             return finish(pos, false);
         if (isRestart(marker) || marker == 0x01) {
-            marker = nextMarker(in, pos, at);
+            marker = nextMarker(in, pos, at, true);
             continue;
         }
         const bool frame = isSupportedFrame(marker) && !report.frameSize.isValid();
         const bool scan = marker == 0xDA && report.frameSize.isValid();
-        if (!frame && !scan && !isSkippedSegment(marker) && !isTableSegment(marker)) {
+        const bool skipped = isSkippedSegment(marker);
+        if (!frame && !scan && !skipped && !isTableSegment(marker)) {
             // A second SOI or frame, an unsupported frame, a scan before the frame or an
             // unknown marker: the decoder stops here with an error, so the walk does too.
             return finish(at, true);
@@ -161,18 +182,47 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
             return finish(in.size(), true);
         const int length = in.at(pos) << 8 | in.at(pos + 1);
         if (length < 2) {
-            if (!isSkippedSegment(marker))
+            if (!skipped)
                 return finish(at, true);
-            // libjpeg skips length - 2 bytes only when that is positive, and reads on.
-            pos += 2;
-            marker = nextMarker(in, pos, at);
+            // libjpeg skips length - 2 bytes only when that is positive, and reads on: the
+            // marker and its length are all it passes over.
+            in.drop(at, pos + 2 - at);
+            pos = at;
+            marker = nextMarker(in, pos, at, true);
+            continue;
+        }
+        if (skipped) {
+            // Segments the decoder only passes over are dropped, so gigabytes of them cost
+            // neither memory nor reading. It reads the first 14 bytes of APP0 and APP14 to
+            // tell JFIF and Adobe pictures' colours: those stay, cut to that length.
+            const int bodySize = length - 2;
+            const int keep = marker == 0xE0 ? 14 : marker == 0xEE ? 12 : 0;
+            const bool exif = marker == 0xE1 && report.scans == 0 && report.exifOrientation == 0;
+            const int needed = exif ? bodySize : std::min(keep, bodySize);
+            if (!in.have(pos + 2 + needed))
+                return finish(in.size(), true);
+            const std::uint8_t* body = in.span(pos + 2);
+            if (exif)
+                report.exifOrientation = exifOrientation(body, bodySize);
+            const bool kept = bodySize >= keep && keep > 0 &&
+                              std::memcmp(body, marker == 0xE0 ? "JFIF\0" : "Adobe", 5) == 0;
+            const std::int64_t from = kept ? pos + 2 + keep : at;
+            if (kept) {
+                in.set(pos, 0);
+                in.set(pos + 1, std::uint8_t(keep + 2));
+            }
+            if (!in.drop(from, pos + length - from))
+                return finish(from, true); // the file ends inside the segment
+            pos = from;
+            marker = nextMarker(in, pos, at, true);
             continue;
         }
         if (!in.have(pos + length))
             return finish(in.size(), true);
-        const std::uint8_t* body = in.data() + pos + 2;
+        const std::uint8_t* body = in.span(pos + 2);
         const int bodySize = length - 2;
 
+        std::int64_t dataLimit = INT64_MAX;
         if (frame) {
             const int count = bodySize >= 6 ? body[5] : 0;
             if (count < 1 || count > 4 || bodySize != 6 + 3 * count)
@@ -214,8 +264,13 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
                                                 [id](const Component& c) { return c.id == id; });
                 blocks += found != components + report.components ? found->blocks : allBlocks;
             }
-            if (report.scans == 0 && (report.progressive || count < report.components))
+            if (report.scans == 0 && (report.progressive || count < report.components)) {
+                // The decoder holds every coefficient from here on, beside the file's bytes.
                 report.bufferedBlocks = allBlocks;
+                in.setMaxBytes(limits.maxBytes - std::min(limits.maxBytes, allBlocks * 128));
+                if (in.capped())
+                    return finish(in.size(), true);
+            }
             // A sequential scan codes all 64 coefficients, whatever its header says.
             const bool dcOnly = report.progressive && body[2 + 2 * count] == 0;
             report.scanBlocks += scanCost(blocks, report.arithmetic, dcOnly);
@@ -223,11 +278,20 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
                 report.end = in.size();
                 return report; // over a limit: the file is refused, so the rest is not read
             }
-        } else if (marker == 0xE1 && report.scans == 0 && report.exifOrientation == 0) {
-            report.exifOrientation = exifOrientation(body, bodySize);
+            // Data beyond what the scan's blocks can take is never read by the decoder.
+            dataLimit = pos + length +
+                        blocks * (report.arithmetic ? kArithmeticBlockBytes : kHuffmanBlockBytes);
         }
         pos += length;
-        marker = scan ? skipEntropyCodedData(in, pos, at) : nextMarker(in, pos, at);
+        if (!scan) {
+            marker = nextMarker(in, pos, at, true);
+            continue;
+        }
+        marker = skipEntropyCodedData(in, pos, at, dataLimit);
+        if (marker == kEnd && in.have(dataLimit)) {
+            // No marker ends the data where it could: what follows is not the picture's.
+            return finish(dataLimit, true);
+        }
     }
 }
 

@@ -19,9 +19,12 @@ struct JpegScanReport {
     int scans = 0;            // SOS markers seen, counted up to maxScans + 1
     bool truncated = false;   // the bytes end before the EOI marker
     // Bytes the decoder may be given: through the EOI marker, or up to where the walk had to
-    // stop (the end of the data, or a marker the decoder refuses, where it would stop too).
+    // stop (the end of the data, a marker the decoder refuses, where it would stop too, or
+    // more data in a scan than its blocks can take, of which the decoder reads no further).
     std::int64_t end = 0;
-    bool tooLong = false; // more than maxBytes came before the EOI marker
+    // The walk would have held more than maxBytes (the coefficients included) before the EOI
+    // marker.
+    bool tooLong = false;
     // Blocks the decoder walks, summed over the scans seen: each scan visits every block of
     // its components, however little data it holds. A block of an arithmetic-coded scan counts
     // several visits, more for an AC scan than for a DC one (see jpegscan.cpp).
@@ -35,7 +38,9 @@ struct JpegScanReport {
 struct JpegScanLimits {
     int maxScans = 300;
     std::int64_t maxScanBlocks = INT64_MAX; // the walk stops once the scans pass this
-    std::int64_t maxBytes = INT64_MAX;      // the walk stops once it has read this many bytes
+    // The walk stops once it would hold more than this, the bytes it keeps and the decoder's
+    // coefficients together, or has read this many bytes over all.
+    std::int64_t maxBytes = INT64_MAX;
 };
 
 // Walks the marker segments of the JPEG read from `device` from its current position,
@@ -43,7 +48,9 @@ struct JpegScanLimits {
 // bytes and 0xFF00 between segments are passed over, restart markers and 0xFF00 stuffing
 // are part of the entropy-coded data), and stops at the EOI marker, after maxScans scans or
 // maxScanBlocks blocks, at maxBytes, or where the decoder would stop with an error. When
-// `kept` is given it receives the bytes read, of which the first `end` are the checked ones.
+// `kept` is given it receives the bytes the decoder needs, of which the first `end` are the
+// checked ones: what the decoder only passes over (APPn segments, comments, stray bytes) is
+// left out, and passed over on the file too.
 JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits,
                         QByteArray* kept = nullptr);
 

@@ -217,6 +217,8 @@ namespace {
 
 // Reads and checks a JPEG: its marker segments are walked once, into memory, and the decoder
 // is given exactly the bytes walked, so a file that grows meanwhile shows what was checked.
+// Only the segments the decoder reads are kept, and the walk stops once they and the
+// coefficients the decoder will hold pass the budget.
 bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Source& source,
               QString& error) {
     auto bytes = std::make_shared<QByteArray>();
@@ -224,9 +226,28 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     limits.maxScans = PictureLimits::maxScans;
     limits.maxScanBlocks = PictureLimits::maxScanBlocks;
     limits.maxBytes = control.memoryBudget;
-    const JpegScanReport scan = scanJpeg(file, limits, bytes.get());
+    // Read without the file's own buffer: the walk reads in large chunks, and after passing
+    // over a segment it reads a few kilobytes, not the buffer's 16.
+    QFile unbuffered;
+    if (!unbuffered.open(file.handle(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                         QFileDevice::DontCloseHandle) ||
+        !unbuffered.seek(0)) {
+        error = QStringLiteral("%1 cannot be read: %2.")
+                    .arg(quotedFileName(path), unbuffered.errorString());
+        return false;
+    }
+    const JpegScanReport scan = scanJpeg(unbuffered, limits, bytes.get());
     if (scan.scans > PictureLimits::maxScans || scan.scanBlocks > PictureLimits::maxScanBlocks) {
         error = tooManyScansError(path);
+        return false;
+    }
+    if (scan.frameSize.isValid() && tooLarge(scan.frameSize)) {
+        error = tooLargeError(path, scan.frameSize);
+        return false;
+    }
+    const std::int64_t coefficientBytes = scan.bufferedBlocks * 128;
+    if (coefficientBytes > control.memoryBudget) {
+        error = overBudgetError(path, coefficientBytes, control.memoryBudget);
         return false;
     }
     if (scan.tooLong) {
@@ -236,13 +257,9 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
                     .arg(control.memoryBudget >> 20);
         return false;
     }
-    if (file.error() != QFileDevice::NoError) {
-        error =
-            QStringLiteral("%1 cannot be read: %2.").arg(quotedFileName(path), file.errorString());
-        return false;
-    }
-    if (scan.frameSize.isValid() && tooLarge(scan.frameSize)) {
-        error = tooLargeError(path, scan.frameSize);
+    if (unbuffered.error() != QFileDevice::NoError) {
+        error = QStringLiteral("%1 cannot be read: %2.")
+                    .arg(quotedFileName(path), unbuffered.errorString());
         return false;
     }
     bytes->truncate(qsizetype(scan.end));
@@ -250,7 +267,7 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     source.stored = scan.frameSize;
     source.transform = exifTransformation(scan.exifOrientation);
     source.reducible = true;
-    source.heldBytes = bytes->size() + scan.bufferedBlocks * 128;
+    source.heldBytes = bytes->size() + coefficientBytes;
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

@@ -6,11 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include "bench/benchfixtures.h"
+#include "decode/jpegscan.h"
 #include "decode/pictureloader.h"
 #include "pictureloader_fixtures.h"
 #include "registry_testutil.h"
@@ -188,7 +190,8 @@ TEST(PictureLoader, DecodesOnlyTheBytesItChecked) {
 }
 
 // A small picture followed by gigabytes of nothing (sparse): the walk stops at the end of
-// the picture, or at the budget (32 MB here) when the picture never ends.
+// the picture, or where a scan's data runs past what its blocks can take (the decoder reads
+// no further), or at the budget (32 MB here) when a large picture's data never ends.
 TEST(PictureLoader, StopsReadingAtTheEndOfThePicture) {
     QTemporaryDir dir;
     const std::int64_t fourGB = std::int64_t(4) << 30;
@@ -198,9 +201,11 @@ TEST(PictureLoader, StopsReadingAtTheEndOfThePicture) {
         bool ok;
     };
     const QByteArray jpeg = fx::encodeJpeg(test::patternImage(64, 48));
+    const QByteArray large = fx::flatGrayJpeg(8000, 8000);
     const Case cases[] = {
         {"JPEG then zeros", jpeg, true},
-        {"JPEG without its end", jpeg.left(jpeg.size() - 2), false},
+        {"JPEG without its end", jpeg.left(jpeg.size() - 2), true},
+        {"64-megapixel JPEG without its end", large.left(large.size() - 2), false},
         {"BMP claiming few rows", fx::bmpHeader(64, 48), true},
     };
     LoadControl control;
@@ -214,12 +219,76 @@ TEST(PictureLoader, StopsReadingAtTheEndOfThePicture) {
         const LoadedPicture p = loadPicture(path, fixedSize(QSize(64, 48)), control);
         const std::int64_t read = test::ioCounts().read - before;
         EXPECT_EQ(p.ok, c.ok) << p.error.toStdString();
-        if (!c.ok) {
+        if (c.ok) {
+            EXPECT_LE(read, 1 << 20);
+        } else {
             EXPECT_TRUE(p.error.contains("32 MB")) << p.error.toStdString();
+            EXPECT_LE(read, control.memoryBudget + (8 << 20));
         }
-        EXPECT_LE(read, control.memoryBudget + (8 << 20));
         QFile::remove(path);
     }
+}
+
+// Segments the decoder only passes over are passed over on the file and never held: a small
+// picture behind 262 MB of APP2 segments (sparse) shows, its orientation read behind them,
+// holding the picture's own bytes and reading a fraction of the file. What the decoder does
+// read stays: an Adobe segment telling RGB from YCbCr, here cut to what the decoder reads.
+TEST(PictureLoader, KeepsOnlyTheSegmentsTheDecoderReads) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("segments.jpg");
+    const QByteArray jpeg = fx::encodeJpeg(test::patternImage(64, 48));
+    const QByteArray exif = fx::withExifOrientation(QByteArray("\xFF\xD8", 2), 6).mid(2);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(jpeg.left(2));
+        for (int i = 0; i < 4000; ++i) {
+            file.write(QByteArray("\xFF\xE2\xFF\xFF", 4));
+            ASSERT_TRUE(file.seek(file.pos() + 0xFFFF - 2)); // a hole: no disk, no writing
+        }
+        file.write(exif + jpeg.mid(2));
+    }
+    const std::int64_t before = test::ioCounts().read;
+    const LoadedPicture p = loadPicture(path, fixedSize(QSize(48, 64)));
+    const std::int64_t read = test::ioCounts().read - before;
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.size, QSize(48, 64)) << "the orientation behind the segments";
+    EXPECT_LE(read, QFileInfo(path).size() / 8);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray kept;
+    const JpegScanReport scan = scanJpeg(file, JpegScanLimits{}, &kept);
+    EXPECT_EQ(scan.end, jpeg.size()) << "the picture's own bytes, nothing of the segments";
+    EXPECT_EQ(scan.exifOrientation, 6);
+
+    // cjpeg marks RGB with an Adobe segment and the components' letters; with plain numbers
+    // for components only the Adobe segment tells the decoder the colours are not YCbCr.
+    const QImage picture = test::patternImage(64, 48);
+    const QString ppm = dir.filePath("rgb.ppm");
+    ASSERT_TRUE(picture.save(ppm));
+    QProcess cjpeg;
+    cjpeg.start("cjpeg", {"-rgb", "-quality", "95", ppm});
+    ASSERT_TRUE(cjpeg.waitForFinished(60000));
+    QByteArray rgb = cjpeg.readAllStandardOutput();
+    const qsizetype adobe = rgb.indexOf("\xFF\xEE\x00\x0E"
+                                        "Adobe");
+    ASSERT_GT(adobe, 0);
+    for (const char* segment : {"\xFF\xC0", "\xFF\xDA"}) {
+        const qsizetype at = rgb.indexOf(segment);
+        ASSERT_GT(at, 0);
+        const int count = rgb[at + (segment[1] == '\xC0' ? 9 : 4)];
+        const int first = at + (segment[1] == '\xC0' ? 10 : 5);
+        const int step = segment[1] == '\xC0' ? 3 : 2;
+        for (int c = 0; c < count; ++c)
+            rgb[first + c * step] = char(c + 1);
+    }
+    // The segment grown past the 12 bytes the decoder reads, so the walk cuts it.
+    rgb[adobe + 3] = char(0x0E + 100);
+    rgb.insert(adobe + 4 + 12, QByteArray(100, 'x'));
+    test::writeFile(path, rgb);
+    const LoadedPicture colours = loadPicture(path, fixedSize(QSize(64, 48)));
+    ASSERT_TRUE(colours.ok) << colours.error.toStdString();
+    EXPECT_LT(meanDifference(colours.image, picture), 4.0);
 }
 
 // A load is stopped from outside once it is no longer wanted.

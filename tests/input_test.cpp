@@ -231,6 +231,82 @@ TEST_F(InputTest, MenuShortcutsActWhicheverPanelWidgetHasTheFocus) {
     EXPECT_EQ(fresh->txtSeconds->text(), "12");
 }
 
+// Right and Space step on, Left and BackSpace back, Home and End go to the ends, F11 shows
+// or hides the panel: from the window, and from any widget of the panel that has no use for
+// the key itself. A widget that uses the key keeps it, and the pictures stay.
+TEST_F(InputTest, ViewerKeysWalkThePicturesUnlessTheFocusedWidgetUsesThem) {
+    makePictures(5);
+    auto w = start();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    const struct {
+        const char* name;
+        QWidget* widget;
+        Qt::Key key;
+        qsizetype selected; // from the third picture
+    } cases[] = {
+        {"drive list, Space", w->myDrive, Qt::Key_Space, 3},
+        {"drive list, Right", w->myDrive, Qt::Key_Right, 3},
+        {"folder list, Space", w->myPath, Qt::Key_Space, 3},
+        {"folder list, Right", w->myPath, Qt::Key_Right, 3},
+        {"file list, Space", w->myFiles, Qt::Key_Space, 3},
+        {"file list, Right", w->myFiles, Qt::Key_Right, 3},
+        {"file list, End", w->myFiles, Qt::Key_End, 4},
+        {"file list, Home", w->myFiles, Qt::Key_Home, 0},
+        {"check box, Right", w->chkStretch, Qt::Key_Right, 3},
+        {"check box, Space toggles it", w->chkStretch, Qt::Key_Space, 2},
+        {"button, End", w->btnRename, Qt::Key_End, 4},
+        {"seconds arrows, Space", w->scrSeconds, Qt::Key_Space, 3},
+        {"seconds arrows, Right moves them", w->scrSeconds, Qt::Key_Right, 2},
+        {"seconds arrows, End moves them", w->scrSeconds, Qt::Key_End, 2},
+        {"seconds box, Right", w->txtSeconds, Qt::Key_Right, 2},
+        {"seconds box, Home", w->txtSeconds, Qt::Key_Home, 2},
+        {"seconds box, BackSpace", w->txtSeconds, Qt::Key_Backspace, 2},
+        {"seconds box, Space", w->txtSeconds, Qt::Key_Space, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        w->myFiles->setSelectedIndex(2);
+        w->txtSeconds->setText("12");
+        w->txtSeconds->setCursorPosition(1);
+        const bool stretch = w->chkStretch->isChecked();
+        const int seconds = w->scrSeconds->value();
+        pressOn(c.widget, c.key);
+        EXPECT_EQ(w->myFiles->selectedIndex(), c.selected);
+        EXPECT_FALSE(w->myDrive->view()->isVisible()) << "the drive list stays closed";
+        EXPECT_EQ(w->chkStretch->isChecked() != stretch, c.widget == w->chkStretch &&
+                                                              c.key == Qt::Key_Space);
+        if (c.widget != w->txtSeconds) {
+            EXPECT_EQ(w->scrSeconds->value() != seconds,
+                      c.widget == w->scrSeconds && c.key != Qt::Key_Space);
+        }
+        // Space is no digit: the box takes it and does nothing with it.
+        if (c.widget == w->txtSeconds && c.key != Qt::Key_Space) {
+            EXPECT_FALSE(w->txtSeconds->cursorPosition() == 1 && w->txtSeconds->text() == "12")
+                << "the box edits its text";
+        }
+    }
+    w->chkStretch->setChecked(true);
+
+    // The window itself, the panel hidden with F11 (Left and BackSpace step back only then).
+    w->setFocus();
+    QTest::keyClick(w.get(), Qt::Key_F11);
+    ASSERT_TRUE(w->frameSettings->isHidden());
+    const struct {
+        Qt::Key key;
+        qsizetype selected;
+    } walk[] = {{Qt::Key_Left, 1},  {Qt::Key_Backspace, 1}, {Qt::Key_Right, 3},
+                {Qt::Key_Space, 3}, {Qt::Key_End, 4},       {Qt::Key_Home, 0}};
+    for (const auto& c : walk) {
+        SCOPED_TRACE(QTest::toString(c.key));
+        w->myFiles->setSelectedIndex(2);
+        QTest::keyClick(w.get(), c.key);
+        EXPECT_EQ(w->myFiles->selectedIndex(), c.selected);
+    }
+    QTest::keyClick(w.get(), Qt::Key_F11);
+    EXPECT_FALSE(w->frameSettings->isHidden());
+    EXPECT_EQ(exits, 0);
+}
+
 TEST_F(InputTest, ClickOnThePictureGivesTheWindowTheFocus) {
     makePictures(1);
     auto w = start();
@@ -553,8 +629,8 @@ TEST_F(InputTest, MenuHasItsItemsInOrderWithTheirStates) {
     w->myTimer_Timer(); // ticks on an empty folder do nothing but the sound
     EXPECT_EQ(w->myFiles->selectedIndex(), -1);
 
-    // F6 to F8, F10 and F11 do nothing.
-    for (int f : {117, 118, 119, 121, 122})
+    // F6 to F8 and F10 do nothing.
+    for (int f : {117, 118, 119, 121})
         m.CheckShortcut(f);
     EXPECT_TRUE(w->myTimer->isActive());
     EXPECT_FALSE(w->frameSettings->isHidden());

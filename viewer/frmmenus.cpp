@@ -61,6 +61,7 @@ void frmMenus::CheckShortcut(int keyCode) {
         mStopSlideshow_Click();
         break;
     case vk::F9:
+    case vk::F11:
         mToggleVisibility_Click();
         break;
     case vk::F12:

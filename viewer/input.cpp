@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cmath>
 
+#include <QAbstractItemView>
+#include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCursor>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -72,6 +75,8 @@ protected:
         const auto* key = static_cast<QKeyEvent*>(event);
         const int code = virtualKeyOf(*key);
         const int shift = shiftStateOf(*key);
+        if (isViewerKey(code, shift))
+            return takeViewerKey(static_cast<QWidget*>(watched), *key, code);
         if (!isMenuShortcut(code, shift))
             return false;
         if (m_window.hasExited())
@@ -84,6 +89,30 @@ protected:
     }
 
 private:
+    // A viewer key acts on the pictures unless the focused widget uses it itself; then it
+    // is the widget's alone.
+    bool takeViewerKey(QWidget* widget, const QKeyEvent& key, int code) {
+        if (widget != QApplication::focusWidget() || panelWidgetKeepsKey(kindOf(widget), code))
+            return false;
+        if (key.type() == QEvent::KeyPress && !m_window.hasExited())
+            m_window.Form_KeyDown(code, 0);
+        return true;
+    }
+
+    static PanelWidget kindOf(const QWidget* widget) {
+        if (qobject_cast<const QLineEdit*>(widget))
+            return PanelWidget::TextBox;
+        if (qobject_cast<const QAbstractSlider*>(widget))
+            return PanelWidget::ScrollBar;
+        if (qobject_cast<const QAbstractButton*>(widget))
+            return PanelWidget::Button;
+        if (qobject_cast<const QComboBox*>(widget))
+            return PanelWidget::DropDown;
+        if (qobject_cast<const QAbstractItemView*>(widget))
+            return PanelWidget::List;
+        return PanelWidget::TextBox; // unknown: it keeps its keys
+    }
+
     Tavlin& m_window;
 };
 } // namespace
@@ -154,9 +183,12 @@ bool Tavlin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Tavlin::forwardKey(QKeyEvent* event) {
-    if (m_exited)
+    const int code = virtualKeyOf(*event);
+    const int shift = shiftStateOf(*event);
+    // A viewer key that reaches a widget is one the widget uses itself (see PanelShortcuts).
+    if (m_exited || isViewerKey(code, shift))
         return;
-    Form_KeyDown(virtualKeyOf(*event), shiftStateOf(*event));
+    Form_KeyDown(code, shift);
 }
 
 void Tavlin::keyPressEvent(QKeyEvent* event) {

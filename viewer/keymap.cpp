@@ -65,6 +65,17 @@ int shiftStateOf(const QInputEvent& event) {
            (m & Qt::AltModifier ? AltMask : 0);
 }
 
+namespace {
+// Right and Space step on as Down does, Left and BackSpace back as Up does, without a
+// shift key; Down and Up with any.
+bool isDown(int key, int shift) {
+    return key == vk::Down || ((key == vk::Right || key == vk::Space) && shift == 0);
+}
+bool isUp(int key, int shift) {
+    return key == vk::Up || ((key == vk::Left || key == vk::Backspace) && shift == 0);
+}
+} // namespace
+
 KeyDecision decideKey(const KeyState& s) {
     KeyDecision d;
     if (s.screensaver)
@@ -83,7 +94,7 @@ KeyDecision decideKey(const KeyState& s) {
     const bool noneSelected = i == -1 && s.count > 0;
     if (noneSelected) {
         // Down then walks from the first picture rather than past it.
-        if (s.key == vk::Down)
+        if (isDown(s.key, s.shift))
             return {false, KeyAction::Select, 0};
         // The way out shows nothing on its way.
         if (s.key == vk::Escape)
@@ -113,9 +124,14 @@ KeyDecision decideKey(const KeyState& s) {
             return d;
         return select(i + 20 < s.count ? i + 20 : s.count - 1);
     }
-    if (s.key == vk::Up && i > 0)
+    if ((s.key == vk::Home || s.key == vk::End) && s.shift == 0) {
+        if (s.count == 0)
+            return d;
+        return select(s.key == vk::Home ? 0 : s.count - 1);
+    }
+    if (isUp(s.key, s.shift) && i > 0)
         return s.panelShown ? d : select(i - 1);
-    if (s.key == vk::Down && i < s.count - 1)
+    if (isDown(s.key, s.shift) && i < s.count - 1)
         return select(i + 1);
     if (s.key == vk::Escape) {
         d.action = KeyAction::Exit;
@@ -140,6 +156,7 @@ bool isMenuShortcut(int key, int shift) {
     case vk::F4:
     case vk::F5:
     case vk::F9:
+    case vk::F11:
     case vk::F12:
         return true;
     case vk::P:
@@ -147,6 +164,37 @@ bool isMenuShortcut(int key, int shift) {
     default:
         return false;
     }
+}
+
+bool isViewerKey(int key, int shift) {
+    if (shift != 0)
+        return false;
+    switch (key) {
+    case vk::Right:
+    case vk::Space:
+    case vk::Left:
+    case vk::Backspace:
+    case vk::Home:
+    case vk::End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool panelWidgetKeepsKey(PanelWidget widget, int key) {
+    switch (widget) {
+    case PanelWidget::TextBox:
+        return true;
+    case PanelWidget::ScrollBar:
+        return key == vk::Left || key == vk::Right || key == vk::Home || key == vk::End;
+    case PanelWidget::Button:
+        return key == vk::Space;
+    case PanelWidget::DropDown:
+    case PanelWidget::List:
+        return key == vk::Home || key == vk::End;
+    }
+    return true;
 }
 
 } // namespace tavlin

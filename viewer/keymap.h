@@ -9,9 +9,15 @@ namespace tavlin {
 
 // Key codes the key map knows, as the old platform's virtual-key codes.
 namespace vk {
+inline constexpr int Backspace = 8;
+inline constexpr int Space = 32;
 inline constexpr int PageUp = 33;
 inline constexpr int PageDown = 34;
+inline constexpr int End = 35;
+inline constexpr int Home = 36;
+inline constexpr int Left = 37;
 inline constexpr int Up = 38;
+inline constexpr int Right = 39;
 inline constexpr int Down = 40;
 inline constexpr int Escape = 27;
 inline constexpr int Delete = 46;
@@ -22,6 +28,7 @@ inline constexpr int F3 = 114;
 inline constexpr int F4 = 115;
 inline constexpr int F5 = 116;
 inline constexpr int F9 = 120;
+inline constexpr int F11 = 122;
 inline constexpr int F12 = 123;
 } // namespace vk
 
@@ -68,10 +75,22 @@ KeyDecision decideKey(const KeyState& state);
 // The file list moves its own selection for these keys; it hands on all others.
 bool fileListKeepsKey(int key);
 
-// The keys the pop-up menu shows beside its commands: F1 to F5, F9 and F12 with
-// any shift state, and Ctrl+P. They belong to the window whichever widget of the
+// The keys the pop-up menu shows beside its commands: F1 to F5, F9 (and F11, as other
+// viewers use it) and F12 with any shift state, and Ctrl+P. They belong to the window whichever widget of the
 // panel has the focus; no widget there needs them, so typing, list keys, Space
 // and Enter stay with the focused widget.
 bool isMenuShortcut(int key, int shift);
+
+// The keys other viewers share for walking a folder: Right and Space as Down, Left and
+// BackSpace as Up, Home and End for the first and last picture, without a shift key.
+bool isViewerKey(int key, int shift);
+
+// The kinds of widget in the panel, for the viewer keys each needs for itself.
+enum class PanelWidget { TextBox, ScrollBar, Button, DropDown, List };
+
+// True when a focused widget of this kind uses the viewer key itself: editing keys in a
+// text box, the arrows and Home/End on a scroll bar, Space on a button or check box,
+// Home/End in a list or the drive list. Any other viewer key acts on the pictures.
+bool panelWidgetKeepsKey(PanelWidget widget, int key);
 
 } // namespace tavlin

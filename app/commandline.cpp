@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-
 #include <sys/stat.h>
 
 #include <QRegularExpression>
@@ -168,6 +167,19 @@ QString usageText() {
         "  -seconds N       with -root or -window-id: N seconds (1 to 30) per picture\n"
         "  -h, --help       show this help and exit\n"
         "  --version        show the version and exit\n"
+        "\n"
+        "Keys in the viewer:\n"
+        "  Down, Right, Space     next picture\n"
+        "  Up, Left, BackSpace    previous picture (settings panel hidden)\n"
+        "  Home, End              first, last picture\n"
+        "  Page Down, Page Up     20 pictures on, back (settings panel hidden)\n"
+        "  Delete                 move the picture file to the Trash\n"
+        "  Shift+Delete           delete the picture file for good\n"
+        "  Ctrl+P, Ctrl+F1        print the picture\n"
+        "  Escape                 quit\n"
+        "  F1 help   F2 rename   F3 batch rename   F4, F5 start, stop the slideshow\n"
+        "  F9, F11 show or hide the settings panel   F12 about\n"
+        "A right click opens the menu; a double click shows or hides the settings panel.\n"
         "\n"
         "Settings are kept in $XDG_CONFIG_HOME/tavlin/registry/ (~/.config/tavlin/registry/).\n");
 }

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,8 +16,8 @@
 #include "fileops/batchjournal.h"
 #include "fileops/batchrename.h"
 #include "fileops/batchrenamehost.h"
-#include "registry_testutil.h"
 #include "fileops/rename.h"
+#include "registry_testutil.h"
 #include "support/testsupport.h"
 
 using namespace tavlin;

@@ -1,8 +1,6 @@
 #include <cstdio>
-
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -19,17 +17,25 @@ TEST(CommandLine, OnlyTheExactSwitchesChooseARunMode) {
         const char* line;
         RunMode mode;
     } cases[] = {
-        {"/p", RunMode::Preview},        {"/P 1234", RunMode::Preview},
-        {"-p 77", RunMode::Preview},     {"/s", RunMode::Screensaver},
-        {"-S", RunMode::Screensaver},    {"/c", RunMode::Settings},
-        {"/c:1234", RunMode::Settings},  {"-C", RunMode::Settings},
-        {"-c:9", RunMode::Settings},     {"", RunMode::Viewer},
+        {"/p", RunMode::Preview},
+        {"/P 1234", RunMode::Preview},
+        {"-p 77", RunMode::Preview},
+        {"/s", RunMode::Screensaver},
+        {"-S", RunMode::Screensaver},
+        {"/c", RunMode::Settings},
+        {"/c:1234", RunMode::Settings},
+        {"-C", RunMode::Settings},
+        {"-c:9", RunMode::Settings},
+        {"", RunMode::Viewer},
         // Absolute paths start with "/": a path that begins like a switch is a path.
         {"/srv/photos-not-mounted", RunMode::Viewer},
         {"/pictures/holiday", RunMode::Viewer},
-        {"/sx", RunMode::Viewer},        {"/S:123", RunMode::Viewer},
-        {"/c:12x", RunMode::Viewer},     {"/p x", RunMode::Viewer},
-        {"/x", RunMode::Viewer},         {"/", RunMode::Viewer},
+        {"/sx", RunMode::Viewer},
+        {"/S:123", RunMode::Viewer},
+        {"/c:12x", RunMode::Viewer},
+        {"/p x", RunMode::Viewer},
+        {"/x", RunMode::Viewer},
+        {"/", RunMode::Viewer},
         {"photos", RunMode::Viewer},
     };
     for (const auto& c : cases) {
@@ -67,7 +73,8 @@ TEST(CommandLine, ExistingFolderOrPictureOpensInTheViewer) {
     EXPECT_EQ(parseCommandLine({dir.filePath("missing")}).folder, QString());
 
     // A folder and a picture whose names are not UTF-8 open under their own bytes.
-    const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9" "disk";
+    const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9"
+                                                              "disk";
     ASSERT_EQ(::mkdir(oddFolder.constData(), 0755), 0);
     std::FILE* f = std::fopen((oddFolder + "/a\xff.jpg").constData(), "w");
     ASSERT_NE(f, nullptr);
@@ -93,8 +100,14 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
         {{"--frobnicate"}, 2, "", "tavlin: unknown option '--frobnicate' (see tavlin --help)\n"},
         {{"-x"}, 2, "", "tavlin: unknown option '-x' (see tavlin --help)\n"},
         {{"-sx"}, 2, "", "tavlin: unknown option '-sx' (see tavlin --help)\n"},
-        {{"/srv/photos-not-mounted"}, 2, "", "tavlin: \u201c/srv/photos-not-mounted\u201d does not exist"},
-        {{"/pictures/holiday", "2024"}, 2, "", "tavlin: \u201c/pictures/holiday 2024\u201d does not exist"},
+        {{"/srv/photos-not-mounted"},
+         2,
+         "",
+         "tavlin: \u201c/srv/photos-not-mounted\u201d does not exist"},
+        {{"/pictures/holiday", "2024"},
+         2,
+         "",
+         "tavlin: \u201c/pictures/holiday 2024\u201d does not exist"},
         {{"-window-id"}, 2, "", "tavlin: -window-id needs a window number"},
         {{"-window-id", "0xzz"}, 2, "", "tavlin: -window-id needs a window number"},
         {{"-root", "-seconds", "31"}, 2, "", "tavlin: -seconds needs a whole number from 1 to 30"},
@@ -113,15 +126,15 @@ TEST(CommandLine, ConventionalOptionsEndBeforeAnyWindow) {
             EXPECT_EQ(early->err.count(QLatin1Char('\n')), 1);
         }
     }
-    // The usage names every run mode and switch.
+    // The usage names every run mode, switch and key.
     for (const char* word :
-         {"/s", "/c", "/p", "-root", "-window-id", "XSCREENSAVER_WINDOW", "--version"})
+         {"/s", "/c", "/p", "-root", "-window-id", "XSCREENSAVER_WINDOW", "--version", "Right",
+          "Space", "BackSpace", "Home", "End", "F11", "Delete", "Shift+Delete", "Trash", "Ctrl+P"})
         EXPECT_TRUE(usageText().contains(QString::fromUtf8(word))) << word;
     // The old switches, a folder and a picture run.
     for (const QStringList& args :
          {QStringList{}, QStringList{"/s"}, QStringList{"-c"}, QStringList{"/p", "1234"},
-          QStringList{"/C:42"},
-          QStringList{"-root"}, QStringList{"-window-id", "4242"}})
+          QStringList{"/C:42"}, QStringList{"-root"}, QStringList{"-window-id", "4242"}})
         EXPECT_FALSE(earlyExitFor(args).has_value()) << args.join(' ').toStdString();
 
     // A folder called "--help" is a folder.

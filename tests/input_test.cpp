@@ -273,8 +273,8 @@ TEST_F(InputTest, ViewerKeysWalkThePicturesUnlessTheFocusedWidgetUsesThem) {
         pressOn(c.widget, c.key);
         EXPECT_EQ(w->myFiles->selectedIndex(), c.selected);
         EXPECT_FALSE(w->myDrive->view()->isVisible()) << "the drive list stays closed";
-        EXPECT_EQ(w->chkStretch->isChecked() != stretch, c.widget == w->chkStretch &&
-                                                              c.key == Qt::Key_Space);
+        EXPECT_EQ(w->chkStretch->isChecked() != stretch,
+                  c.widget == w->chkStretch && c.key == Qt::Key_Space);
         if (c.widget != w->txtSeconds) {
             EXPECT_EQ(w->scrSeconds->value() != seconds,
                       c.widget == w->scrSeconds && c.key != Qt::Key_Space);
@@ -326,14 +326,9 @@ TEST_F(InputTest, TypedSecondsAreTheSecondsShownUsedAndSaved) {
         const char* shown;
         int seconds;
     } cases[] = {
-        {"25", "25", 25},
-        {"x7y", "7", 7}, // letters cannot be typed
-        {"45", "4", 4},  // nor a number above 30
-        {"31", "3", 3},
-        {"-5", "5", 5},
-        {"07", "7", 7},
-        {"30", "30", 30},
-        {"1", "1", 1},
+        {"25", "25", 25}, {"x7y", "7", 7}, // letters cannot be typed
+        {"45", "4", 4},                    // nor a number above 30
+        {"31", "3", 3},   {"-5", "5", 5},  {"07", "7", 7}, {"30", "30", 30}, {"1", "1", 1},
     };
     auto w = start();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
@@ -438,13 +433,16 @@ TEST_F(InputTest, SecondsSpinnerKeepsOneToThirtyAndRetimesARunningShow) {
     EXPECT_FALSE(w->myTimer->isActive());
 }
 
-TEST_F(InputTest, DeleteRemovesTheFileAndShowsTheOneInItsPlace) {
+TEST_F(InputTest, DeleteMovesTheFileToTheTrashAndShowsTheOneInItsPlace) {
     makePictures(3);
     auto w = start();
     w->myFiles->setSelectedIndex(1);
     w->StartSlideshow();
     w->Form_KeyDown(vk::Delete, 0);
     EXPECT_FALSE(QFile::exists(path("p2.jpg")));
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+    EXPECT_TRUE(QFile::exists(trash + "/files/p2.jpg"));
+    EXPECT_TRUE(QFile::exists(trash + "/info/p2.jpg.trashinfo"));
     EXPECT_EQ(w->myFiles->count(), 2);
     EXPECT_EQ(w->myFiles->selectedName(), "p3.jpg");
     ASSERT_TRUE(test::waitForPicture(*w));
@@ -452,8 +450,10 @@ TEST_F(InputTest, DeleteRemovesTheFileAndShowsTheOneInItsPlace) {
     EXPECT_TRUE(w->myTimer->isActive()); // paused around the delete only
     w->StopSlideShow();
 
-    // The last one: the new last is shown.
-    w->Form_KeyDown(vk::Delete, 0);
+    // The last one, with Shift: deleted for good, and the new last is shown.
+    w->Form_KeyDown(vk::Delete, ShiftMask);
+    EXPECT_FALSE(QFile::exists(path("p3.jpg")));
+    EXPECT_FALSE(QFile::exists(trash + "/files/p3.jpg"));
     EXPECT_EQ(w->myFiles->names(), QStringList{"p1.jpg"});
     EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
 
@@ -486,21 +486,26 @@ TEST_F(InputTest, FileThatCannotBeDeletedStaysAndIsShownAgain) {
     w->myFiles->setSelectedIndex(0);
     ASSERT_TRUE(test::waitForPicture(*w));
     const int beeps = platform.beeps;
-    // The failure is said in a message box, which this answers.
-    QString told;
-    QTimer::singleShot(0, [&told] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            told = box->text();
-            box->accept();
-        }
-    });
-    w->Form_KeyDown(vk::Delete, 0);
+    for (const auto& [shift, words] : {std::pair{0, "could not be moved to the Trash"},
+                                       std::pair{int(ShiftMask), "could not be deleted"}}) {
+        SCOPED_TRACE(words);
+        // The failure is said in a message box, which this answers.
+        QString told;
+        QTimer::singleShot(0, [&told] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told = box->text();
+                box->accept();
+            }
+        });
+        w->Form_KeyDown(vk::Delete, shift);
+        EXPECT_TRUE(told.contains(words)) << told.toStdString();
+        EXPECT_TRUE(told.contains("p1.jpg")) << told.toStdString();
+        ASSERT_TRUE(test::waitForPicture(*w));
+        EXPECT_TRUE(QFile::exists(path("p1.jpg")));
+        EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
+        EXPECT_FALSE(w->myPicture->isHidden());
+    }
     QProcess::execute("chattr", {"-i", path("p1.jpg")});
-    EXPECT_TRUE(told.contains("could not be deleted")) << told.toStdString();
-    ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_TRUE(QFile::exists(path("p1.jpg")));
-    EXPECT_EQ(w->myFiles->selectedName(), "p1.jpg");
-    EXPECT_FALSE(w->myPicture->isHidden());
     EXPECT_EQ(platform.beeps, beeps);
 }
 

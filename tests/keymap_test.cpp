@@ -46,7 +46,7 @@ TEST(KeyMap, DecidesEveryKeyFromTheStateItMeets) {
         {"nothing selected, Up", st(vk::Up, -1, 3, false), {true, KeyAction::None, -1}},
         {"nothing selected, Escape", st(vk::Escape, -1, 3), act(KeyAction::Exit)},
         {"nothing selected, Ctrl+P", st(vk::P, -1, 3, true, CtrlMask), act(KeyAction::Print, true)},
-        {"nothing selected, Delete", st(vk::Delete, -1, 3), act(KeyAction::Delete, true)},
+        {"nothing selected, Delete", st(vk::Delete, -1, 3), act(KeyAction::MoveToTrash, true)},
         {"nothing selected, other key", st('X', -1, 3), {true, KeyAction::None, -1}},
         {"empty list, Down", st(vk::Down, -1, 0), none},
         // Paging by twenty, clamped, only with the panel hidden.
@@ -90,7 +90,9 @@ TEST(KeyMap, DecidesEveryKeyFromTheStateItMeets) {
         {"Ctrl+P on an empty list", st(vk::P, -1, 0, true, CtrlMask), act(KeyAction::Print)},
         {"Escape", st(vk::Escape, 0, 3), act(KeyAction::Exit)},
         {"Escape on an empty list", st(vk::Escape, -1, 0), act(KeyAction::Exit)},
-        {"Delete", st(vk::Delete, 1, 3), act(KeyAction::Delete)},
+        {"Delete", st(vk::Delete, 1, 3), act(KeyAction::MoveToTrash)},
+        {"Ctrl+Delete", st(vk::Delete, 1, 3, true, CtrlMask), act(KeyAction::MoveToTrash)},
+        {"Shift+Delete", st(vk::Delete, 1, 3, true, ShiftMask), act(KeyAction::Delete)},
         {"Delete on an empty list", st(vk::Delete, -1, 0), none},
         {"other key", st('X', 1, 3), none},
         // The screensaver ignores every key, Escape too.

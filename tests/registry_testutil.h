@@ -21,7 +21,9 @@
 
 namespace tavlin::test {
 
-// Points the store at a fresh, empty configuration folder for the life of the object.
+// Points the store at a fresh, empty configuration folder for the life of the object, and
+// the desktop's Trash at a fresh data folder inside it ("data"), so no test fills the
+// user's own Trash.
 class TempConfigHome {
 public:
     // `base`, when given, is the folder to make the temporary one in (e.g. a RAM disk for
@@ -30,14 +32,21 @@ public:
         : dir_(base.isEmpty() ? QTemporaryDir()
                               : QTemporaryDir(base + QStringLiteral("/tavlin-XXXXXX"))),
           saved_(qgetenv("XDG_CONFIG_HOME")),
-          hadValue_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+          hadValue_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")),
+          savedData_(qgetenv("XDG_DATA_HOME")),
+          hadData_(qEnvironmentVariableIsSet("XDG_DATA_HOME")) {
         qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (dir_.path() + QStringLiteral("/data")).toLocal8Bit());
     }
     ~TempConfigHome() {
         if (hadValue_)
             qputenv("XDG_CONFIG_HOME", saved_);
         else
             qunsetenv("XDG_CONFIG_HOME");
+        if (hadData_)
+            qputenv("XDG_DATA_HOME", savedData_);
+        else
+            qunsetenv("XDG_DATA_HOME");
     }
     TempConfigHome(const TempConfigHome&) = delete;
     TempConfigHome& operator=(const TempConfigHome&) = delete;
@@ -48,6 +57,8 @@ private:
     QTemporaryDir dir_;
     QByteArray saved_;
     bool hadValue_;
+    QByteArray savedData_;
+    bool hadData_;
 };
 
 inline QByteArray readAll(const QString& path) {

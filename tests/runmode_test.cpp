@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
 #include <QGroupBox>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>

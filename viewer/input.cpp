@@ -23,6 +23,7 @@
 #include "decode/picturedecoder.h"
 #include "fileops/rename.h"
 #include "fileops/renamesingle.h"
+#include "fileops/trash.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -228,8 +229,11 @@ void Tavlin::Form_KeyDown(int keyCode, int shift) {
     case KeyAction::Exit:
         ExitProgram();
         break;
+    case KeyAction::MoveToTrash:
+        DeleteCurrentFile(Deletion::ToTrash);
+        break;
     case KeyAction::Delete:
-        DeleteCurrentFile();
+        DeleteCurrentFile(Deletion::ForGood);
         break;
     }
 }
@@ -238,7 +242,7 @@ void Tavlin::Form_KeyUp(int keyCode, int) {
     Menus().CheckShortcut(keyCode);
 }
 
-void Tavlin::DeleteCurrentFile() {
+void Tavlin::DeleteCurrentFile(Deletion how) {
     if (myFiles->selectedName().isEmpty())
         return; // nothing selected: nothing to delete
     const bool wasRunning = myTimer->isActive();
@@ -246,13 +250,20 @@ void Tavlin::DeleteCurrentFile() {
         myTimer->stop();
     const std::int64_t index = myFiles->selectedIndex();
     // By the name's exact bytes: a name that is not UTF-8 must not lead to another file.
-    const int error = RemoveFile(selectedFilePath());
-    if (error != 0 && error != ENOENT) {
+    QString failure;
+    if (how == Deletion::ToTrash) {
+        const TrashResult trashed = MoveToTrash(selectedFilePath());
+        if (trashed.error != 0 && trashed.error != ENOENT)
+            failure = QStringLiteral("%1 could not be moved to the Trash: %2. It is still there; "
+                                     "Shift+Delete deletes it for good.")
+                          .arg(myFiles->selectedName(), trashed.problem);
+    } else if (const int error = RemoveFile(selectedFilePath()); error != 0 && error != ENOENT) {
+        failure = QStringLiteral("%1 could not be deleted: %2.")
+                      .arg(myFiles->selectedName(), fsops::resultFromErrno(error).describe());
+    }
+    if (!failure.isEmpty()) {
         // The file stays, and so do the selection and the lines that name it.
-        showWrappedWarning(this, QStringLiteral("Delete Failed"),
-                           QStringLiteral("%1 could not be deleted: %2.")
-                               .arg(myFiles->selectedName(),
-                                    fsops::resultFromErrno(error).describe()));
+        showWrappedWarning(this, QStringLiteral("Delete Failed"), failure);
         if (wasRunning)
             myTimer->start();
         return;

@@ -138,7 +138,7 @@ KeyDecision decideKey(const KeyState& s) {
         return d;
     }
     if (s.key == vk::Delete && s.count > 0) {
-        d.action = KeyAction::Delete;
+        d.action = s.shift == ShiftMask ? KeyAction::Delete : KeyAction::MoveToTrash;
         return d;
     }
     return d;

@@ -59,7 +59,8 @@ enum class KeyAction {
     Select,        // select `index`
     Print,
     Exit,
-    Delete,
+    MoveToTrash, // Delete: the current picture goes to the Trash
+    Delete,      // Shift+Delete: the current picture is deleted for good
 };
 
 struct KeyDecision {
@@ -76,9 +77,9 @@ KeyDecision decideKey(const KeyState& state);
 bool fileListKeepsKey(int key);
 
 // The keys the pop-up menu shows beside its commands: F1 to F5, F9 (and F11, as other
-// viewers use it) and F12 with any shift state, and Ctrl+P. They belong to the window whichever widget of the
-// panel has the focus; no widget there needs them, so typing, list keys, Space
-// and Enter stay with the focused widget.
+// viewers use it) and F12 with any shift state, and Ctrl+P. They belong to the window whichever
+// widget of the panel has the focus; no widget there needs them, so typing, list keys, Space and
+// Enter stay with the focused widget.
 bool isMenuShortcut(int key, int shift);
 
 // The keys other viewers share for walking a folder: Right and Space as Down, Left and

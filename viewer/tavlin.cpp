@@ -1,5 +1,8 @@
 #include "viewer/tavlin.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,9 +14,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
-
-#include <algorithm>
-#include <cmath>
 
 #include "assets/artwork.h"
 #include "platform/platform.h"
@@ -78,7 +78,9 @@ Tavlin::Tavlin(TavlinOptions options)
 
 Tavlin::~Tavlin() = default;
 
-int Tavlin::px(double twips) const { return static_cast<int>(std::lround(twips / m_tpp)); }
+int Tavlin::px(double twips) const {
+    return static_cast<int>(std::lround(twips / m_tpp));
+}
 
 void Tavlin::place(QWidget* widget, const TwipRect& r) {
     widget->setGeometry(px(r.left), px(r.top), px(r.width), px(r.height));
@@ -89,7 +91,9 @@ TwipRect Tavlin::twipGeometry(const QWidget* widget) const {
     return {g.x() * m_tpp, g.y() * m_tpp, g.width() * m_tpp, g.height() * m_tpp};
 }
 
-QSizeF Tavlin::screenTwips() const { return QSizeF(m_screen) * m_tpp; }
+QSizeF Tavlin::screenTwips() const {
+    return QSizeF(m_screen) * m_tpp;
+}
 
 QLabel* Tavlin::makeLabel(const QString& text, bool bold) {
     auto* label = new QLabel(text, this);
@@ -128,8 +132,10 @@ void Tavlin::buildWidgets() {
     txtFile = makeLabel(QString(), true);
     place(txtFile, design::txtFile);
     txtFile->adjustSize();
-    for (auto [label, r] : {std::pair{txtPicture, design::txtPicture}, {txtHeight, design::txtHeight},
-                            {txtWidth, design::txtWidth}, {txtFileSize, design::txtFileSize}}) {
+    for (auto [label, r] : {std::pair{txtPicture, design::txtPicture},
+                            {txtHeight, design::txtHeight},
+                            {txtWidth, design::txtWidth},
+                            {txtFileSize, design::txtFileSize}}) {
         label->move(px(r.left), px(r.top));
     }
     imgError = new ImageView(this);
@@ -216,13 +222,21 @@ void Tavlin::chkCenter_Click() {
         myFiles_Click();
 }
 
-void Tavlin::chkStretch_Click() { chkCenter_Click(); }
+void Tavlin::chkStretch_Click() {
+    chkCenter_Click();
+}
 
-void Tavlin::chkShowPictureNumber_Click() { txtPicture->setVisible(chkShowPictureNumber->isChecked()); }
+void Tavlin::chkShowPictureNumber_Click() {
+    txtPicture->setVisible(chkShowPictureNumber->isChecked());
+}
 
-void Tavlin::chkFilename_Click() { txtFile->setVisible(chkFilename->isChecked()); }
+void Tavlin::chkFilename_Click() {
+    txtFile->setVisible(chkFilename->isChecked());
+}
 
-void Tavlin::chkFileSize_Click() { txtFileSize->setVisible(chkFileSize->isChecked()); }
+void Tavlin::chkFileSize_Click() {
+    txtFileSize->setVisible(chkFileSize->isChecked());
+}
 
 void Tavlin::chkDimensions_Click() {
     txtWidth->setVisible(chkDimensions->isChecked());

@@ -116,8 +116,10 @@ public:
     void batchSetControlsEnabled(bool enabled) override;
     void batchShowMessage(const QString& title, const QString& text) override;
 
-    // Removes the selected picture file for good and shows the one that takes its place.
-    void DeleteCurrentFile();
+    // Moves the selected picture file to the Trash, or removes it for good, and shows the one
+    // that takes its place.
+    enum class Deletion { ToTrash, ForGood };
+    void DeleteCurrentFile(Deletion how);
     // An index in [0, count) drawn from the random source.
     std::int64_t randomIndex(std::int64_t count);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The menu's keys right after start, while a widget of the settings panel has the
-# focus, and seconds typed into the panel's box, on a real X screen.
+# focus, seconds typed into the panel's box, and the keys other viewers share, on a
+# real X screen.
 binary=$1
 source "$(dirname "$0")/lib.sh"
 start_x
@@ -45,4 +46,20 @@ done
 xdotool key F5 Escape
 wait_exit || fail "Escape in the seconds box did not end the program"
 grep -qF '"Loop Seconds"="1"' "$hive" || fail "the typed seconds were not saved: $(grep 'Loop Seconds' "$hive")"
-echo "end-to-end shortcuts and typed seconds: ok"
+# The keys other viewers share, right after start: F11 hides the panel, then End, Home,
+# Right, BackSpace, Space and Left walk the three pictures.
+start_app keys.log "$pictures"
+xdotool key F11
+wait_long test "$(colour_name "$(screen_pixel 1000 384)")" = red \
+  || fail "F11 right after start did not hide the panel: $(screen_pixel 1000 384)"
+for step in End:blue Home:red Right:green BackSpace:red space:green Left:red; do
+  xdotool key "${step%%:*}"
+  wait_long test "$(colour_name "$(screen_pixel 400 384)")" = "${step##*:}" \
+    || fail "${step%%:*} did not show ${step##*:}: $(screen_pixel 400 384)"
+done
+xdotool key F11
+wait_until test "$(colour_name "$(screen_pixel 1000 384)")" != red \
+  || fail "F11 did not show the panel again"
+xdotool key Escape
+wait_exit || fail "Escape did not end the program"
+echo "end-to-end shortcuts, viewer keys and typed seconds: ok"

@@ -46,9 +46,23 @@ const QString kWindowId = QStringLiteral("-window-id");
 const QString kFolder = QStringLiteral("-folder");
 const QString kSeconds = QStringLiteral("-seconds");
 
-bool namesExistingPath(const QStringList& arguments) {
+// The folder or picture the arguments name, or none. The arguments joined by single blanks
+// come first, so a path with blanks typed without quotes arrives whole; failing that, a file
+// manager's "Open with" on several files passes them one by one, and the first opens.
+std::optional<QString> pathToOpen(const QStringList& arguments) {
     const QString line = arguments.join(QLatin1Char(' '));
-    return FolderExists(line) || FileExists(line);
+    if (!line.isEmpty() && (FolderExists(line) || FileExists(line)))
+        return line;
+    if (arguments.size() > 1) {
+        const QString& first = arguments.first();
+        if (runModeOf(first) == RunMode::Viewer && (FolderExists(first) || FileExists(first)))
+            return first;
+    }
+    return std::nullopt;
+}
+
+bool namesExistingPath(const QStringList& arguments) {
+    return pathToOpen(arguments).has_value();
 }
 
 bool isDisplayRequest(const QStringList& arguments) {
@@ -125,13 +139,14 @@ QString missingPathProblem(const QString& path) {
 StartRequest parseCommandLine(const QStringList& arguments, const QString& xscreensaverWindow) {
     StartRequest request;
     request.commandLine = arguments.join(QLatin1Char(' '));
-    if (!request.commandLine.isEmpty()) {
-        if (FolderExists(request.commandLine)) {
-            request.folder = absoluteCleanPath(request.commandLine);
+    if (const std::optional<QString> path = pathToOpen(arguments)) {
+        request.commandLine = *path;
+        if (FolderExists(*path)) {
+            request.folder = absoluteCleanPath(*path);
             return request;
         }
-        if (FileExists(request.commandLine)) {
-            const QString file = absoluteCleanPath(request.commandLine);
+        if (FileExists(*path)) {
+            const QString file = absoluteCleanPath(*path);
             const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
             request.folder = slash == 0 ? QStringLiteral("/") : file.left(slash);
             request.picture = file.mid(slash + 1);
@@ -156,7 +171,8 @@ QString usageText() {
         "A full-screen picture viewer that doubles as a screensaver.\n"
         "\n"
         "  FOLDER           open the viewer on this folder\n"
-        "  PICTURE          open the viewer on the picture's folder, showing it\n"
+        "  PICTURE          open the viewer on the picture's folder, showing it; of several\n"
+        "                   pictures, the first\n"
         "  /s, -s           run the screensaver: random pictures until the mouse moves\n"
         "  /c, -c           the screensaver settings: folder, seconds, information lines\n"
         "  /p, -p           the screensaver preview: ends at once\n"

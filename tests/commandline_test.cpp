@@ -72,6 +72,20 @@ TEST(CommandLine, ExistingFolderOrPictureOpensInTheViewer) {
 
     EXPECT_EQ(parseCommandLine({dir.filePath("missing")}).folder, QString());
 
+    // "Open with" on several files passes each as an argument: the first one's folder opens
+    // with that picture shown, and nothing else is refused.
+    test::writeFile(dir.filePath("My Pictures/two.jpg"), "x");
+    const QStringList several{dir.filePath("My Pictures/two.jpg"),
+                              dir.filePath("My Pictures/beach one.jpg"), dir.filePath("gone.jpg")};
+    const StartRequest first = parseCommandLine(several);
+    EXPECT_EQ(first.mode, RunMode::Viewer);
+    EXPECT_EQ(first.folder, dir.filePath("My Pictures"));
+    EXPECT_EQ(first.picture, "two.jpg");
+    EXPECT_FALSE(earlyExitFor(several).has_value());
+    // A first path that is not there is refused.
+    EXPECT_TRUE(
+        earlyExitFor({dir.filePath("gone.jpg"), dir.filePath("My Pictures/two.jpg")}).has_value());
+
     // A folder and a picture whose names are not UTF-8 open under their own bytes.
     const QByteArray oddFolder = encodeFileName(dir.path()) + "/old\xe9"
                                                               "disk";

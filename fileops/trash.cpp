@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -187,6 +188,14 @@ TrashResult MoveToTrash(const QString& path) {
     if (!file.startsWith('/') || ::lstat(file.constData(), &st) != 0) {
         result.error = file.startsWith('/') ? errno : EINVAL;
         result.problem = errorText(result.error);
+        return result;
+    }
+
+    // A read-only file system lets the file go nowhere, and says more than the Trash would.
+    struct statvfs fs {};
+    if (::statvfs(parentOf(file).constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) {
+        result.error = EROFS;
+        result.problem = QStringLiteral("the folder is on a read-only file system");
         return result;
     }
 

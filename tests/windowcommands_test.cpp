@@ -109,6 +109,15 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
         box->accept();
     });
     w->Form_KeyDown(vk::Delete, 0);
+    EXPECT_EQ(told, "b.jpg could not be moved to the Trash: the folder is on a read-only file "
+                    "system. It is still there; Shift+Delete deletes it for good.");
+    whenModal([&told](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        told = QTextDocumentFragment::fromHtml(box->text()).toPlainText().remove(QChar(0x200B));
+        box->accept();
+    });
+    w->Form_KeyDown(vk::Delete, ShiftMask);
     EXPECT_EQ(told, "b.jpg could not be deleted: the folder is on a read-only file system.");
     EXPECT_TRUE(QFile::exists(QDir(mount.source()).filePath("b.jpg")));
     EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));

@@ -67,6 +67,17 @@ int main(int argc, char** argv) {
     const tavlin::StartRequest request = tavlin::parseCommandLine(arguments, xscreensaverWindow);
     if (request.mode == tavlin::RunMode::Preview)
         return 0;
+    // A screensaver daemon's window is an X window: it is drawn through X, from a Wayland
+    // session too (through XWayland), and refused where there is no X display at all.
+    if (request.mode == tavlin::RunMode::Display) {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            tavlin::reportProblem(QStringLiteral(
+                "-root and -window-id draw into an X window, and there is no X display "
+                "(DISPLAY is not set); under Wayland they need XWayland"));
+            return 1;
+        }
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
     if (const QString problem = tavlin::displayProblem(); !problem.isEmpty()) {
         tavlin::reportProblem(problem);
         return 1;

@@ -19,6 +19,7 @@ tests=(
   bindfs fuse3 e2fsprogs
   cups printer-driver-cups-pdf poppler-utils
   dbus
+  weston qt6-wayland
   desktop-file-utils appstream lintian dpkg-dev file
 )
 fuzz=(

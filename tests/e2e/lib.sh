@@ -104,7 +104,19 @@ colour_name() {
   if [ "$r" -gt 200 ] && [ "$g" -lt 50 ] && [ "$b" -lt 50 ]; then echo red
   elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
   elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
+  elif [ "$r" -gt 200 ] && [ "$g" -gt 200 ] && [ "$b" -gt 200 ]; then echo white
   else echo other; fi
+}
+
+# True when the screen's pixel at X Y has the colour NAME (or has not, for screen_isnt).
+screen_is() { [ "$(colour_name "$(screen_pixel "$1" "$2")")" = "$3" ]; }
+screen_isnt() { ! screen_is "$@"; }
+
+# Reads the screen's pixel at X Y again and again until it has the colour NAME, for up to
+# TENTHS tenths of a second (20 s: a busy machine decodes slowly); else returns 1.
+wait_colour() { # x y name [tenths]
+  for _ in $(seq "${4:-200}"); do screen_is "$1" "$2" "$3" && return 0; sleep 0.1; done
+  return 1
 }
 
 # Fails the test with a message.

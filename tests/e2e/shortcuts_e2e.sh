@@ -16,11 +16,10 @@ hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 start_app app.log "$pictures"
 xdotool key F9
 # The first picture is decoded after the key: on a busy machine that takes a while.
-wait_long() { for _ in 1 2 3 4; do wait_until "$@" && return 0; done; return 1; }
-wait_long test "$(colour_name "$(screen_pixel 1000 384)")" = red \
+wait_colour 1000 384 red \
   || fail "F9 right after start did not hide the panel: $(screen_pixel 1000 384)"
 xdotool key F9
-wait_until test "$(colour_name "$(screen_pixel 1000 384)")" != red \
+wait_until screen_isnt 1000 384 red \
   || fail "F9 did not show the panel again"
 
 # F12 opens About; a click closes it.
@@ -50,15 +49,15 @@ grep -qF '"Loop Seconds"="1"' "$hive" || fail "the typed seconds were not saved:
 # Right, BackSpace, Space and Left walk the three pictures.
 start_app keys.log "$pictures"
 xdotool key F11
-wait_long test "$(colour_name "$(screen_pixel 1000 384)")" = red \
+wait_colour 1000 384 red \
   || fail "F11 right after start did not hide the panel: $(screen_pixel 1000 384)"
 for step in End:blue Home:red Right:green BackSpace:red space:green Left:red; do
   xdotool key "${step%%:*}"
-  wait_long test "$(colour_name "$(screen_pixel 400 384)")" = "${step##*:}" \
+  wait_colour 400 384 "${step##*:}" \
     || fail "${step%%:*} did not show ${step##*:}: $(screen_pixel 400 384)"
 done
 xdotool key F11
-wait_until test "$(colour_name "$(screen_pixel 1000 384)")" != red \
+wait_until screen_isnt 1000 384 red \
   || fail "F11 did not show the panel again"
 xdotool key Escape
 wait_exit || fail "Escape did not end the program"

@@ -20,7 +20,7 @@ tests=(
   bindfs fuse3 e2fsprogs
   cups printer-driver-cups-pdf poppler-utils
   dbus x11-xserver-utils
-  weston qt6-wayland
+  sway wtype qt6-wayland
   desktop-file-utils appstream lintian dpkg-dev file
 )
 fuzz=(

@@ -4,9 +4,9 @@
 # desktop portal's Inhibit, then the GNOME session manager. On a private session
 # bus stand-ins for the three record the calls: a hold when a slideshow starts,
 # one release when it stops, none left at exit (by Escape or SIGTERM); a service
-# that refuses or hangs passes the ask on; without any service, or without a
-# bus, nothing is printed. A display-mode run (-root) leaves the screen to the
-# screensaver daemon that started it.
+# that refuses or hangs passes the ask on, one that is not there is not asked;
+# without any service, or without a bus, nothing is printed. A display-mode run
+# (-root) leaves the screen to the screensaver daemon that started it.
 binary=$1
 if [ -z "${TAVLIN_ON_PRIVATE_BUS:-}" ]; then
   command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session (package dbus) is not installed"; exit 77; }
@@ -128,5 +128,19 @@ expect_calls "screensaver Inhibit unanswered; portal Inhibit refused; session In
 xdotool key Escape; sleep 0.2
 xdotool key Escape
 finish
+
+# A service with no owner on the bus is passed over without being called: the
+# portal holds where org.freedesktop.ScreenSaver is not there, the session manager
+# where neither is.
+for case in "portal session|portal Inhibit 41 '' 8 Slideshow; |portal Close 41; " \
+            "session|session Inhibit 41 io.github.tavlin.Tavlin 0 Slideshow 8; |session Uninhibit 41; "; do
+  IFS='|' read -r services hold give_back <<<"$case"
+  read -ra names <<<"$services"
+  start_stub "${names[@]}"
+  start_app "absent-${names[0]}.log" /s
+  expect_calls "$hold" "the screensaver run with only: $services"
+  kill -TERM "$app_pid"; finish
+  calls_are "$hold$give_back" || fail "SIGTERM with only $services: $(calls)"
+done
 stop_stub
 echo "end-to-end screen awake: ok"

@@ -16,10 +16,13 @@ start_app app.log "$pictures"
 xdotool key F9
 # The first picture is decoded after the key: on a busy machine that takes a while.
 wait_long() { for _ in 1 2 3 4; do wait_until "$@" && return 0; done; return 1; }
-wait_long test "$(colour_name "$(screen_pixel 1000 384)")" = red \
+# Read afresh on every try of the wait.
+right_side_is() { [ "$(colour_name "$(screen_pixel 1000 384)")" = "$1" ]; }
+right_side_is_not() { ! right_side_is "$1"; }
+wait_long right_side_is red \
   || fail "F9 right after start did not hide the panel: $(screen_pixel 1000 384)"
 xdotool key F9
-wait_until test "$(colour_name "$(screen_pixel 1000 384)")" != red \
+wait_until right_side_is_not red \
   || fail "F9 did not show the panel again"
 
 # F12 opens About; a click closes it.

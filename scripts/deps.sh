@@ -11,6 +11,7 @@ set -euo pipefail
 build_and_run=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
+  libxcb-screensaver0-dev libwayland-dev wayland-protocols qt6-base-private-dev
 )
 tests=(
   libgtest-dev libbenchmark-dev
@@ -18,8 +19,8 @@ tests=(
   libxfixes-dev
   bindfs fuse3 e2fsprogs
   cups printer-driver-cups-pdf poppler-utils
-  dbus
-  weston qt6-wayland
+  dbus x11-xserver-utils
+  weston sway wtype qt6-wayland
   desktop-file-utils appstream lintian dpkg-dev file
 )
 fuzz=(

@@ -45,6 +45,7 @@ const QString kRoot = QStringLiteral("-root");
 const QString kWindowId = QStringLiteral("-window-id");
 const QString kFolder = QStringLiteral("-folder");
 const QString kSeconds = QStringLiteral("-seconds");
+const QString kShuffle = QStringLiteral("-shuffle");
 
 // The folder or picture the arguments name, or none. The arguments joined by single blanks
 // come first, so a path with blanks typed without quotes arrives whole; failing that, a file
@@ -89,6 +90,8 @@ QString readDisplaySwitches(const QStringList& args, const QString& xscreensaver
             if (!hasValue)
                 return QStringLiteral("-folder needs a folder");
             request.displayFolder = absoluteCleanPath(args[++i]);
+        } else if (arg == kShuffle) {
+            request.displayShuffle = true;
         } else if (arg == kSeconds) {
             bool ok = false;
             const int seconds = hasValue ? args[i + 1].toInt(&ok) : 0;
@@ -166,7 +169,7 @@ QString usageText() {
     return QStringLiteral(
         "Usage: tavlin [FOLDER | PICTURE]\n"
         "       tavlin /s | /c | /p\n"
-        "       tavlin -root | -window-id ID [-folder FOLDER] [-seconds N]\n"
+        "       tavlin -root | -window-id ID [-folder FOLDER] [-seconds N] [-shuffle]\n"
         "\n"
         "A full-screen picture viewer that doubles as a screensaver.\n"
         "\n"
@@ -181,6 +184,7 @@ QString usageText() {
         "  -window-id ID    draw the screensaver into the X window ID (decimal or 0x hex)\n"
         "  -folder FOLDER   with -root or -window-id: show this folder instead of the saved one\n"
         "  -seconds N       with -root or -window-id: N seconds (1 to 30) per picture\n"
+        "  -shuffle         with -root or -window-id: every picture once before any comes back\n"
         "  -h, --help       show this help and exit\n"
         "  --version        show the version and exit\n"
         "\n"

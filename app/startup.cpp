@@ -125,6 +125,8 @@ void Tavlin::applyDisplaySwitches(const StartRequest& request) {
     }
     if (request.displaySeconds > 0)
         scrSeconds->setValue(request.displaySeconds);
+    if (request.displayShuffle)
+        m_draw.setShuffle(true);
 }
 
 void Tavlin::fitToScreen(QSize pixels) {

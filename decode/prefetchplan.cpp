@@ -9,9 +9,9 @@ std::vector<std::int64_t> likelyNextIndices(const BrowsingState& s) {
     if (s.count <= 0)
         return {};
     if (s.slideshow && s.screensaver) {
-        if (!s.nextRandom)
+        if (!s.nextPick || *s.nextPick < 0 || *s.nextPick >= s.count)
             return {};
-        return {indexForRandom(*s.nextRandom, s.count)};
+        return {*s.nextPick};
     }
     // A tick moves one entry on, or from nothing selected to the second entry.
     const std::int64_t next =

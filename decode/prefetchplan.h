@@ -13,7 +13,7 @@ struct BrowsingState {
     bool slideshow = false;           // the slideshow timer runs
     bool screensaver = false;         // the screensaver's random run
     bool loop = false;                // "Loop Slideshow"
-    std::optional<double> nextRandom; // the screensaver's next random number, drawn early
+    std::optional<std::int64_t> nextPick; // the screensaver's next pick, drawn early
 };
 
 // The file-list indices worth decoding ahead, most likely first: the next and

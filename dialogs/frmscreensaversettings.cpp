@@ -69,7 +69,7 @@ frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
     setFont(sansSerif());
     paintGreenOnBlack(this, true);
     setFixedSize(static_cast<int>(std::lround(5175 / m_tpp)),
-                 static_cast<int>(std::lround(4860 / m_tpp)));
+                 static_cast<int>(std::lround(5220 / m_tpp)));
     buildWidgets();
 
     connect(btnSS_Ok, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Ok_Click);
@@ -113,7 +113,7 @@ void frmScreensaverSettings::buildWidgets() {
 
     Frame1 = new QGroupBox(this);
     paintGreenOnBlack(Frame1, true);
-    place(Frame1, 2880, 1440, 2175, 2415);
+    place(Frame1, 2880, 1440, 2175, 2775);
     Label1 = new QLabel(QStringLiteral("Slide Seconds:"), Frame1);
     paintGreenOnBlack(Label1, false);
     place(Label1, 555, 240, 1065, 195);
@@ -139,11 +139,13 @@ void frmScreensaverSettings::buildWidgets() {
     chkSS_Filename = check(QStringLiteral("Show Filename"), 1200);
     chkSS_FileSize = check(QStringLiteral("Show File Size"), 1560);
     chkSS_Dimensions = check(QStringLiteral("Show Dimensions"), 1920);
+    chkSS_Shuffle = check(QStringLiteral("Shuffle"), 2280);
+    chkSS_Shuffle->setToolTip(QStringLiteral("Every picture once before any comes back"));
 
     btnSS_Ok = new QPushButton(QStringLiteral("&Ok"), this);
-    place(btnSS_Ok, 3000, 3960, 1935, 375);
+    place(btnSS_Ok, 3000, 4320, 1935, 375);
     btnSS_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    place(btnSS_Cancel, 3120, 4440, 1695, 255);
+    place(btnSS_Cancel, 3120, 4800, 1695, 255);
     // No default button: Enter opens a folder in the list and must not press OK as well.
     for (QPushButton* button : {btnSS_Ok, btnSS_Cancel}) {
         button->setAutoDefault(false);
@@ -152,7 +154,8 @@ void frmScreensaverSettings::buildWidgets() {
 
     QWidget* tabOrder[] = {
         mySS_Path,      mySS_Drive,     txtSS_Seconds,    scrSS_Seconds, chkSS_ShowPictureNumber,
-        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, btnSS_Ok,      btnSS_Cancel};
+        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, chkSS_Shuffle, btnSS_Ok,
+        btnSS_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     mySS_Path->setFocus();
@@ -185,6 +188,7 @@ void frmScreensaverSettings::LoadFromMainWindow() {
     chkSS_Filename->setCheckState(m_owner.chkFilename->checkState());
     chkSS_FileSize->setCheckState(m_owner.chkFileSize->checkState());
     chkSS_Dimensions->setCheckState(m_owner.chkDimensions->checkState());
+    chkSS_Shuffle->setChecked(m_owner.shufflesPictures());
 }
 
 void frmScreensaverSettings::btnSS_Ok_Click() {
@@ -213,7 +217,8 @@ void frmScreensaverSettings::scrSS_Seconds_Change() {
 }
 
 void frmScreensaverSettings::SaveScreenSaverOptions() {
-    // Only the six values the screensaver shares with the viewer; the store ignores the rest.
+    // The six values the screensaver shares with the viewer, and its own "Shuffle"; the store
+    // ignores the rest.
     Settings values;
     values.lastDirectory = QDir::toNativeSeparators(mySS_Path->path());
     values.showDimensions = chkSS_Dimensions->checkState() == Qt::Checked;
@@ -221,6 +226,7 @@ void frmScreensaverSettings::SaveScreenSaverOptions() {
     values.loopSeconds = scrSS_Seconds->value();
     values.showFilename = chkSS_Filename->checkState() == Qt::Checked;
     values.showPictureNumber = chkSS_ShowPictureNumber->checkState() == Qt::Checked;
+    values.shuffle = chkSS_Shuffle->isChecked();
     SaveScreensaverSettings(values);
 }
 

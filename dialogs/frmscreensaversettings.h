@@ -30,7 +30,8 @@ public:
     // Fills a dialog from the main window's widgets and shows it modally, owned by the main
     // window; returns when it has closed.
     static void ShowScreenSaverOptions(Tavlin& owner);
-    // Copies the drive, folder, seconds and the four information switches from the main window.
+    // Copies the drive, folder, seconds, the four information switches and the shuffle from the
+    // main window.
     void LoadFromMainWindow();
 
     // Widgets, named as the program's design names them.
@@ -45,6 +46,7 @@ public:
     QCheckBox* chkSS_Filename = nullptr;
     QCheckBox* chkSS_FileSize = nullptr;
     QCheckBox* chkSS_Dimensions = nullptr;
+    QCheckBox* chkSS_Shuffle = nullptr;
     QPushButton* btnSS_Ok = nullptr;
     QPushButton* btnSS_Cancel = nullptr;
 

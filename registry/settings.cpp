@@ -26,6 +26,7 @@ const QString kShowFileSize = QStringLiteral("Show File Size");
 const QString kLoopSeconds = QStringLiteral("Loop Seconds");
 const QString kShowFilename = QStringLiteral("Show Filename");
 const QString kShowPictureNumber = QStringLiteral("Show Picture Number");
+const QString kShuffle = QStringLiteral("Shuffle");
 
 // The key stored on the first start carries 5 seconds; that run itself uses 10.
 const QString kFirstStartStoredSeconds = QStringLiteral("5");
@@ -78,6 +79,7 @@ Settings laterStart(RegistryManager& rm) {
     s.loopSeconds = LoopSecondsFromText(readText(rm, kLoopSeconds));
     s.showFilename = SwitchIsOn(readText(rm, kShowFilename));
     s.showPictureNumber = SwitchIsOn(readText(rm, kShowPictureNumber));
+    s.shuffle = SwitchIsOn(readText(rm, kShuffle));
     return s;
 }
 
@@ -172,6 +174,7 @@ bool SaveScreensaverSettings(const Settings& s) {
     RegistryManager rm = SettingsKey();
     Values values;
     addSharedValues(values, s);
+    values.push_back({kShuffle, SwitchText(s.shuffle)});
     return rm.WriteValues(values, regtype::Sz);
 }
 

@@ -26,6 +26,9 @@ struct Settings {
     int loopSeconds = kFirstStartLoopSeconds; // "Loop Seconds": 1 to 30 after loading
     bool showFilename = true;                 // "Show Filename"
     bool showPictureNumber = true;            // "Show Picture Number"
+    // "Shuffle": the screensaver shows every picture once before any comes back; not
+    // written on the first start, so off until the screensaver settings store it.
+    bool shuffle = false;
 
     bool operator==(const Settings&) const = default;
 };

@@ -391,8 +391,8 @@ TEST(DisplayPlan, LaysOutAndPlansTheDecodeFromPlainValues) {
 TEST(PrefetchPlan, PicksThePicturesLikelyToBeAskedForNext) {
     auto state = [](std::int64_t selected, std::int64_t count, bool slideshow = false,
                     bool screensaver = false, bool loop = false,
-                    std::optional<double> nextRandom = std::nullopt) {
-        return BrowsingState{selected, count, slideshow, screensaver, loop, nextRandom};
+                    std::optional<std::int64_t> nextPick = std::nullopt) {
+        return BrowsingState{selected, count, slideshow, screensaver, loop, nextPick};
     };
     struct Case {
         const char* what;
@@ -407,7 +407,7 @@ TEST(PrefetchPlan, PicksThePicturesLikelyToBeAskedForNext) {
         {"slideshow started with nothing selected", state(-1, 10, true), {1}},
         {"slideshow at the end, looping", state(9, 10, true, false, true), {0}},
         {"slideshow at the end, not looping", state(9, 10, true), {}},
-        {"screensaver: the number drawn early", state(3, 10, true, true, true, 0.75), {7}},
+        {"screensaver: the pick drawn early", state(3, 10, true, true, true, 7), {7}},
         {"screensaver before its number is drawn", state(3, 10, true, true, true), {}},
         {"empty folder", state(-1, 0), {}},
     };

@@ -1,6 +1,7 @@
 // The run mode comes from the parsed command line everywhere it is read, and
 // the screen is kept awake exactly while a slideshow runs.
 #include <gtest/gtest.h>
+#include <set>
 
 #include <QApplication>
 #include <QDir>
@@ -131,6 +132,35 @@ TEST_F(RunModeTest, DisplayModeUsesTheDaemonsFolderAndSecondsAndSavesNothing) {
     w->ExitProgram();
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(test::readAll(test::hiveFile()), before);
+}
+
+// With "Shuffle" stored, the screensaver shows each of the folder's pictures once before any
+// comes back, the first pick included; -shuffle asks the same of a daemon's run.
+TEST_F(RunModeTest, ShuffledScreensaverShowsEveryPictureOnceBeforeAnyRepeats) {
+    for (int i = 4; i <= 7; ++i)
+        test::writePicture(QDir(dir.path()).filePath(QString("p%1.jpg").arg(i)),
+                           test::patternImage(40, 30));
+    RegistryManager rm = SettingsKey();
+    ASSERT_TRUE(rm.WriteValue(QStringLiteral("Shuffle"), QStringLiteral("true"), regtype::Sz));
+    for (const QStringList& args : {QStringList{"/s"}, QStringList{"-root", "-shuffle"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        if (args.contains("-shuffle")) {
+            ASSERT_TRUE(
+                rm.WriteValue(QStringLiteral("Shuffle"), QStringLiteral("false"), regtype::Sz));
+        }
+        auto w = start(args);
+        ASSERT_TRUE(shown);
+        ASSERT_EQ(w->myFiles->count(), 7);
+        for (int round = 0; round < 3; ++round) {
+            std::set<std::int64_t> seen;
+            for (int i = 0; i < 7; ++i) {
+                if (round > 0 || i > 0)
+                    w->myTimer_Timer();
+                seen.insert(w->myFiles->selectedIndex());
+            }
+            EXPECT_EQ(seen.size(), 7u) << "round " << round;
+        }
+    }
 }
 
 // Drawn for a daemon on a first start, nothing is written: the run saves nothing, so it leaves

@@ -87,9 +87,8 @@ void Tavlin::prefetchLikelyNext() {
     state.loop = chkLoop->isChecked();
     // The screensaver's next pick is known only once its number is drawn: draw it a
     // tick early. The tick then uses this number, so the pictures shown are the same.
-    if (state.slideshow && state.screensaver && state.count > 0 && !m_nextRandom)
-        m_nextRandom = drawRandom();
-    state.nextRandom = m_nextRandom;
+    if (state.slideshow && state.screensaver && state.count > 0)
+        state.nextPick = m_draw.peek(state.count);
     QStringList paths;
     for (const std::int64_t index : likelyNextIndices(state))
         paths.append(joinPath(myFiles->folder(), myFiles->names().at(index)));
@@ -108,8 +107,7 @@ void Tavlin::startFirstPictureEarly(const StartRequest& request) {
         context.options.stretch = true;
         context.options.center = true;
         context.options.panelVisible = false;
-        m_nextRandom = drawRandom();
-        name = myFiles->names().at(indexForRandom(*m_nextRandom, myFiles->count()));
+        name = myFiles->names().at(m_draw.peek(myFiles->count()));
     } else if (myFiles->names().contains(request.picture)) {
         name = request.picture;
     } else {
@@ -118,10 +116,10 @@ void Tavlin::startFirstPictureEarly(const StartRequest& request) {
     decoder().prefetch({joinPath(myFiles->folder(), name)}, context, myFiles->folder());
 }
 
-double Tavlin::takeRandom() {
-    if (m_nextRandom) {
-        const double r = *m_nextRandom;
-        m_nextRandom.reset();
+std::int64_t Tavlin::randomIndex(std::int64_t count) {
+    const bool drawnEarly = m_draw.drawn();
+    const std::int64_t index = m_draw.take(count);
+    if (drawnEarly) {
         // A pick of the picture already on show changes nothing on screen; draw the
         // one after it all the same.
         QMetaObject::invokeMethod(
@@ -131,9 +129,8 @@ double Tavlin::takeRandom() {
                     prefetchLikelyNext();
             },
             Qt::QueuedConnection);
-        return r;
     }
-    return drawRandom();
+    return index;
 }
 
 double Tavlin::drawRandom() {

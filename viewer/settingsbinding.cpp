@@ -36,6 +36,7 @@ void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     myDrive->setDrive(s.lastDirectory);
     myPath->setPath(s.lastDirectory);
     frameSettings->setVisible(bShowControls);
+    m_draw.setShuffle(s.shuffle);
 }
 
 Settings Tavlin::currentSettings() const {

@@ -66,8 +66,4 @@ void Tavlin::scrSeconds_Change() {
     myTimer->setInterval(scrSeconds->value() * 1000);
 }
 
-std::int64_t Tavlin::randomIndex(std::int64_t count) {
-    return indexForRandom(takeRandom(), count);
-}
-
 } // namespace tavlin

@@ -29,6 +29,7 @@ struct StartRequest {
     // replace the saved screensaver folder and interval for this run.
     QString displayFolder;
     int displaySeconds = 0;
+    bool displayShuffle = false; // "-shuffle": every picture once before any comes back
 };
 
 } // namespace tavlin

@@ -11,6 +11,7 @@
 #include "fileops/batchrenamehost.h"
 #include "layout/layout.h"
 #include "registry/settings.h"
+#include "viewer/picturedraw.h"
 #include "viewer/startrequest.h"
 
 class QCheckBox;
@@ -122,6 +123,8 @@ public:
     void DeleteCurrentFile(Deletion how);
     // An index in [0, count) drawn from the random source.
     std::int64_t randomIndex(std::int64_t count);
+    // The screensaver shows every picture once before any comes back ("Shuffle").
+    bool shufflesPictures() const { return m_draw.shuffle(); }
 
     double twipsPerPixel() const { return m_tpp; }
     QSizeF screenTwips() const;
@@ -243,10 +246,10 @@ private:
     void showDecoded(const DecodedPicture& decoded);
     void prefetchLikelyNext();
     // The screensaver's next random number; drawn early when a prefetch needed it.
-    double takeRandom();
     double drawRandom();
     PictureDecoder* m_decoder = nullptr;
-    std::optional<double> m_nextRandom;
+    // The screensaver's picks, drawn from drawRandom().
+    PictureDraw m_draw{[this] { return drawRandom(); }};
     QString m_requestedNumber; // the picture number line as it was when the picture was asked for
     ImageView* m_requestedView = nullptr;
 };

@@ -30,6 +30,10 @@ for f in bin/tavlin \
          share/icons/hicolor/scalable/apps/tavlin.svg; do
   [ -s "$tmp/root/usr/$f" ] || fail "not installed: /usr/$f"
 done
+# The program links no shared library of its own: no run path once installed.
+if command -v readelf >/dev/null && readelf -dW "$tmp/root/usr/bin/tavlin" | grep -E 'RPATH|RUNPATH'; then
+  fail "the installed program carries a run path"
+fi
 for size in 16 22 24 32 48 64 128 256; do
   icon="$share/icons/hicolor/${size}x${size}/apps/tavlin.png"
   [ -s "$icon" ] || fail "no ${size} px icon"

@@ -10,7 +10,7 @@ set -euo pipefail
 
 build_and_run=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg-dev
 )
 tests=(
   libgtest-dev libbenchmark-dev
@@ -20,6 +20,7 @@ tests=(
   cups printer-driver-cups-pdf poppler-utils
   dbus
   desktop-file-utils appstream lintian dpkg-dev file
+  build-essential debhelper
 )
 fuzz=(
   clang libclang-rt-dev

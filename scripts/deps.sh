@@ -10,7 +10,7 @@ set -euo pipefail
 
 build_and_run=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg-dev
   libxcb-screensaver0-dev libwayland-dev wayland-protocols qt6-base-private-dev
 )
 tests=(
@@ -22,6 +22,7 @@ tests=(
   dbus x11-xserver-utils
   weston sway wtype qt6-wayland
   desktop-file-utils appstream lintian dpkg-dev file
+  build-essential debhelper
 )
 fuzz=(
   clang libclang-rt-dev

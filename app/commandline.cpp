@@ -46,6 +46,7 @@ const QString kWindowId = QStringLiteral("-window-id");
 const QString kFolder = QStringLiteral("-folder");
 const QString kSeconds = QStringLiteral("-seconds");
 const QString kShuffle = QStringLiteral("-shuffle");
+const QString kSubfolders = QStringLiteral("-subfolders");
 
 // The folder or picture the arguments name, or none. The arguments joined by single blanks
 // come first, so a path with blanks typed without quotes arrives whole; failing that, a file
@@ -92,6 +93,8 @@ QString readDisplaySwitches(const QStringList& args, const QString& xscreensaver
             request.displayFolder = absoluteCleanPath(args[++i]);
         } else if (arg == kShuffle) {
             request.displayShuffle = true;
+        } else if (arg == kSubfolders) {
+            request.displaySubfolders = true;
         } else if (arg == kSeconds) {
             bool ok = false;
             const int seconds = hasValue ? args[i + 1].toInt(&ok) : 0;
@@ -170,6 +173,7 @@ QString usageText() {
         "Usage: tavlin [FOLDER | PICTURE]\n"
         "       tavlin /s | /c | /p\n"
         "       tavlin -root | -window-id ID [-folder FOLDER] [-seconds N] [-shuffle]\n"
+        "                   [-subfolders]\n"
         "\n"
         "A full-screen picture viewer that doubles as a screensaver.\n"
         "\n"
@@ -185,6 +189,7 @@ QString usageText() {
         "  -folder FOLDER   with -root or -window-id: show this folder instead of the saved one\n"
         "  -seconds N       with -root or -window-id: N seconds (1 to 30) per picture\n"
         "  -shuffle         with -root or -window-id: every picture once before any comes back\n"
+        "  -subfolders      with -root or -window-id: the pictures of the folder's whole tree\n"
         "  -h, --help       show this help and exit\n"
         "  --version        show the version and exit\n"
         "\n"

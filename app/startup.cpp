@@ -82,6 +82,8 @@ bool Tavlin::Form_Load(const StartRequest& request) {
         myPath->whenRead([this] {
             if (myFiles->count() > 0)
                 myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+            if (m_includeSubfolders)
+                readPictureTree();
         });
     } else if (!request.picture.isEmpty()) {
         myPath->whenRead([this, picture = request.picture] {
@@ -127,6 +129,8 @@ void Tavlin::applyDisplaySwitches(const StartRequest& request) {
         scrSeconds->setValue(request.displaySeconds);
     if (request.displayShuffle)
         m_draw.setShuffle(true);
+    if (request.displaySubfolders)
+        m_includeSubfolders = true;
 }
 
 void Tavlin::fitToScreen(QSize pixels) {

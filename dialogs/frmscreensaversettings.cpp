@@ -69,7 +69,7 @@ frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
     setFont(sansSerif());
     paintGreenOnBlack(this, true);
     setFixedSize(static_cast<int>(std::lround(5175 / m_tpp)),
-                 static_cast<int>(std::lround(5220 / m_tpp)));
+                 static_cast<int>(std::lround(5580 / m_tpp)));
     buildWidgets();
 
     connect(btnSS_Ok, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Ok_Click);
@@ -113,7 +113,7 @@ void frmScreensaverSettings::buildWidgets() {
 
     Frame1 = new QGroupBox(this);
     paintGreenOnBlack(Frame1, true);
-    place(Frame1, 2880, 1440, 2175, 2775);
+    place(Frame1, 2880, 1440, 2175, 3135);
     Label1 = new QLabel(QStringLiteral("Slide Seconds:"), Frame1);
     paintGreenOnBlack(Label1, false);
     place(Label1, 555, 240, 1065, 195);
@@ -141,11 +141,13 @@ void frmScreensaverSettings::buildWidgets() {
     chkSS_Dimensions = check(QStringLiteral("Show Dimensions"), 1920);
     chkSS_Shuffle = check(QStringLiteral("Shuffle"), 2280);
     chkSS_Shuffle->setToolTip(QStringLiteral("Every picture once before any comes back"));
+    chkSS_Subfolders = check(QStringLiteral("Include Subfolders"), 2640);
+    chkSS_Subfolders->setToolTip(QStringLiteral("The pictures of every folder inside this one"));
 
     btnSS_Ok = new QPushButton(QStringLiteral("&Ok"), this);
-    place(btnSS_Ok, 3000, 4320, 1935, 375);
+    place(btnSS_Ok, 3000, 4680, 1935, 375);
     btnSS_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    place(btnSS_Cancel, 3120, 4800, 1695, 255);
+    place(btnSS_Cancel, 3120, 5160, 1695, 255);
     // No default button: Enter opens a folder in the list and must not press OK as well.
     for (QPushButton* button : {btnSS_Ok, btnSS_Cancel}) {
         button->setAutoDefault(false);
@@ -154,8 +156,8 @@ void frmScreensaverSettings::buildWidgets() {
 
     QWidget* tabOrder[] = {
         mySS_Path,      mySS_Drive,     txtSS_Seconds,    scrSS_Seconds, chkSS_ShowPictureNumber,
-        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, chkSS_Shuffle, btnSS_Ok,
-        btnSS_Cancel};
+        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, chkSS_Shuffle, chkSS_Subfolders,
+        btnSS_Ok,       btnSS_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     mySS_Path->setFocus();
@@ -189,6 +191,7 @@ void frmScreensaverSettings::LoadFromMainWindow() {
     chkSS_FileSize->setCheckState(m_owner.chkFileSize->checkState());
     chkSS_Dimensions->setCheckState(m_owner.chkDimensions->checkState());
     chkSS_Shuffle->setChecked(m_owner.shufflesPictures());
+    chkSS_Subfolders->setChecked(m_owner.includesSubfolders());
 }
 
 void frmScreensaverSettings::btnSS_Ok_Click() {
@@ -217,7 +220,8 @@ void frmScreensaverSettings::scrSS_Seconds_Change() {
 }
 
 void frmScreensaverSettings::SaveScreenSaverOptions() {
-    // The six values the screensaver shares with the viewer, and its own "Shuffle"; the store
+    // The six values the screensaver shares with the viewer, and its own "Shuffle" and
+    // "Include Subfolders"; the store
     // ignores the rest.
     Settings values;
     values.lastDirectory = QDir::toNativeSeparators(mySS_Path->path());
@@ -227,6 +231,7 @@ void frmScreensaverSettings::SaveScreenSaverOptions() {
     values.showFilename = chkSS_Filename->checkState() == Qt::Checked;
     values.showPictureNumber = chkSS_ShowPictureNumber->checkState() == Qt::Checked;
     values.shuffle = chkSS_Shuffle->isChecked();
+    values.includeSubfolders = chkSS_Subfolders->isChecked();
     SaveScreensaverSettings(values);
 }
 

@@ -30,8 +30,8 @@ public:
     // Fills a dialog from the main window's widgets and shows it modally, owned by the main
     // window; returns when it has closed.
     static void ShowScreenSaverOptions(Tavlin& owner);
-    // Copies the drive, folder, seconds, the four information switches and the shuffle from the
-    // main window.
+    // Copies the drive, folder, seconds, the four information switches, the shuffle and the
+    // subfolders from the main window.
     void LoadFromMainWindow();
 
     // Widgets, named as the program's design names them.
@@ -47,6 +47,7 @@ public:
     QCheckBox* chkSS_FileSize = nullptr;
     QCheckBox* chkSS_Dimensions = nullptr;
     QCheckBox* chkSS_Shuffle = nullptr;
+    QCheckBox* chkSS_Subfolders = nullptr;
     QPushButton* btnSS_Ok = nullptr;
     QPushButton* btnSS_Cancel = nullptr;
 

@@ -80,8 +80,10 @@ namespace hivestore {
 // that the change was not saved: a person at exit waits about this long for a lock that is
 // stuck. A lock left by a process that has ended is taken over at once.
 inline constexpr std::chrono::milliseconds kLockWait{1000};
-// How long a write waits in all while other saves take and let go of the lock in turn.
-inline constexpr std::chrono::milliseconds kLockWaitInTurn{5000};
+// How long a write waits in all while other saves take and let go of the lock in turn: the
+// holders change, so none is stuck, and another process saving again and again may win the
+// lock many times in a row on a busy machine.
+inline constexpr std::chrono::milliseconds kLockWaitInTurn{15000};
 
 // "HKEY_CURRENT_USER" and so on; empty for a number that names no hive.
 QString hiveName(std::uint32_t hive);

@@ -27,6 +27,7 @@ const QString kLoopSeconds = QStringLiteral("Loop Seconds");
 const QString kShowFilename = QStringLiteral("Show Filename");
 const QString kShowPictureNumber = QStringLiteral("Show Picture Number");
 const QString kShuffle = QStringLiteral("Shuffle");
+const QString kIncludeSubfolders = QStringLiteral("Include Subfolders");
 
 // The key stored on the first start carries 5 seconds; that run itself uses 10.
 const QString kFirstStartStoredSeconds = QStringLiteral("5");
@@ -80,6 +81,7 @@ Settings laterStart(RegistryManager& rm) {
     s.showFilename = SwitchIsOn(readText(rm, kShowFilename));
     s.showPictureNumber = SwitchIsOn(readText(rm, kShowPictureNumber));
     s.shuffle = SwitchIsOn(readText(rm, kShuffle));
+    s.includeSubfolders = SwitchIsOn(readText(rm, kIncludeSubfolders));
     return s;
 }
 
@@ -174,6 +176,7 @@ bool SaveScreensaverSettings(const Settings& s) {
     RegistryManager rm = SettingsKey();
     Values values;
     addSharedValues(values, s);
+    values.push_back({kIncludeSubfolders, SwitchText(s.includeSubfolders)});
     values.push_back({kShuffle, SwitchText(s.shuffle)});
     return rm.WriteValues(values, regtype::Sz);
 }

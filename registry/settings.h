@@ -29,6 +29,9 @@ struct Settings {
     // "Shuffle": the screensaver shows every picture once before any comes back; not
     // written on the first start, so off until the screensaver settings store it.
     bool shuffle = false;
+    // "Include Subfolders": the screensaver shows the pictures of the folder's whole tree;
+    // off until the screensaver settings store it.
+    bool includeSubfolders = false;
 
     bool operator==(const Settings&) const = default;
 };

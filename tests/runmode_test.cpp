@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -161,6 +163,49 @@ TEST_F(RunModeTest, ShuffledScreensaverShowsEveryPictureOnceBeforeAnyRepeats) {
             EXPECT_EQ(seen.size(), 7u) << "round " << round;
         }
     }
+}
+
+// With "Include Subfolders" the screensaver's pictures are those of the folder's whole tree,
+// read in the background: a folder that holds only subfolders still starts at once, and with
+// "Shuffle" every picture of the tree comes once before any comes back.
+TEST_F(RunModeTest, ScreensaverOverAPictureTreeShowsEveryPictureOfIt) {
+    QTemporaryDir tree;
+    const QDir root(tree.path());
+    QStringList all;
+    for (int folder = 1; folder <= 3; ++folder) {
+        for (int i = 1; i <= 3; ++i) {
+            const QString name = QString("album %1/deeper/p%2.jpg").arg(folder).arg(i);
+            ASSERT_TRUE(root.mkpath(QFileInfo(root.filePath(name)).path()));
+            test::writePicture(root.filePath(name), test::patternImage(40, 30));
+            all << name;
+        }
+    }
+    ASSERT_TRUE(QFile::link(tree.path(), root.filePath("album 1/loop")));
+    test::rememberFolder(tree.path());
+    RegistryManager rm = SettingsKey();
+    ASSERT_TRUE(
+        rm.WriteValue(QStringLiteral("Include Subfolders"), QStringLiteral("true"), regtype::Sz));
+    ASSERT_TRUE(rm.WriteValue(QStringLiteral("Shuffle"), QStringLiteral("true"), regtype::Sz));
+    auto w = start({"/s"});
+    ASSERT_TRUE(shown);
+    for (int turns = 0; turns < 2000 && w->myFiles->count() < all.size(); ++turns)
+        QTest::qWait(5);
+    all.sort();
+    QStringList listed = w->myFiles->names();
+    listed.sort();
+    EXPECT_EQ(listed, all);
+    ASSERT_GE(w->myFiles->selectedIndex(), 0) << "the first picture is picked once listed";
+    for (int round = 0; round < 2; ++round) {
+        std::set<std::int64_t> seen;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            w->myTimer_Timer();
+            seen.insert(w->myFiles->selectedIndex());
+        }
+        EXPECT_EQ(seen.size(), std::size_t(all.size())) << "round " << round;
+    }
+    EXPECT_TRUE(test::waitForPicture(*w));
+    EXPECT_TRUE(w->txtFile->text().startsWith(tree.path() + "/album "))
+        << w->txtFile->text().toStdString();
 }
 
 // Drawn for a daemon on a first start, nothing is written: the run saves nothing, so it leaves

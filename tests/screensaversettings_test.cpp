@@ -145,7 +145,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
     EXPECT_FALSE(d.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(d.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(d.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_EQ(d.size(), QSize(5175 / 15, 5220 / 15));
+    EXPECT_EQ(d.size(), QSize(5175 / 15, 5580 / 15));
     EXPECT_EQ(d.minimumSize(), d.maximumSize());
     EXPECT_EQ(d.palette().color(QPalette::Window), QColor(Qt::black));
 
@@ -157,7 +157,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         {d.Image1, {120, 0, 4935, 1575}},
         {d.mySS_Drive, {120, 1560, 2655, 315}},
         {d.mySS_Path, {120, 1920, 2655, 2790}},
-        {d.Frame1, {2880, 1440, 2175, 2775}},
+        {d.Frame1, {2880, 1440, 2175, 3135}},
         {d.Label1, {555, 240, 1065, 195}},
         {d.scrSS_Seconds, {600, 480, 975, 285}},
         {d.txtSS_Seconds, {840, 480, 495, 285}},
@@ -166,8 +166,9 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         {d.chkSS_FileSize, {240, 1560, 1815, 375}},
         {d.chkSS_Dimensions, {240, 1920, 1815, 375}},
         {d.chkSS_Shuffle, {240, 2280, 1815, 375}},
-        {d.btnSS_Ok, {3000, 4320, 1935, 375}},
-        {d.btnSS_Cancel, {3120, 4800, 1695, 255}},
+        {d.chkSS_Subfolders, {240, 2640, 1815, 375}},
+        {d.btnSS_Ok, {3000, 4680, 1935, 375}},
+        {d.btnSS_Cancel, {3120, 5160, 1695, 255}},
     };
     for (const auto& [widget, twips] : placed) {
         QRect g = widget->geometry();
@@ -193,6 +194,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         {d.chkSS_FileSize, "Show File Size"},
         {d.chkSS_Dimensions, "Show Dimensions"},
         {d.chkSS_Shuffle, "Shuffle"},
+        {d.chkSS_Subfolders, "Include Subfolders"},
         {d.btnSS_Ok, "&Ok"},
         {d.btnSS_Cancel, "Cancel"},
     };
@@ -212,11 +214,11 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
     EXPECT_FALSE(d.Image1->pixmap().isNull());
     EXPECT_TRUE(d.Image1->hasScaledContents());
 
-    // Tab order: folder list, drive list, seconds box, spinner, the five boxes, OK, Cancel.
+    // Tab order: folder list, drive list, seconds box, spinner, the six boxes, OK, Cancel.
     QWidget* expected[] = {
-        d.mySS_Drive,     d.txtSS_Seconds,  d.scrSS_Seconds,    d.chkSS_ShowPictureNumber,
-        d.chkSS_Filename, d.chkSS_FileSize, d.chkSS_Dimensions, d.chkSS_Shuffle,
-        d.btnSS_Ok,       d.btnSS_Cancel};
+        d.mySS_Drive,       d.txtSS_Seconds,  d.scrSS_Seconds,    d.chkSS_ShowPictureNumber,
+        d.chkSS_Filename,   d.chkSS_FileSize, d.chkSS_Dimensions, d.chkSS_Shuffle,
+        d.chkSS_Subfolders, d.btnSS_Ok,       d.btnSS_Cancel};
     QWidget* at = d.mySS_Path;
     for (QWidget* next : expected) {
         do
@@ -271,17 +273,22 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
                                                     {"Loop Seconds", "5"},
                                                     {"Show Filename", "false"},
                                                     {"Show Picture Number", "true"},
+                                                    {"Include Subfolders", "false"},
                                                     {"Shuffle", "false"},
                                                 }));
     // Shuffle stored on: the next screensaver (and this dialog) starts with it.
     d.chkSS_Shuffle->setChecked(true);
+    d.chkSS_Subfolders->setChecked(true);
     d.btnSS_Ok_Click();
     EXPECT_EQ(storedValues().at("Shuffle"), "true");
+    EXPECT_EQ(storedValues().at("Include Subfolders"), "true");
     auto saver = start({"/s"});
     EXPECT_TRUE(saver->shufflesPictures());
+    EXPECT_TRUE(saver->includesSubfolders());
     frmScreensaverSettings again(*saver);
     again.LoadFromMainWindow();
     EXPECT_TRUE(again.chkSS_Shuffle->isChecked());
+    EXPECT_TRUE(again.chkSS_Subfolders->isChecked());
 }
 
 TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheMainWindowsBox) {
@@ -439,6 +446,7 @@ TEST_F(ScreensaverSettingsTest, SettingsRunShowsTheDialogWithoutSplashStoresOkAn
             {"Loop Seconds", "17"},
             {"Show Filename", text(d->chkSS_Filename)},
             {"Show Picture Number", text(d->chkSS_ShowPictureNumber)},
+            {"Include Subfolders", "false"},
             {"Shuffle", "false"},
         };
         d->btnSS_Ok->click();

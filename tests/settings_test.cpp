@@ -180,7 +180,8 @@ TEST(Settings, LastFolderAndCommandLine) {
         {"command-line folder wins", stored, given, given, stored},
         {"quoted command line is no folder", stored, u'"' + given + u'"', stored, stored},
         {"a file on the command line is no folder", stored, file, stored, stored},
-        {"deleted folder falls back to the default folder", gone, QString(), DefaultFolder(), DefaultFolder()},
+        {"deleted folder falls back to the default folder", gone, QString(), DefaultFolder(),
+         DefaultFolder()},
         {"command line rescues a deleted folder", gone, given, given, gone},
     };
     for (const auto& c : cases) {
@@ -230,7 +231,9 @@ TEST(Settings, SaveNeverCreatesTheKey) {
     EXPECT_TRUE(storedValues().empty());
 }
 
-TEST(Settings, ScreensaverDialogStoresOnlyItsSixValues) {
+// The six values shared with the viewer and the screensaver's own two; the viewer's other
+// values stay as they were.
+TEST(Settings, ScreensaverDialogStoresOnlyItsOwnValues) {
     test::TempConfigHome home;
     QTemporaryDir pictures;
     store(laterValues(QStringLiteral("/before")));
@@ -245,6 +248,7 @@ TEST(Settings, ScreensaverDialogStoresOnlyItsSixValues) {
     s.loopSeconds = 12;
     s.showFilename = true;
     s.showPictureNumber = true;
+    s.shuffle = true;
     ASSERT_TRUE(SaveScreensaverSettings(s));
 
     std::map<QString, QString> expected = laterValues(QStringLiteral("/before"));
@@ -254,7 +258,12 @@ TEST(Settings, ScreensaverDialogStoresOnlyItsSixValues) {
     expected[QStringLiteral("Loop Seconds")] = QStringLiteral("12");
     expected[QStringLiteral("Show Filename")] = QStringLiteral("true");
     expected[QStringLiteral("Show Picture Number")] = QStringLiteral("true");
+    expected[QStringLiteral("Shuffle")] = QStringLiteral("true");
+    expected[QStringLiteral("Include Subfolders")] = QStringLiteral("false");
     EXPECT_EQ(storedValues(), expected);
+    const Settings loaded = LoadRegistrySettings(QString());
+    EXPECT_TRUE(loaded.shuffle);
+    EXPECT_FALSE(loaded.includeSubfolders);
 }
 
 TEST(Settings, ReadOnlySettingsFileStillLoads) {

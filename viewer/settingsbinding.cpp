@@ -37,6 +37,7 @@ void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     myPath->setPath(s.lastDirectory);
     frameSettings->setVisible(bShowControls);
     m_draw.setShuffle(s.shuffle);
+    m_includeSubfolders = s.includeSubfolders;
 }
 
 Settings Tavlin::currentSettings() const {

@@ -1,4 +1,7 @@
 // The timed slideshow.
+#include <cmath>
+#include <utility>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -6,13 +9,12 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include <cmath>
-
 #include "decode/prefetchplan.h"
 #include "platform/platform.h"
 #include "viewer/filelist.h"
 #include "viewer/frmmenus.h"
 #include "viewer/keymap.h"
+#include "viewer/picturetree.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -64,6 +66,40 @@ void Tavlin::scrSeconds_Change() {
         txtSeconds->setText(text);
     // QTimer restarts a running timer on a new interval: counted from the change.
     myTimer->setInterval(scrSeconds->value() * 1000);
+}
+
+void Tavlin::readPictureTree() {
+    const QString root = myFiles->folder();
+    const NamePattern pattern = myFiles->namePattern();
+    // The list follows the walk twice: once the first pictures are found, so the screensaver
+    // starts at once even on a folder that holds only subfolders, and once at the end.
+    auto deliver = [this, root](QStringList names) {
+        if (m_exited || myFiles->folder() != root)
+            return;
+        // The picture on show stays selected, so its number counts in the new list.
+        const QString shown = myFiles->selectedName();
+        myFiles->setListing(root, std::move(names));
+        const qsizetype at = shown.isEmpty() ? -1 : myFiles->names().indexOf(shown);
+        if (at >= 0)
+            myFiles->setSelectedIndex(at);
+        else if (myFiles->count() > 0)
+            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+    };
+    m_treeReader.start([this, root, pattern, deliver, stop = m_treeStop] {
+        bool first = true;
+        const QStringList all = listPictureTree(
+            root, pattern,
+            [&](const QStringList& soFar) {
+                if (!std::exchange(first, false))
+                    return;
+                QMetaObject::invokeMethod(
+                    this, [deliver, soFar] { deliver(soFar); }, Qt::QueuedConnection);
+            },
+            stop.get());
+        if (!stop->load())
+            QMetaObject::invokeMethod(
+                this, [deliver, all] { deliver(all); }, Qt::QueuedConnection);
+    });
 }
 
 } // namespace tavlin

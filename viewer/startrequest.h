@@ -30,6 +30,7 @@ struct StartRequest {
     QString displayFolder;
     int displaySeconds = 0;
     bool displayShuffle = false; // "-shuffle": every picture once before any comes back
+    bool displaySubfolders = false; // "-subfolders": the pictures of the folder's whole tree
 };
 
 } // namespace tavlin

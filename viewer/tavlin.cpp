@@ -76,7 +76,12 @@ Tavlin::Tavlin(TavlinOptions options)
     connectInput();
 }
 
-Tavlin::~Tavlin() = default;
+Tavlin::~Tavlin() {
+    // A walk of the screensaver's tree still running posts to this window: end it first.
+    m_treeStop->store(true);
+    m_treeReader.clear();
+    m_treeReader.waitForDone();
+}
 
 int Tavlin::px(double twips) const {
     return static_cast<int>(std::lround(twips / m_tpp));

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QThreadPool>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -125,6 +127,8 @@ public:
     std::int64_t randomIndex(std::int64_t count);
     // The screensaver shows every picture once before any comes back ("Shuffle").
     bool shufflesPictures() const { return m_draw.shuffle(); }
+    // The screensaver shows the pictures of the folder's whole tree ("Include Subfolders").
+    bool includesSubfolders() const { return m_includeSubfolders; }
 
     double twipsPerPixel() const { return m_tpp; }
     QSizeF screenTwips() const;
@@ -250,6 +254,11 @@ private:
     PictureDecoder* m_decoder = nullptr;
     // The screensaver's picks, drawn from drawRandom().
     PictureDraw m_draw{[this] { return drawRandom(); }};
+    bool m_includeSubfolders = false;
+    // The screensaver's walk of the folder's tree, in the background.
+    void readPictureTree();
+    QThreadPool m_treeReader;
+    std::shared_ptr<std::atomic<bool>> m_treeStop = std::make_shared<std::atomic<bool>>(false);
     QString m_requestedNumber; // the picture number line as it was when the picture was asked for
     ImageView* m_requestedView = nullptr;
 };

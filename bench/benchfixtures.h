@@ -1,8 +1,12 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unordered_map>
 #include <vector>
 
@@ -11,6 +15,8 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QString>
+
+extern char** environ;
 
 // Pictures the benchmarks make for themselves, so nothing large lives in the repository.
 namespace tavlin::bench {
@@ -25,6 +31,32 @@ inline double percentile(std::vector<double> v, double q) {
 
 inline double median(std::vector<double> v) {
     return percentile(std::move(v), 0.5);
+}
+
+using Clock = std::chrono::steady_clock;
+inline double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The milliseconds a command takes, its output thrown away; -1 when it cannot start. The
+// reference the folder benchmarks set their own figures against (`ls`, `find`).
+inline double timeCommand(std::vector<QByteArray> arguments) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    int status = 0;
+    if (started)
+        ::waitpid(pid, &status, 0);
+    const double ms = msSince(start);
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? ms : -1;
 }
 
 // A photo-like picture: smooth colour fields, hard edges and a little grain, so JPEG

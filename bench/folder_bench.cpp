@@ -9,10 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include <QApplication>
@@ -25,8 +22,6 @@
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 
-extern char** environ;
-
 using tavlin::bench::median;
 
 namespace {
@@ -35,10 +30,8 @@ constexpr int kFiles = 100000;
 constexpr int kRounds = 11;
 const QString kPattern = QStringLiteral("*.jpg;*.jpeg;*.jpe;*.bmp;*.gif");
 
-using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using tavlin::bench::Clock;
+using tavlin::bench::msSince;
 
 void makeFolder(const QString& path) {
     // Camera-like names in shuffled order, a few in other cases and types.
@@ -52,20 +45,7 @@ void makeFolder(const QString& path) {
 
 // `ls` of the folder, its output thrown away.
 double timeLs(const QByteArray& folder) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    char ls[] = "ls";
-    char* argv[] = {ls, const_cast<char*>(folder.constData()), nullptr};
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "ls", &actions, nullptr, argv, environ) != 0)
-        return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const double ms = msSince(start);
-    posix_spawn_file_actions_destroy(&actions);
-    return ms;
+    return tavlin::bench::timeCommand({"ls", folder});
 }
 
 struct Lists {

@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 
+#include "fileops/rename.h"
 #include "platform/filenames.h"
 
 namespace tavlin {
@@ -105,18 +106,6 @@ QByteArray candidateName(const QByteArray& name, int n, int room) {
     return stem + counter + ending;
 }
 
-bool writeAll(int fd, const QByteArray& bytes) {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // Moves `file` into the Trash folder `trash`; `recorded` is the path the Trash keeps for it
 // (absolute for the home Trash, from the top of its file system for the others).
 TrashResult moveInto(const QByteArray& file, const QByteArray& trash, const QByteArray& recorded) {
@@ -156,8 +145,10 @@ TrashResult moveInto(const QByteArray& file, const QByteArray& trash, const QByt
             ::unlink(infoPath.constData());
             continue;
         }
-        const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-        const int writeError = errno;
+        int writeError = fsops::writeAll(fd, text);
+        if (writeError == 0 && ::fsync(fd) != 0)
+            writeError = errno;
+        const bool written = writeError == 0;
         ::close(fd);
         if (!written) {
             ::unlink(infoPath.constData());

@@ -65,20 +65,30 @@ FolderEntries OpenFolder::read(std::error_code& error) {
         if (entry->d_name[0] == '.')
             continue;
         // The type comes from the directory read itself where the file system reports
-        // it, so a large folder costs no stat per file; links are followed.
+        // it, so a large folder costs no stat per file; links are followed, and noted.
         unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN || type == DT_LNK) {
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISLNK(st.st_mode)   ? DT_LNK
+                   : S_ISDIR(st.st_mode) ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                                         : DT_UNKNOWN;
+        }
+        const bool link = type == DT_LNK;
+        if (link) {
             struct stat st {};
             if (::fstatat(fd, entry->d_name, &st, 0) != 0)
                 continue;
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
         }
-        if (type == DT_DIR)
-            entries.folders.append(
-                decodeFileName(entry->d_name, qsizetype(std::strlen(entry->d_name))));
-        else if (type == DT_REG)
-            entries.files.append(
-                decodeFileName(entry->d_name, qsizetype(std::strlen(entry->d_name))));
+        if (type != DT_DIR && type != DT_REG)
+            continue;
+        QString name = decodeFileName(entry->d_name, qsizetype(std::strlen(entry->d_name)));
+        if (link)
+            entries.links.append(name);
+        (type == DT_DIR ? entries.folders : entries.files).append(std::move(name));
     }
     ::closedir(dir);
     return entries;
@@ -121,6 +131,7 @@ FolderListing listFolder(OpenFolder folder, const QString& path, const NamePatte
     if (listing.error)
         return listing;
     listing.folders = std::move(entries.folders);
+    listing.links = std::move(entries.links);
     sortNatural(listing.folders);
     listing.files.reserve(entries.files.size());
     for (QString& name : entries.files)

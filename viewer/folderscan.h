@@ -14,6 +14,7 @@ namespace tavlin {
 struct FolderEntries {
     QStringList folders;
     QStringList files;
+    QStringList links; // those of the folders and files that are symbolic links
 };
 
 // Reads `path` once. On failure (gone, unreadable, not a folder) `error` is set
@@ -60,6 +61,7 @@ struct FolderListing {
     QString path;
     QStringList folders;
     QStringList files;
+    QStringList links; // those of the folders and files that are symbolic links, in no order
     std::error_code error;
 };
 FolderListing listFolder(OpenFolder folder, const QString& path, const NamePattern& files);

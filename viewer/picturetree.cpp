@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <QSet>
+
 #include "platform/filenames.h"
 
 namespace tavlin {
@@ -21,11 +23,6 @@ QByteArray realPath(const QByteArray& path) {
     QByteArray result(resolved);
     std::free(resolved);
     return result;
-}
-
-bool isLink(const QByteArray& path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 } // namespace
@@ -56,18 +53,18 @@ QStringList listPictureTree(const QString& root, const NamePattern& pattern,
         if (listing.error)
             continue;
         const QString prefix = relative.isEmpty() ? QString() : relative + QLatin1Char('/');
+        const QSet<QString> links(listing.links.begin(), listing.links.end());
         const qsizetype before = pictures.size();
         for (const QString& name : listing.files) {
-            const QByteArray file = encodeFileName(joinPath(folder, name));
-            if (isLink(file) && !realPath(file).startsWith(rootPrefix))
+            if (links.contains(name) &&
+                !realPath(encodeFileName(joinPath(folder, name))).startsWith(rootPrefix))
                 continue; // a link out of the tree
             pictures.append(prefix + name);
         }
         // Subfolders in natural order: pushed last to first, so the first is read next.
         for (qsizetype i = listing.folders.size() - 1; i >= 0; --i) {
-            const QString& name = listing.folders[i];
-            if (!isLink(encodeFileName(joinPath(folder, name))))
-                pending.push_back(prefix + name);
+            if (!links.contains(listing.folders[i]))
+                pending.push_back(prefix + listing.folders[i]);
         }
         if (found && pictures.size() > before)
             found(pictures);

@@ -14,8 +14,8 @@ struct TrashResult {
     QByteArray trashedAs; // the path of the file in the Trash, when it went there
 };
 
-// Moves the file at the absolute `path` into the desktop's Trash, as the freedesktop.org Trash
-// specification lays out: the Trash of the user's home ($XDG_DATA_HOME/Trash) when the file
+// Moves the file at the absolute `path` into the desktop's Trash, laid out as freedesktop.org
+// desktops share it: the Trash of the user's home ($XDG_DATA_HOME/Trash) when the file
 // lies on the same file system, else the Trash at the top of the file's own file system
 // ($topdir/.Trash/$UID when an administrator set that up, else $topdir/.Trash-$UID). The file
 // is renamed, never copied, so it never leaves its file system and is never half moved. Names

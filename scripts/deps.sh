@@ -22,7 +22,7 @@ tests=(
   dbus x11-xserver-utils
   weston sway wtype qt6-wayland
   desktop-file-utils appstream lintian dpkg-dev file
-  build-essential debhelper
+  build-essential debhelper git
 )
 fuzz=(
   clang libclang-rt-dev

@@ -186,7 +186,7 @@ TrashResult MoveToTrash(const QString& path) {
     struct statvfs fs {};
     if (::statvfs(parentOf(file).constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) {
         result.error = EROFS;
-        result.problem = QStringLiteral("the folder is on a read-only file system");
+        result.problem = fsops::resultFromErrno(EROFS).describe();
         return result;
     }
 

@@ -74,7 +74,8 @@ void Tavlin::readPictureTree() {
     // The list follows the walk twice: once the first pictures are found, so the screensaver
     // starts at once even on a folder that holds only subfolders, and once at the end.
     auto deliver = [this, root](QStringList names) {
-        if (m_exited || myFiles->folder() != root)
+        // The same list again (the tree's pictures were all in its first folder) changes nothing.
+        if (m_exited || myFiles->folder() != root || names == myFiles->names())
             return;
         // The picture on show stays selected, so its number counts in the new list.
         const QString shown = myFiles->selectedName();
@@ -85,7 +86,7 @@ void Tavlin::readPictureTree() {
         else if (myFiles->count() > 0)
             myFiles->setSelectedIndex(randomIndex(myFiles->count()));
     };
-    m_treeReader.start([this, root, pattern, deliver, stop = m_treeStop] {
+    m_treeReader.start([this, root, pattern, deliver] {
         bool first = true;
         const QStringList all = listPictureTree(
             root, pattern,
@@ -95,8 +96,8 @@ void Tavlin::readPictureTree() {
                 QMetaObject::invokeMethod(
                     this, [deliver, soFar] { deliver(soFar); }, Qt::QueuedConnection);
             },
-            stop.get());
-        if (!stop->load())
+            &m_treeStop);
+        if (!m_treeStop.load())
             QMetaObject::invokeMethod(
                 this, [deliver, all] { deliver(all); }, Qt::QueuedConnection);
     });

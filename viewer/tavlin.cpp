@@ -78,7 +78,7 @@ Tavlin::Tavlin(TavlinOptions options)
 
 Tavlin::~Tavlin() {
     // A walk of the screensaver's tree still running posts to this window: end it first.
-    m_treeStop->store(true);
+    m_treeStop.store(true);
     m_treeReader.clear();
     m_treeReader.waitForDone();
 }

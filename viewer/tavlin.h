@@ -258,7 +258,7 @@ private:
     // The screensaver's walk of the folder's tree, in the background.
     void readPictureTree();
     QThreadPool m_treeReader;
-    std::shared_ptr<std::atomic<bool>> m_treeStop = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> m_treeStop{false}; // the window waits for the walk before it goes
     QString m_requestedNumber; // the picture number line as it was when the picture was asked for
     ImageView* m_requestedView = nullptr;
 };

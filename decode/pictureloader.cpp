@@ -16,9 +16,13 @@
 #include <QTransform>
 
 #include "decode/bmpdecoder.h"
+#include "decode/colour.h"
+#include "decode/decodesource.h"
+#include "decode/formats.h"
 #include "decode/gifscan.h"
 #include "decode/jpegdecoder.h"
 #include "decode/jpegscan.h"
+#include "decode/readers.h"
 #include "platform/regularfile.h"
 
 namespace tavlin {
@@ -58,19 +62,14 @@ QRect alignOutwards(const QRectF& r, int step) {
     return QRect(QPoint(x0, y0), QPoint(x1 - 1, y1 - 1));
 }
 
-struct DecodePlan {
-    QRect clip;       // stored pixels to decode; the whole picture when it equals that
-    QSize decodeSize; // size of the decoded clip (clip / reduction)
-    QRectF target;    // where the decoded clip lands in the scaled stored picture
-};
-
 // Plans the decode of `want` (in the scaled stored picture of `scaled` pixels) from a stored
-// picture of `stored` pixels. JPEGs are reduced by a power of two while decoding; the rest of
-// the scaling is left to a smooth resample of the (smaller) decoded clip.
-DecodePlan planDecode(QSize stored, QSize scaled, QRect want, bool jpeg) {
+// picture of `stored` pixels. JPEGs and BMPs are reduced by a power of two while decoding, some
+// formats straight to the shown size; the rest of the scaling is left to a smooth resample of
+// the (smaller) decoded clip.
+DecodePlan planDecode(QSize stored, QSize scaled, QRect want, Reduction reduction) {
     const double fx = double(stored.width()) / scaled.width();
     const double fy = double(stored.height()) / scaled.height();
-    const int d = jpeg ? jpegReduction(stored, scaled) : 1;
+    const int d = reduction == Reduction::PowerOfTwo ? jpegReduction(stored, scaled) : 1;
     // A margin of two output pixels keeps the filter's edge samples real at a clipped border.
     const double mx = 2 * std::max(fx, 1.0);
     const double my = 2 * std::max(fy, 1.0);
@@ -86,26 +85,17 @@ DecodePlan planDecode(QSize stored, QSize scaled, QRect want, bool jpeg) {
     DecodePlan plan;
     plan.clip = clip;
     plan.decodeSize = clip.size() / d;
+    // A reader with a resampler of its own decodes a shrunk picture straight at its shown size.
+    if (reduction == Reduction::Any && (fx > 1 || fy > 1)) {
+        plan.decodeSize = QSize(std::max(1, int(std::lround(clip.width() / std::max(fx, 1.0)))),
+                                std::max(1, int(std::lround(clip.height() / std::max(fy, 1.0)))));
+    }
     const double right = clip.right() + 1 == usable.width() ? stored.width() : clip.right() + 1;
     const double bottom =
         clip.bottom() + 1 == usable.height() ? stored.height() : clip.bottom() + 1;
     plan.target =
         QRectF(QPointF(clip.left() / fx, clip.top() / fy), QPointF(right / fx, bottom / fy));
     return plan;
-}
-
-bool tooLarge(QSize size) {
-    return size.width() > PictureLimits::maxSide || size.height() > PictureLimits::maxSide ||
-           std::int64_t(size.width()) * size.height() > PictureLimits::maxPixels;
-}
-
-QString tooLargeError(const QString& path, QSize size) {
-    return QStringLiteral("%1 claims to be %2 \u00d7 %3 pixels, more than can be shown (at most "
-                          "%4 megapixels).")
-        .arg(quotedFileName(path))
-        .arg(size.width())
-        .arg(size.height())
-        .arg(PictureLimits::maxPixels / 1000000);
 }
 
 // Scales with a filter fit for the factor: bilinear while every shown pixel draws on at most
@@ -140,68 +130,12 @@ void setAllocationLimitOnce() {
                    [] { QImageReader::setAllocationLimit(PictureLimits::allocationLimitMB); });
 }
 
-QImageIOHandler::Transformations exifTransformation(int orientation) {
-    using T = QImageIOHandler;
-    switch (orientation) {
-    case 2:
-        return T::TransformationMirror;
-    case 3:
-        return T::TransformationRotate180;
-    case 4:
-        return T::TransformationFlip;
-    case 5:
-        return T::TransformationFlipAndRotate90;
-    case 6:
-        return T::TransformationRotate90;
-    case 7:
-        return T::TransformationMirrorAndRotate90;
-    case 8:
-        return T::TransformationRotate270;
-    default:
-        return T::TransformationNone;
-    }
-}
-
-std::int64_t pixelBytes(QSize size) {
-    return size.isValid() ? std::int64_t(size.width()) * size.height() * 4 : 0;
-}
-
-int megabytes(std::int64_t bytes) {
-    return int((bytes + (1 << 20) - 1) >> 20);
-}
-
-QString overBudgetError(const QString& path, std::int64_t need, std::int64_t budget) {
-    return QStringLiteral("%1 would need %2 MB of memory to be shown, more than the %3 MB one "
-                          "picture may use.")
-        .arg(quotedFileName(path))
-        .arg(megabytes(need))
-        .arg(budget >> 20);
-}
-
-QString cutShortWarning(const QString& path) {
-    return QStringLiteral("%1 is cut short: only the part of the picture it holds is shown.")
-        .arg(quotedFileName(path));
-}
-
 QString tooManyScansError(const QString& path) {
     return QStringLiteral("%1 has more than %2 progressive scans, or too many for its size; "
                           "decoding it would take minutes, so it is not shown.")
         .arg(quotedFileName(path))
         .arg(PictureLimits::maxScans);
 }
-
-// One picture file, its header read and checked, ready to decode any part of it.
-struct Source {
-    QByteArray format;
-    QSize stored;                               // pixels as stored
-    QImageIOHandler::Transformations transform; // EXIF orientation
-    bool reducible = false;                     // decodes at 1/2, 1/4, 1/8 itself (JPEG, BMP)
-    std::int64_t heldBytes = 0; // held whatever the plan: file bytes, coefficients, canvas
-    // Decodes `plan.clip` at `plan.decodeSize`; a null image with `error` set on failure.
-    // Sets `cutShort` when the file ends before pixels it was to show.
-    std::function<QImage(const DecodePlan& plan, QString& error, bool& cancelled, bool& cutShort)>
-        decode;
-};
 
 } // namespace
 
@@ -212,8 +146,6 @@ int jpegReduction(QSize source, QSize target) {
     }
     return 1;
 }
-
-namespace {
 
 // Reads and checks a JPEG: its marker segments are walked once, into memory, and the decoder
 // is given exactly the bytes walked, so a file that grows meanwhile shows what was checked.
@@ -266,7 +198,7 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     source.format = "jpeg";
     source.stored = scan.frameSize;
     source.transform = exifTransformation(scan.exifOrientation);
-    source.reducible = true;
+    source.reduction = Reduction::PowerOfTwo;
     source.heldBytes = bytes->size() + coefficientBytes;
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
@@ -340,7 +272,6 @@ bool openGif(const QString& path, QFile& file, const LoadControl& control, Sourc
     bytes->append(';'); // the trailer, so the reader ends where the walk did
     source.format = "gif";
     source.stored = scan.canvas;
-    source.transform = QImageIOHandler::TransformationNone;
     source.heldBytes = bytes->size() + canvas +
                        pixelBytes(scan.frame.intersected(QRect(QPoint(0, 0), scan.canvas)).size());
     source.decode = [bytes, path](const DecodePlan& plan, QString& err, bool&, bool&) {
@@ -382,8 +313,7 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     }
     source.format = "bmp";
     source.stored = info->size;
-    source.transform = QImageIOHandler::TransformationNone;
-    source.reducible = true;
+    source.reduction = Reduction::PowerOfTwo;
     source.heldBytes = std::int64_t(info->size.width()) * 8; // a row and its sums
     // Uncompressed rows lie where their number puts them: a file too short for the last of
     // them is cut short, whether or not the rows shown are the missing ones.
@@ -403,8 +333,6 @@ bool openBmp(const QString& path, QFile& file, const LoadControl& control, Sourc
     };
     return true;
 }
-
-} // namespace
 
 LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
                           const LoadControl& control) {
@@ -427,19 +355,15 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
 
     setAllocationLimitOnce();
-    const QByteArray head = file.peek(4);
+    // The file's bytes say what it is, whatever its name says.
+    const PictureFormat* format = formatOfBytes(file.peek(sniffBytes));
+    if (!format) {
+        result.error = QStringLiteral("%1 is not a %2 picture.")
+                           .arg(quotedFileName(path), pictureFormatCaptions());
+        return result;
+    }
     Source source;
-    bool opened = false;
-    if (head.startsWith("\xFF\xD8"))
-        opened = openJpeg(path, file, control, source, result.error);
-    else if (head.startsWith("GIF8"))
-        opened = openGif(path, file, control, source, result.error);
-    else if (head.startsWith("BM"))
-        opened = openBmp(path, file, control, source, result.error);
-    else
-        result.error =
-            QStringLiteral("%1 is not a JPEG, BMP or GIF picture.").arg(quotedFileName(path));
-    if (!opened)
+    if (!format->open(path, file, control, source, result.error))
         return result;
     result.format = source.format;
     const QSize stored = source.stored;
@@ -480,7 +404,7 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     const QTransform toShown = orientationTransform(transform, storedScaled);
     const QRect want = toShown.inverted().mapRect(QRectF(visible)).toAlignedRect() &
                        QRect(QPoint(0, 0), storedScaled);
-    const DecodePlan plan = planDecode(stored, storedScaled, want, source.reducible);
+    const DecodePlan plan = planDecode(stored, storedScaled, want, source.reduction);
     const QRect landing = plan.target.toRect();
 
     // What is held at the peak: what the source holds, plus the two largest pictures alive at
@@ -526,6 +450,9 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         decoded = resample(decoded, landing.size());
     if (landing != want)
         decoded = decoded.copy(want.translated(-landing.topLeft()));
+    // Colours are converted on the shown pixels only, never on the whole picture.
+    QString colourProblem;
+    convertToDisplayColours(decoded, source.colours, colourProblem);
     result.image = orient(std::move(decoded), transform);
     if (result.image.isNull()) {
         result.error =
@@ -534,8 +461,13 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
     }
     result.imageRect = visible;
     result.ok = true;
+    QStringList warnings;
     if (cutShort)
-        result.warning = cutShortWarning(path);
+        warnings.append(cutShortWarning(path));
+    if (!colourProblem.isEmpty())
+        warnings.append(QStringLiteral("%1 is shown with its colours unconverted: %2.")
+                            .arg(quotedFileName(path), colourProblem));
+    result.warning = warnings.join(u' ');
     return result;
 }
 

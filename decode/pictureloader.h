@@ -30,7 +30,7 @@ struct LoadedPicture {
     std::int64_t fileSize = 0;
     QImage image;           // the decoded pixels
     QRect imageRect;        // where `image` sits in the scaled picture's coordinates
-    QByteArray format;      // "jpeg", "bmp" or "gif" once the header is read
+    QByteArray format;      // the format's name ("jpeg", "png", ...) once the header is read
     bool cancelled = false; // stopped because the caller no longer wanted it
     // When ok: a sentence to pass on with the picture, which shows, but not all of it (the
     // file is cut short); empty when nothing is missing.
@@ -66,7 +66,8 @@ struct LoadControl {
     bool isCancelled() const { return cancelled && cancelled->load(std::memory_order_relaxed); }
 };
 
-// Loads a JPEG, BMP or GIF file for display. Only regular files are opened;
+// Loads a picture file of any format the formats table names (decode/formats.h) for display;
+// its bytes, not its name, say which. Only regular files are opened;
 // hostile files (absurd dimensions, endless progressive scans) are refused
 // before decoding, so every call ends in bounded time and memory.
 // Safe to call from any thread; a cancelled load returns !ok with `cancelled` set.

@@ -12,6 +12,7 @@ build_and_run=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core libcanberra-dev libjpeg-dev
   libxcb-screensaver0-dev libwayland-dev wayland-protocols qt6-base-private-dev
+  libpng-dev libwebp-dev libtiff-dev libheif-dev libjxl-dev liblcms2-dev
 )
 tests=(
   libgtest-dev libbenchmark-dev
@@ -21,12 +22,13 @@ tests=(
   cups printer-driver-cups-pdf poppler-utils
   dbus x11-xserver-utils
   weston sway wtype qt6-wayland
+  libjxl-tools webp libtiff-tools libheif-examples
   desktop-file-utils appstream lintian dpkg-dev file
   build-essential debhelper git
 )
 fuzz=(
   clang libclang-rt-dev
-  imagemagick libjpeg-turbo-progs python3
+  imagemagick libjpeg-turbo-progs python3 libjxl-tools webp libtiff-tools libheif-examples
 )
 
 print=no

@@ -1,3 +1,6 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -10,9 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "app/commandline.h"
 #include "registry/settings.h"
@@ -36,7 +36,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QDir d(dir.path());
         for (int i = 1; i <= 9; ++i)
-            test::writePicture(d.filePath(QString("land%1.jpg").arg(i)), test::patternImage(800, 600));
+            test::writePicture(d.filePath(QString("land%1.jpg").arg(i)),
+                               test::patternImage(800, 600));
         test::writePicture(d.filePath("portrait.bmp"), test::patternImage(600, 800));
         test::writePicture(d.filePath("square.gif"), test::patternImage(300, 300));
         test::writeFile(d.filePath("text.jpg"), "not a picture");
@@ -50,7 +51,6 @@ protected:
         shown = window->Form_Load(parseCommandLine(args));
         return window;
     }
-
 
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
@@ -85,18 +85,25 @@ TEST_F(TavlinTest, WidgetTreeHasItsCaptionsAndColours) {
     EXPECT_EQ(w->palette().color(QPalette::Window), QColor(Qt::black));
     EXPECT_EQ(w->frameSettings->title(), "Settings");
     const std::pair<QAbstractButton*, const char*> captions[] = {
-        {w->chkCenter, "Center Picture"},       {w->chkStretch, "Stretch to Screen"},
-        {w->chkLoop, "Loop Slideshow"},         {w->chkPlaySound, "Play Slide Sound"},
-        {w->chkShowPictureNumber, "Show Pict Number"}, {w->chkFilename, "Show Filename"},
-        {w->chkFileSize, "Show File Size"},     {w->chkDimensions, "Show Dimensions"},
-        {w->btnRename, "Batch &Rename"},        {w->btnExit, "E&xit"},
+        {w->chkCenter, "Center Picture"},
+        {w->chkStretch, "Stretch to Screen"},
+        {w->chkLoop, "Loop Slideshow"},
+        {w->chkPlaySound, "Play Slide Sound"},
+        {w->chkShowPictureNumber, "Show Pict Number"},
+        {w->chkFilename, "Show Filename"},
+        {w->chkFileSize, "Show File Size"},
+        {w->chkDimensions, "Show Dimensions"},
+        {w->btnRename, "Batch &Rename"},
+        {w->btnExit, "E&xit"},
         {w->btnStartSlideshow, "&Start"}, // start-up stopped the slideshow once
     };
     for (auto [button, caption] : captions)
         EXPECT_EQ(button->text(), caption);
     for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})
         EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(w->myFiles->pattern(), "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif");
+    EXPECT_EQ(w->myFiles->pattern(),
+              "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.webp;*.tif;*.tiff;*.heic;"
+              "*.heif;*.hif;*.avif;*.jxl");
     EXPECT_EQ(w->mySeconds->interval(), 3000);
     EXPECT_FALSE(w->myTimer->isActive());
     EXPECT_EQ(w->scrSeconds->minimum(), 1);
@@ -133,8 +140,9 @@ TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
     ASSERT_TRUE(test::waitForPicture(*w));
     ASSERT_FALSE(w->myPicture->isHidden());
     EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_EQ(textsOf(*w), (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800",
-                                  "Height: 600", "File Size:  " + QString::number(QFileInfo(path("land3.jpg")).size())}));
+    EXPECT_EQ(textsOf(*w),
+              (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800", "Height: 600",
+                     "File Size:  " + QString::number(QFileInfo(path("land3.jpg")).size())}));
     // 800 x 600 fills the 831 pixels left of the panel, centred on the height.
     EXPECT_EQ(w->myPicture->geometry(), QRect(0, 72, 831, 623));
     EXPECT_EQ(w->myPicture->picture().size(), QSize(831, 623));
@@ -170,7 +178,8 @@ TEST_F(TavlinTest, OverlayOptionsShowAndHideTheirLines) {
     EXPECT_FALSE(w->txtWidth->isHidden());
     EXPECT_EQ(w->txtWidth->text(), "Width: 600");
     for (auto [box, label] : {std::pair{w->chkShowPictureNumber, w->txtPicture},
-                              {w->chkFilename, w->txtFile}, {w->chkFileSize, w->txtFileSize}}) {
+                              {w->chkFilename, w->txtFile},
+                              {w->chkFileSize, w->txtFileSize}}) {
         box->setChecked(false);
         EXPECT_TRUE(label->isHidden());
         box->setChecked(true);
@@ -200,8 +209,8 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndNameTheFailedFile) {
     ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_TRUE(w->myPicture->isHidden());
     EXPECT_FALSE(w->imgError->isHidden());
-    EXPECT_EQ(textsOf(*w), (Texts{path("text.jpg"), "Picture:  12 of  12", "Width:", "Height:",
-                                  "File Size:  13"}));
+    EXPECT_EQ(textsOf(*w), (Texts{path("text.jpg"), "Picture:  12 of  12",
+                                  "Width:", "Height:", "File Size:  13"}));
     int beeps = 1;
     EXPECT_EQ(platform.beeps, beeps);
 

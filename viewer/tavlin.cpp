@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "assets/artwork.h"
+#include "decode/formats.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
@@ -156,8 +157,9 @@ void Tavlin::buildWidgets() {
     myPath = new FolderList(frameSettings);
     place(myPath, design::myPath);
     myFiles = new FileList(frameSettings);
-    // JPEG's other names too: a desktop's "Open with" hands us every image/jpeg file.
-    myFiles->setPattern(QStringLiteral("*.jpg;*.jpeg;*.jpe;*.bmp;*.gif"));
+    // Every ending of every format shown, JPEG's other names too: a desktop's "Open with"
+    // hands us every file of the MIME types the desktop entry names.
+    myFiles->setPattern(pictureNamePattern());
     myPath->setFilePattern(myFiles->pattern());
     place(myFiles, design::myFiles);
 

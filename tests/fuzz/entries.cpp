@@ -198,6 +198,9 @@ Entry entryFor(std::string_view target) {
         return hive;
     if (target == "journal")
         return journal;
+    for (const char* format : {"png", "webp", "tiff", "heif", "jxl"})
+        if (target == format)
+            return loader;
     return nullptr;
 }
 

@@ -5,7 +5,7 @@
 # Needs ImageMagick (convert), cjpeg (libjpeg-turbo-progs) and python3.
 set -euo pipefail
 out=${1:?usage: make-seeds.sh DIR}
-mkdir -p "$out"/{loader,jpegscan,hive,journal}
+mkdir -p "$out"/{loader,jpegscan,hive,journal,png,webp,tiff,heif,jxl}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -115,4 +115,14 @@ printf 'tavlin-batch-rename 1\nphase 1\ncount 2\ne a.jpg .tavlin-rename-0000abcd
   >"$out/journal/phase1.journal"
 printf 'tavlin-batch-rename 1\nphase 2\ncount 3\ne IMG%%201.JPG * trip1.jpg\ne %%2A.gif * trip2.gif\ne x.bmp .t trip3.bmp\nend\n' \
   >"$out/journal/phase2.journal"
+# The newer picture formats: one script each under seeds/, writing into $out/<format>/; their
+# seeds start the loader target too.
+for script in "$(dirname "$0")"/seeds/*.sh; do
+  [ -e "$script" ] || continue
+  bash "$script" "$out"
+done
+for format in png webp tiff heif jxl; do
+  cp "$out/$format"/* "$out/loader/" 2>/dev/null || true
+done
+
 echo "seed inputs in $out: $(find "$out" -type f | wc -l) files"

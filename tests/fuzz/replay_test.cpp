@@ -9,7 +9,8 @@
 
 namespace {
 
-const char* const kTargets[] = {"loader", "jpegscan", "hive", "journal"};
+const char* const kTargets[] = {"loader", "jpegscan", "hive", "journal", "png",
+                                "webp",   "tiff",     "heif", "jxl"};
 
 class Replay : public testing::TestWithParam<const char*> {};
 

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/../.."
 seconds=${1:?usage: run-fuzzers.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(loader jpegscan hive journal)
+[ ${#targets[@]} -gt 0 ] || targets=(loader jpegscan hive journal png webp tiff heif jxl)
 
 scripts/deps.sh --fuzz
 
@@ -41,8 +41,11 @@ for target in "${targets[@]}"; do
   echo "== $target: $seconds s"
   # The sanitizers make a decode about three times slower than a release build, where every
   # input must stay under 2 s: 6 s here is that bound.
+  dict_option=()
+  [ -f "tests/fuzz/dict/$dict" ] && dict_option=(-dict="tests/fuzz/dict/$dict")
+  mkdir -p "tests/fuzz/regressions/$target"
   if ! "$build/tests/fuzz/fuzz_$target" "$corpus" "$build/seeds/$target" \
-      "tests/fuzz/regressions/$target" -dict="tests/fuzz/dict/$dict" \
+      "tests/fuzz/regressions/$target" "${dict_option[@]}" \
       -max_total_time="$seconds" -timeout=6 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$findings/" \
       >"$build/fuzz-$target.log" 2>&1; then

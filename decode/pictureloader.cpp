@@ -119,6 +119,21 @@ QImage resample(const QImage& image, QSize size) {
     return out;
 }
 
+// Premultiplied pixels over black are their colour channels as they stand: the alpha byte is
+// set opaque, in place.
+void flattenOverBlack(QImage& image) {
+    if (!image.hasAlphaChannel())
+        return;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] |= 0xFF000000u;
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+}
+
 QString readerError(const QString& path, const QImageReader& reader) {
     return QStringLiteral("%1 could not be decoded: %2.")
         .arg(quotedFileName(path), reader.errorString());
@@ -450,6 +465,8 @@ LoadedPicture loadPicture(const QString& path, const DecodePlanner& planner,
         decoded = resample(decoded, landing.size());
     if (landing != want)
         decoded = decoded.copy(want.translated(-landing.topLeft()));
+    // What shows through a transparent picture is the black screen behind it.
+    flattenOverBlack(decoded);
     // Colours are converted on the shown pixels only, never on the whole picture.
     QString colourProblem;
     convertToDisplayColours(decoded, source.colours, colourProblem);

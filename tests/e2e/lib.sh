@@ -105,6 +105,7 @@ colour_name() {
   elif [ "$r" -lt 50 ] && [ "$g" -gt 200 ] && [ "$b" -lt 50 ]; then echo green
   elif [ "$r" -lt 50 ] && [ "$g" -lt 50 ] && [ "$b" -gt 200 ]; then echo blue
   elif [ "$r" -gt 200 ] && [ "$g" -gt 200 ] && [ "$b" -gt 200 ]; then echo white
+  elif [ "$r" -lt 30 ] && [ "$g" -lt 30 ] && [ "$b" -lt 30 ]; then echo black
   else echo other; fi
 }
 

@@ -89,6 +89,13 @@ done <<'EOF'
 Depends libqt6widgets6
 Depends libqt6gui6
 Depends libqt6dbus6
+Depends libpng16-16
+Depends libwebp7
+Depends libwebpdemux2
+Depends libtiff6
+Depends libheif1
+Depends libjxl0.7
+Depends liblcms2-2
 Recommends xdg-utils
 Recommends qt6-wayland
 Suggests xscreensaver

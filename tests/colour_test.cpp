@@ -6,14 +6,19 @@
 #include <memory>
 #include <thread>
 #include <vector>
+#include <xcb/xcb.h>
+
 #include <QBuffer>
 #include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "decode/colour.h"
 #include "decode/jpegscan.h"
 #include "decode/pictureloader.h"
 #include "pictureloader_fixtures.h"
+#include "platform/displayprofile.h"
 #include "support/testsupport.h"
 
 // Colour management: pictures that carry a profile (or code points, or PNG's colour chunks)
@@ -562,4 +567,46 @@ TEST(Colour, ConvertsOnManyThreadsAtOnce) {
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+// The display's profile is the _ICC_PROFILE property of the X root window, as colour
+// daemons set it; nothing when it is not set or the program does not draw through X.
+TEST(Colour, ReadsTheDisplayProfileFromTheRootWindow) {
+    EXPECT_TRUE(readDisplayIccProfile().isEmpty()) << "offscreen draws through no X display";
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed";
+    QProcess xvfb;
+    // Without -noreset the server starts afresh whenever its last client leaves, properties
+    // and all, refusing connections meanwhile.
+    xvfb.start("Xvfb",
+               {"-displayfd", "1", "-screen", "0", "64x64x24", "-nolisten", "tcp", "-noreset"});
+    ASSERT_TRUE(xvfb.waitForStarted(10000));
+    QByteArray number;
+    while (!number.contains('\n') && xvfb.waitForReadyRead(20000))
+        number += xvfb.readAllStandardOutput();
+    ASSERT_TRUE(number.contains('\n')) << "Xvfb said no display number";
+    const QByteArray display = ":" + number.trimmed();
+    struct Stop {
+        QProcess& p;
+        ~Stop() {
+            p.terminate();
+            p.waitForFinished(10000);
+        }
+    } stop{xvfb};
+
+    xcb_connection_t* xcb = xcb_connect(display.constData(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(xcb));
+    EXPECT_TRUE(readX11IccProfile(display).isEmpty()) << "no profile set";
+    const QByteArray icc = bytesOf(p3().get());
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(xcb)).data->root;
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(xcb, xcb_intern_atom(xcb, 0, 12, "_ICC_PROFILE"), nullptr);
+    ASSERT_TRUE(atom);
+    xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 8,
+                        uint32_t(icc.size()), icc.constData());
+    free(atom);
+    // A round trip: the server has the property once it answers.
+    free(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr));
+    EXPECT_EQ(readX11IccProfile(display), icc);
+    xcb_disconnect(xcb);
 }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <lcms2.h>
 #include <list>
 #include <memory>

@@ -89,16 +89,17 @@ Profile grey() {
     return p;
 }
 
-// sRGB as another program writes it: the curve a table of 1024 points, so its bytes are not
-// lcms's own.
+// sRGB as another program writes it: the curve a table of 1024 points and the primaries
+// rounded otherwise, so its bytes, and lcms's arithmetic on them, are not lcms's own.
 Profile tabulatedSrgb() {
     cmsToneCurve* exact = srgbCurve();
     std::vector<cmsUInt16Number> table(1024);
     for (size_t i = 0; i < table.size(); ++i)
         table[i] = cmsEvalToneCurve16(exact, cmsUInt16Number(i * 65535 / 1023));
     cmsFreeToneCurve(exact);
-    return rgbProfile(kSrgbPrimaries, cmsBuildTabulatedToneCurve16(
-                                          nullptr, cmsUInt32Number(table.size()), table.data()));
+    const cmsCIExyYTRIPLE primaries{{0.6401, 0.33, 1}, {0.30, 0.6001, 1}, {0.15, 0.06, 1}};
+    return rgbProfile(primaries, cmsBuildTabulatedToneCurve16(
+                                     nullptr, cmsUInt32Number(table.size()), table.data()));
 }
 
 // A profile of lookup tables, no matrix or curves: Display P3 sampled on a 17-point grid

@@ -5,7 +5,9 @@
 #include <QWindow>
 
 #include "app/commandline.h"
+#include "decode/colour.h"
 #include "platform/display.h"
+#include "platform/displayprofile.h"
 #include "platform/filenames.h"
 #include "platform/report.h"
 #include "platform/termination.h"
@@ -87,6 +89,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tavlin"));
     QApplication::setApplicationVersion(QStringLiteral(TAVLIN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tavlin.Tavlin"));
+    // Pictures that carry a colour profile are shown in the display's colours.
+    tavlin::setDisplayProfile(tavlin::readDisplayIccProfile());
+    if (const QString problem = tavlin::displayProfileProblem(); !problem.isEmpty())
+        tavlin::reportProblem(problem + QStringLiteral("; pictures are shown for an sRGB display"));
 
     std::unique_ptr<tavlin::ForeignWindow> host;
     tavlin::TavlinOptions options;

@@ -21,10 +21,13 @@ struct ColourDescription {
     double pngGamma = 0;
     bool hasChromaticities = false;
     double chromaticities[8] = {};
+    // Why what the file says cannot be used, found while reading it (chunks of a profile
+    // missing, say), as a clause like `warning` below; the picture is then shown unconverted.
+    QString problem;
 
     bool isEmpty() const {
         return iccProfile.isEmpty() && cicpPrimaries == 0 && cicpTransfer == 0 && !pngSrgb &&
-               pngGamma == 0 && !hasChromaticities;
+               pngGamma == 0 && !hasChromaticities && problem.isEmpty();
     }
 };
 
@@ -35,8 +38,11 @@ struct ColourDescription {
 // Safe to call from any thread.
 void convertToDisplayColours(QImage& image, const ColourDescription& source, QString& warning);
 
-// The display's ICC profile; empty means sRGB. Pictures converted afterwards use it.
+// The display's ICC profile; empty means sRGB. Pictures converted afterwards use it (those
+// converted before keep their colours). A profile that cannot be used leaves the display
+// taken as sRGB, and displayProfileProblem() says why; empty when it can be used.
 void setDisplayProfile(const QByteArray& iccProfile);
 QByteArray displayProfile();
+QString displayProfileProblem();
 
 } // namespace tavlin

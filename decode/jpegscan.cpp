@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include <QIODevice>
 
@@ -103,6 +104,56 @@ std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {
     return (a + b - 1) / b;
 }
 
+// An ICC profile's APP2 segments: "ICC_PROFILE\0", the chunk's number from 1, the count of
+// chunks, then the chunk's bytes.
+constexpr char kIccSignature[] = "ICC_PROFILE";
+constexpr int kIccHeader = 14;
+
+// The chunks of an ICC profile as the walk meets them.
+struct IccChunks {
+    int count = 0; // as the first chunk says; 0 before any
+    std::vector<QByteArray> chunks;
+    std::vector<bool> seen;
+    std::int64_t bytes = 0;
+    bool damaged = false;
+
+    void damage() {
+        damaged = true;
+        chunks.clear();
+        bytes = 0;
+    }
+
+    // Takes a chunk numbered `number` of `of`, unless the profile is damaged already.
+    void add(int number, int of, const std::uint8_t* data, std::int64_t size) {
+        if (damaged)
+            return;
+        if (count == 0 && of > 0) {
+            count = of;
+            chunks.resize(size_t(of));
+            seen.resize(size_t(of));
+        }
+        if (of != count || number < 1 || number > count || seen[size_t(number - 1)]) {
+            damage();
+            return;
+        }
+        seen[size_t(number - 1)] = true;
+        chunks[size_t(number - 1)] = QByteArray(reinterpret_cast<const char*>(data), size);
+        bytes += size;
+    }
+
+    // The profile, or damaged when a chunk is missing.
+    void finish(JpegScanReport& report) {
+        if (!damaged && count > 0 && std::find(seen.begin(), seen.end(), false) != seen.end())
+            damage();
+        report.iccDamaged = damaged;
+        if (damaged)
+            return;
+        report.iccProfile.reserve(qsizetype(bytes));
+        for (const QByteArray& chunk : chunks)
+            report.iccProfile += chunk;
+    }
+};
+
 } // namespace
 
 int exifOrientation(const std::uint8_t* body, std::int64_t size) {
@@ -151,10 +202,17 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
 
     Component components[4];
     std::int64_t allBlocks = 0;
+    IccChunks icc;
+    // What is held beside the kept bytes, and counts in their bound.
+    auto holdBeside = [&] {
+        const std::int64_t beside = report.bufferedBlocks * 128 + icc.bytes;
+        in.setMaxBytes(limits.maxBytes - std::min(limits.maxBytes, beside));
+    };
     auto finish = [&](std::int64_t end, bool truncated) {
         report.end = std::min(end, in.size());
         report.truncated = truncated;
         report.tooLong = truncated && in.capped();
+        icc.finish(report);
         return report;
     };
 
@@ -198,12 +256,32 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
             const int bodySize = length - 2;
             const int keep = marker == 0xE0 ? 14 : marker == 0xEE ? 12 : 0;
             const bool exif = marker == 0xE1 && report.scans == 0 && report.exifOrientation == 0;
-            const int needed = exif ? bodySize : std::min(keep, bodySize);
+            const bool mayBeIcc = marker == 0xE2 && report.scans == 0 && !icc.damaged;
+            const int needed = exif       ? bodySize
+                               : mayBeIcc ? std::min(kIccHeader, bodySize)
+                                          : std::min(keep, bodySize);
             if (!in.have(pos + 2 + needed))
                 return finish(in.size(), true);
             const std::uint8_t* body = in.span(pos + 2);
             if (exif)
                 report.exifOrientation = exifOrientation(body, bodySize);
+            if (mayBeIcc && bodySize >= kIccHeader &&
+                std::memcmp(body, kIccSignature, sizeof kIccSignature) == 0) {
+                const int number = body[12];
+                const int of = body[13];
+                const std::int64_t size = bodySize - kIccHeader;
+                if (icc.bytes + size > limits.maxIccBytes) {
+                    icc.damage();
+                } else {
+                    if (!in.have(pos + 2 + bodySize))
+                        return finish(in.size(), true);
+                    icc.add(number, of, in.span(pos + 2 + kIccHeader), size);
+                }
+                holdBeside();
+                if (in.capped())
+                    return finish(in.size(), true);
+                body = in.span(pos + 2);
+            }
             const bool kept = bodySize >= keep && keep > 0 &&
                               std::memcmp(body, marker == 0xE0 ? "JFIF\0" : "Adobe", 5) == 0;
             const std::int64_t from = kept ? pos + 2 + keep : at;
@@ -267,7 +345,7 @@ JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits, QByteAr
             if (report.scans == 0 && (report.progressive || count < report.components)) {
                 // The decoder holds every coefficient from here on, beside the file's bytes.
                 report.bufferedBlocks = allBlocks;
-                in.setMaxBytes(limits.maxBytes - std::min(limits.maxBytes, allBlocks * 128));
+                holdBeside();
                 if (in.capped())
                     return finish(in.size(), true);
             }

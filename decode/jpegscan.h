@@ -33,6 +33,12 @@ struct JpegScanReport {
     // carries only some components): this many 8 x 8 blocks of 128 bytes.
     std::int64_t bufferedBlocks = 0;
     int exifOrientation = 0; // 1-8 from an EXIF APP1 segment; 0 when there is none
+    // The ICC profile carried in APP2 "ICC_PROFILE" segments before the first scan, its
+    // chunks put together in order; empty when there is none or it is damaged.
+    QByteArray iccProfile;
+    // Such segments are there but make no profile: a chunk is missing or given twice, their
+    // counts disagree, or together they hold more than maxIccBytes.
+    bool iccDamaged = false;
 };
 
 struct JpegScanLimits {
@@ -41,6 +47,8 @@ struct JpegScanLimits {
     // The walk stops once it would hold more than this, the bytes it keeps and the decoder's
     // coefficients together, or has read this many bytes over all.
     std::int64_t maxBytes = INT64_MAX;
+    // The most bytes of ICC profile kept; they count in maxBytes too.
+    std::int64_t maxIccBytes = 4 << 20;
 };
 
 // Walks the marker segments of the JPEG read from `device` from its current position,
@@ -50,7 +58,8 @@ struct JpegScanLimits {
 // maxScanBlocks blocks, at maxBytes, or where the decoder would stop with an error. When
 // `kept` is given it receives the bytes the decoder needs, of which the first `end` are the
 // checked ones: what the decoder only passes over (APPn segments, comments, stray bytes) is
-// left out, and passed over on the file too.
+// left out, and passed over on the file too. An ICC profile's segments are read, into the
+// report, and left out as well.
 JpegScanReport scanJpeg(QIODevice& device, const JpegScanLimits& limits,
                         QByteArray* kept = nullptr);
 

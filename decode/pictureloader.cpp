@@ -214,7 +214,10 @@ bool openJpeg(const QString& path, QFile& file, const LoadControl& control, Sour
     source.stored = scan.frameSize;
     source.transform = exifTransformation(scan.exifOrientation);
     source.reduction = Reduction::PowerOfTwo;
-    source.heldBytes = bytes->size() + coefficientBytes;
+    source.colours.iccProfile = scan.iccProfile;
+    if (scan.iccDamaged)
+        source.colours.problem = QStringLiteral("its colour profile is damaged");
+    source.heldBytes = bytes->size() + coefficientBytes + scan.iccProfile.size();
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

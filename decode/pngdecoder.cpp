@@ -154,34 +154,21 @@ struct PngLayout {
     bool interlaced = false;
 };
 
-// Box-averages groups of `d` x `d` stored pixels (B, G, R, A bytes; alpha straight) into
-// one shown pixel, premultiplied when the picture has alpha.
+// Box-averages groups of `d` x `d` stored pixels (B, G, R and, with alpha, A bytes; alpha
+// straight) into one shown pixel, premultiplied when the picture has alpha.
 class BoxReducer {
 public:
-    BoxReducer(int outWidth, int d, bool alpha)
-        : width_(outWidth), d_(d), alpha_(alpha), sums_(std::size_t(outWidth) * 4, 0) {}
+    BoxReducer(int outWidth, int d, bool alpha, int pixelBytes)
+        : width_(outWidth), d_(d), alpha_(alpha), pixelBytes_(pixelBytes),
+          sums_(std::size_t(outWidth) * 4, 0) {}
 
     void add(const std::uint8_t* p) {
-        std::uint32_t* s = sums_.data();
-        if (alpha_) {
-            for (int x = 0; x < width_; ++x, s += 4) {
-                for (int i = 0; i < d_; ++i, p += 4) {
-                    const std::uint32_t a = p[3];
-                    s[0] += p[0] * a;
-                    s[1] += p[1] * a;
-                    s[2] += p[2] * a;
-                    s[3] += a;
-                }
-            }
-        } else {
-            for (int x = 0; x < width_; ++x, s += 4) {
-                for (int i = 0; i < d_; ++i, p += 4) {
-                    s[0] += p[0];
-                    s[1] += p[1];
-                    s[2] += p[2];
-                }
-            }
-        }
+        if (alpha_)
+            addPremultiplied(p);
+        else if (pixelBytes_ == 3)
+            addOpaque<3>(p);
+        else
+            addOpaque<4>(p);
         ++rows_;
     }
 
@@ -198,6 +185,14 @@ public:
                 line[x] = qRgba(int((s[2] + n255 / 2) / n255), int((s[1] + n255 / 2) / n255),
                                 int((s[0] + n255 / 2) / n255), int((s[3] + n / 2) / n));
             }
+        } else if ((n & (n - 1)) == 0) { // a whole group: a shift
+            int shift = 0;
+            while ((1u << shift) < n)
+                ++shift;
+            const std::uint32_t half = n / 2;
+            for (int x = 0; x < width_; ++x, s += 4)
+                line[x] = 0xFF000000u | (s[2] + half) >> shift << 16 | (s[1] + half) >> shift << 8 |
+                          (s[0] + half) >> shift;
         } else {
             for (int x = 0; x < width_; ++x, s += 4)
                 line[x] =
@@ -208,9 +203,46 @@ public:
     }
 
 private:
+    template <int Bytes> void addOpaque(const std::uint8_t* p) {
+        std::uint32_t* s = sums_.data();
+        if (d_ == 2) {
+            for (int x = 0; x < width_; ++x, s += 4, p += 2 * Bytes) {
+                s[0] += p[0] + p[Bytes];
+                s[1] += p[1] + p[Bytes + 1];
+                s[2] += p[2] + p[Bytes + 2];
+            }
+            return;
+        }
+        for (int x = 0; x < width_; ++x, s += 4) {
+            std::uint32_t b = 0, g = 0, r = 0;
+            for (int i = 0; i < d_; ++i, p += Bytes) {
+                b += p[0];
+                g += p[1];
+                r += p[2];
+            }
+            s[0] += b;
+            s[1] += g;
+            s[2] += r;
+        }
+    }
+
+    void addPremultiplied(const std::uint8_t* p) {
+        std::uint32_t* s = sums_.data();
+        for (int x = 0; x < width_; ++x, s += 4) {
+            for (int i = 0; i < d_; ++i, p += 4) {
+                const std::uint32_t a = p[3];
+                s[0] += p[0] * a;
+                s[1] += p[1] * a;
+                s[2] += p[2] * a;
+                s[3] += a;
+            }
+        }
+    }
+
     int width_;
     int d_;
     bool alpha_;
+    int pixelBytes_;
     std::vector<std::uint32_t> sums_;
     int rows_ = 0;
 };
@@ -233,10 +265,12 @@ struct RowsOutcome {
     bool failed = false;    // libpng stopped with an error, in `PngFile::message`
     bool cancelled = false; // the cancel flag turned
     int rowsRead = 0;       // rows libpng handed over before it stopped
+    int rowsShown = 0;      // rows of the decoded picture written, from its top
 };
 
-// Sets libpng's transformations: every kind of PNG comes out as 8-bit B, G, R, A.
-void setTransformations(PngFile& f, const PngLayout& layout) {
+// Sets libpng's transformations: every kind of PNG comes out as 8-bit B, G, R and A, or
+// without A for an opaque picture of `pixelBytes` 3.
+void setTransformations(PngFile& f, const PngLayout& layout, int pixelBytes) {
     png_structp png = f.png;
     const int colourType = png_get_color_type(png, f.info);
     const int depth = png_get_bit_depth(png, f.info);
@@ -251,12 +285,12 @@ void setTransformations(PngFile& f, const PngLayout& layout) {
     if (!(colourType & PNG_COLOR_MASK_COLOR))
         png_set_gray_to_rgb(png);
     png_set_bgr(png);
-    if (!layout.alpha)
+    if (!layout.alpha && pixelBytes == 4)
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     if (layout.interlaced)
         png_set_interlace_handling(png);
     png_read_update_info(png, f.info);
-    if (png_get_rowbytes(png, f.info) != std::size_t(layout.width) * 4)
+    if (png_get_rowbytes(png, f.info) != std::size_t(layout.width) * std::size_t(pixelBytes))
         png_error(png, "its pixels are of a kind this program does not read");
 }
 
@@ -267,6 +301,7 @@ struct RowsJob {
     const PngLayout& layout;
     QRect clip;
     int d;
+    int pixelBytes;        // in a stored row as libpng hands it over
     QImage& out;           // the reduced clip, or the interlaced passes' canvas
     std::uint8_t* scratch; // one stored row
     BoxReducer& reducer;
@@ -278,11 +313,11 @@ struct RowsJob {
 // straight into the picture, else through the reducer into it.
 [[gnu::noinline]] void readPlainRows(RowsJob& job) {
     png_structp png = job.f.png;
-    setTransformations(job.f, job.layout);
+    setTransformations(job.f, job.layout, job.pixelBytes);
     const QRect clip = job.clip;
     const int d = job.d;
     const bool direct = d == 1 && clip.left() == 0 && clip.width() == job.layout.width;
-    const std::size_t skip = std::size_t(clip.left()) * 4;
+    const std::size_t skip = std::size_t(clip.left()) * std::size_t(job.pixelBytes);
     for (int y = 0; y <= clip.bottom(); ++y) {
         if ((y & 15) == 0 && cancelledNow(job.cancelled)) {
             job.outcome.cancelled = true;
@@ -296,11 +331,14 @@ struct RowsJob {
         if (direct) {
             if (job.layout.alpha)
                 premultiplyRow(line, job.layout.width);
+            ++job.outcome.rowsShown;
             continue;
         }
         job.reducer.add(job.scratch + skip);
-        if (job.reducer.full())
+        if (job.reducer.full()) {
             job.reducer.emit(reinterpret_cast<QRgb*>(line));
+            ++job.outcome.rowsShown;
+        }
     }
 }
 
@@ -309,7 +347,7 @@ struct RowsJob {
 // the picture as far as its passes went, coarser below where the last one ended.
 [[gnu::noinline]] void readInterlacedRows(RowsJob& job) {
     png_structp png = job.f.png;
-    setTransformations(job.f, job.layout);
+    setTransformations(job.f, job.layout, 4);
     const QRect clip = job.clip;
     for (int pass = 0; pass < PNG_INTERLACE_ADAM7_PASSES; ++pass) {
         for (int y = 0; y < job.layout.height; ++y) {
@@ -344,21 +382,24 @@ QImage decodePng(PngFile& f, const PngLayout& layout, const DecodePlan& plan,
     const QSize size = clip.size() / d;
     const QImage::Format format =
         layout.alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const QRgb fill = layout.alpha ? 0u : 0xFF000000u;
     QImage out(size, format);
     if (out.isNull())
         return out;
-    out.fill(layout.alpha ? 0u : 0xFF000000u);
-    BoxReducer reducer(size.width(), d, layout.alpha);
     if (!layout.interlaced) {
+        // Rows go straight into the picture at full size; reduced, opaque rows need no alpha.
+        const bool direct = d == 1 && clip.left() == 0 && clip.width() == layout.width;
+        const int pixelBytes = layout.alpha || direct ? 4 : 3;
+        BoxReducer reducer(size.width(), d, layout.alpha, pixelBytes);
         std::vector<std::uint8_t> scratch(std::size_t(layout.width) * 4);
-        RowsJob job{f, layout, clip, d, out, scratch.data(), reducer, cancelled, outcome};
+        RowsJob job{f,   layout,         clip,    d,         pixelBytes,
+                    out, scratch.data(), reducer, cancelled, outcome};
         readGuarded(readPlainRows, job);
-        // A group the data ended in shows the rows it has.
-        if (!reducer.empty() && outcome.failed) {
-            const int group = (outcome.rowsRead - 1 - clip.top()) / d;
-            if (group >= 0 && group < size.height())
-                reducer.emit(reinterpret_cast<QRgb*>(out.scanLine(group)));
-        }
+        // A group the data ended in shows the rows it has; rows it never reached are blank.
+        if (outcome.failed && !reducer.empty() && outcome.rowsShown < size.height())
+            reducer.emit(reinterpret_cast<QRgb*>(out.scanLine(outcome.rowsShown++)));
+        for (int y = outcome.rowsShown; y < size.height(); ++y)
+            std::fill_n(reinterpret_cast<QRgb*>(out.scanLine(y)), size.width(), fill);
         return out;
     }
 
@@ -366,12 +407,12 @@ QImage decodePng(PngFile& f, const PngLayout& layout, const DecodePlan& plan,
     QImage canvas = whole ? std::move(out) : QImage(layout.width, clip.height(), format);
     if (canvas.isNull())
         return canvas;
-    if (!whole)
-        canvas.fill(layout.alpha ? 0u : 0xFF000000u);
+    canvas.fill(fill);
     // libpng writes straight alpha: read into the same bytes as ARGB32, premultiply after.
     if (layout.alpha)
         canvas.reinterpretAsFormat(QImage::Format_ARGB32);
-    RowsJob job{f, layout, clip, d, canvas, nullptr, reducer, cancelled, outcome};
+    BoxReducer reducer(size.width(), d, layout.alpha, 4);
+    RowsJob job{f, layout, clip, d, 4, canvas, nullptr, reducer, cancelled, outcome};
     readGuarded(readInterlacedRows, job);
     if (outcome.cancelled)
         return {};

@@ -285,7 +285,7 @@ void setTransformations(PngFile& f, const PngLayout& layout, int pixelBytes) {
     if (!(colourType & PNG_COLOR_MASK_COLOR))
         png_set_gray_to_rgb(png);
     png_set_bgr(png);
-    if (!layout.alpha && pixelBytes == 4)
+    if (pixelBytes == 4) // only where the pixels have no alpha of their own
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     if (layout.interlaced)
         png_set_interlace_handling(png);
@@ -441,11 +441,22 @@ QImage decodePng(PngFile& f, const PngLayout& layout, const DecodePlan& plan,
 // passes fill it.
 bool openPng(const QString& path, QFile& file, const LoadControl& control, Source& source,
              QString& error) {
-    const int fd = file.handle();
-    // The size is checked before libpng reads further than the header.
-    std::uint8_t head[24] = {};
-    if (readAt(fd, 0, head, sizeof head) == std::int64_t(sizeof head) &&
-        std::memcmp(head + 12, "IHDR", 4) == 0) {
+    auto f = std::make_shared<PngFile>();
+    f->fd = file.handle();
+    f->end = file.size();
+    f->buffer.resize(
+        std::size_t(std::min<std::int64_t>(kReadBuffer, std::max<std::int64_t>(f->end, 1))));
+    // The file's first piece, from which libpng reads on; the size is checked in it before
+    // libpng reads further than the header.
+    const std::int64_t first = readAt(f->fd, 0, f->buffer.data(), std::int64_t(f->buffer.size()));
+    if (first < 0) {
+        error = undecodableError(path, QStringLiteral("the file cannot be read"));
+        return false;
+    }
+    f->offset = first;
+    f->filled = std::size_t(first);
+    const std::uint8_t* head = f->buffer.data();
+    if (first >= 24 && std::memcmp(head + 12, "IHDR", 4) == 0) {
         const std::uint32_t width = be32(head + 16);
         const std::uint32_t height = be32(head + 20);
         if (width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX &&
@@ -454,12 +465,6 @@ bool openPng(const QString& path, QFile& file, const LoadControl& control, Sourc
             return false;
         }
     }
-
-    auto f = std::make_shared<PngFile>();
-    f->fd = fd;
-    f->end = file.size();
-    f->buffer.resize(
-        std::size_t(std::min<std::int64_t>(kReadBuffer, std::max<std::int64_t>(f->end, 1))));
     if (!readPngHeader(*f)) {
         error = undecodableError(path, QString::fromLocal8Bit(f->message));
         return false;

@@ -256,6 +256,14 @@ void premultiplyRow(std::uint8_t* row, int count) {
     }
 }
 
+// libpng's message, as the clause after "could not be decoded: ".
+QString problemOf(const PngFile& f) {
+    QString problem = QString::fromLatin1(f.message).trimmed();
+    while (problem.endsWith(u'.'))
+        problem.chop(1);
+    return problem.isEmpty() ? QStringLiteral("its data is damaged") : problem;
+}
+
 bool cancelledNow(const std::atomic<bool>* cancelled) {
     return cancelled && cancelled->load(std::memory_order_relaxed);
 }
@@ -466,7 +474,7 @@ bool openPng(const QString& path, QFile& file, const LoadControl& control, Sourc
         }
     }
     if (!readPngHeader(*f)) {
-        error = undecodableError(path, QString::fromLocal8Bit(f->message));
+        error = undecodableError(path, problemOf(*f));
         return false;
     }
     png_structp png = f->png;
@@ -540,7 +548,7 @@ bool openPng(const QString& path, QFile& file, const LoadControl& control, Sourc
         }
         if (outcome.failed) {
             if (outcome.rowsRead == 0) {
-                err = undecodableError(path, QString::fromLocal8Bit(f->message));
+                err = undecodableError(path, problemOf(*f));
                 return QImage();
             }
             cutShort = true;

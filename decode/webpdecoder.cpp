@@ -8,6 +8,7 @@
 
 #include "decode/jpegscan.h"
 #include "decode/readers.h"
+#include "decode/webplossless.h"
 #include "platform/regularfile.h"
 
 namespace tavlin {
@@ -251,6 +252,32 @@ int exifChunkOrientation(const WebPData& chunk) {
     return exifOrientation(reinterpret_cast<const std::uint8_t*>(body.constData()), body.size());
 }
 
+// The Huffman tables libwebp allocates for the lossless bitstream among the chunks of
+// `bytes` from `at` to `end` (a whole picture's, or an alpha plane's compressed losslessly)
+// of a picture of `size`; 0 when there is none or its header is damaged, where libwebp
+// stops before allocating them.
+std::int64_t losslessTableBytes(const QByteArray& bytes, qsizetype at, qsizetype end, QSize size) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    end = std::min(end, bytes.size());
+    std::int64_t tables = 0;
+    while (at + 8 <= end) {
+        const std::int64_t length = le32(data + at + 4);
+        const qsizetype payload = at + 8;
+        const std::size_t available = std::size_t(std::min<std::int64_t>(length, end - payload));
+        if (std::memcmp(data + at, "VP8L", 4) == 0 && available > 5)
+            tables +=
+                std::max<std::int64_t>(0, webpLosslessTableBytes(data + payload + 5, available - 5,
+                                                                 size.width(), size.height()));
+        else if (std::memcmp(data + at, "ALPH", 4) == 0 && available > 1 &&
+                 (data[payload] & 3) == 1)
+            tables +=
+                std::max<std::int64_t>(0, webpLosslessTableBytes(data + payload + 1, available - 1,
+                                                                 size.width(), size.height()));
+        at = payload + qsizetype(std::min<std::int64_t>(length + (length & 1), end - payload));
+    }
+    return tables;
+}
+
 } // namespace
 
 // Reads and checks a WebP: the header first, sizes checked before the file is read whole
@@ -374,8 +401,14 @@ bool openWebP(const QString& path, QFile& file, const LoadControl& control, Sour
     source.format = "webp";
     source.stored = size;
     source.reduction = Reduction::Any;
-    source.heldBytes = bytes.size() + decoderBytes(picture->frame.size(), lossless, picture->alpha,
-                                                   alphaCompressed);
+    // The Huffman tables libwebp allocates as it reads a lossless header, among the chunks of
+    // the whole picture or of the animation's first frame.
+    const qsizetype chunksAt = features.has_animation ? picture->bitstreamAt : 12;
+    source.heldBytes =
+        bytes.size() +
+        decoderBytes(picture->frame.size(), lossless, picture->alpha, alphaCompressed) +
+        losslessTableBytes(bytes, chunksAt, picture->bitstreamAt + picture->bitstreamSize,
+                           picture->frame.size());
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

@@ -130,6 +130,60 @@ inline QByteArray animation(int width, int height, const QList<Frame>& frames) {
                 chunks);
 }
 
+// A lossless bitstream of `side` x `side` (a multiple of 4, at least 1024) whose Huffman picture
+// names 65,536 groups, one a pixel, and ends there: libwebp allocates 800 MB of tables for them
+// before finding none. 135 KB.
+inline QByteArray manyGroupsLossless(int side) {
+    QByteArray data(1, char(0x2F));
+    std::uint64_t acc = 0;
+    int used = 0;
+    auto put = [&](std::uint32_t value, int bits) {
+        for (int i = 0; i < bits; ++i) {
+            acc |= std::uint64_t(value >> i & 1) << used;
+            if (++used == 8) {
+                data.append(char(acc));
+                acc = 0;
+                used = 0;
+            }
+        }
+    };
+    auto putHighFirst = [&](std::uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i)
+            put(value >> i & 1, 1);
+    };
+    put(std::uint32_t(side - 1), 14);
+    put(std::uint32_t(side - 1), 14);
+    put(0, 4); // no alpha, version 0
+    put(0, 1); // no transform
+    put(0, 1); // no colour cache
+    put(1, 1); // a Huffman picture,
+    put(0, 3); // a pixel for each 4 x 4 block
+    put(0, 1); // the Huffman picture: no colour cache
+    // Every literal at 8 bits: code lengths 0 and 8 each a one-bit code, then one a symbol.
+    auto normalCode = [&](int alphabet) {
+        put(0, 1);
+        put(8, 4); // 12 code length code lengths
+        for (int symbol : {17, 18, 0, 1, 2, 3, 4, 5, 16, 6, 7, 8})
+            put(symbol == 0 || symbol == 8 ? 1 : 0, 3);
+        put(0, 1);
+        for (int i = 0; i < alphabet; ++i)
+            put(i < 256 ? 1 : 0, 1);
+    };
+    auto oneSymbol = [&] { put(0b0001, 4); }; // simple, one symbol of one bit: 0
+    normalCode(280);
+    normalCode(256);
+    oneSymbol();
+    oneSymbol();
+    oneSymbol();
+    for (std::uint32_t group = 0; group < 65536; ++group) {
+        putHighFirst(group & 0xFF, 8); // green
+        putHighFirst(group >> 8, 8);   // red
+    }
+    put(0, 7);
+    data.append(QByteArray(4000, '\0'));
+    return riff(chunk("VP8L", data));
+}
+
 // libwebp's own decode of the whole picture, shown over black.
 inline QImage libwebpDecode(const QByteArray& webp) {
     WebPDecoderConfig config;

@@ -285,6 +285,7 @@ TEST(WebP, RefusesWhatItCannotShow) {
          "60000 \u00d7 60000", true},
         {"16384 x 16384 lossless, 1 GB to decode", wp::riff(wp::chunk("VP8L", lossless16k)),
          "MB of memory", true},
+        {"65,536 Huffman groups in 135 KB", wp::manyGroupsLossless(1024), "MB of memory", true},
         {"noise after the signature", wp::riff(noise), "could not be decoded", true},
         {"lossy header and noise", wp::riff(wp::chunk("VP8 ", noise)), "could not be decoded",
          true},

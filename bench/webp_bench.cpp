@@ -1,0 +1,192 @@
+// A 12-megapixel WebP shown on a 1920 x 1080 screen: loadPicture with the viewer's plan beside
+// libwebp's own scaled decode of the same file to the same size (read from disk, decoded into
+// BGRA, the floor), the two interleaved round by round in this one process. Lossy (a photo
+// at quality 80) and lossless. Prints the median of the per-round ratios in CPU time (steady on
+// a busy machine) and wall time.
+//
+//   webp_bench [--rounds N]
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+#include <webp/decode.h>
+#include <webp/encode.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include "bench/benchfixtures.h"
+#include "decode/pictureloader.h"
+#include "layout/layout.h"
+
+namespace {
+
+using namespace tavlin;
+using bench::median;
+
+constexpr double kTwipsPerPixel = 15; // 96 DPI
+constexpr QSize kScreen(1920, 1080);
+
+int px(double twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+
+// What the viewer asks for on a 1920 x 1080 screen with the panel shown, stretching and
+// centring on: the picture scaled to `decoded`, of which `visible` is on the screen.
+DecodeRequest planFor1080p(QSize orientedSize) {
+    const DisplayOptions options{true, true, true, design::frameSettings.width};
+    const DisplayGeometry g =
+        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
+                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
+    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
+                       std::max(1, px(g.picture.height)));
+    const QRect onScreen =
+        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
+    const QSize decoded = placed.size();
+    return {decoded, onScreen.intersected(QRect(QPoint(0, 0), decoded))};
+}
+
+double cpuNowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+struct Timing {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+template <typename Run> Timing timed(Run run) {
+    const double cpu = cpuNowMs();
+    const auto start = bench::Clock::now();
+    if (!run()) {
+        std::fprintf(stderr, "a decode failed\n");
+        std::exit(1);
+    }
+    return {bench::msSince(start), cpuNowMs() - cpu};
+}
+
+bool ours(const QString& file) {
+    const LoadedPicture picture = loadPicture(file, planFor1080p);
+    return picture.ok && !picture.image.isNull();
+}
+
+// libwebp's plain decode at the shown size: the file read, scaled while decoding into BGRA.
+bool floorDecode(const QString& file, QSize shown) {
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = in.readAll();
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config))
+        return false;
+    config.options.use_scaling = 1;
+    config.options.scaled_width = shown.width();
+    config.options.scaled_height = shown.height();
+    QImage image(shown, QImage::Format_RGB32);
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = image.bits();
+    config.output.u.RGBA.stride = int(image.bytesPerLine());
+    config.output.u.RGBA.size = std::size_t(image.sizeInBytes());
+    return WebPDecode(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                      std::size_t(bytes.size()), &config) == VP8_STATUS_OK;
+}
+
+// Qt's WebP plug-in where it is installed, else libwebp's encoder: quality 80, or lossless at
+// the fastest setting (the decode does the same work whatever the effort spent encoding).
+bool writeWebP(const QString& path, const QImage& picture, bool lossless) {
+    if (!lossless && QImageWriter::supportedImageFormats().contains("webp")) {
+        QImageWriter writer(path, "webp");
+        writer.setQuality(80);
+        return writer.write(picture);
+    }
+    const QImage bgra = picture.convertToFormat(QImage::Format_ARGB32);
+    WebPConfig config;
+    WebPPicture input;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&input))
+        return false;
+    if (lossless)
+        WebPConfigLosslessPreset(&config, 0);
+    else
+        config.quality = 80;
+    input.use_argb = lossless;
+    input.width = bgra.width();
+    input.height = bgra.height();
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    input.writer = WebPMemoryWrite;
+    input.custom_ptr = &writer;
+    bool ok = WebPPictureImportBGRA(&input, bgra.constBits(), int(bgra.bytesPerLine())) &&
+              WebPEncode(&config, &input);
+    WebPPictureFree(&input);
+    QFile out(path);
+    ok = ok && out.open(QIODevice::WriteOnly) &&
+         out.write(reinterpret_cast<const char*>(writer.mem), qint64(writer.size)) ==
+             qint64(writer.size);
+    WebPMemoryWriterClear(&writer);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int rounds = 11;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+
+    QTemporaryDir dir;
+    const QImage photo = bench::photoLikeImage(4000, 3000);
+    struct Case {
+        const char* name;
+        QString file;
+        bool lossless;
+    };
+    const Case cases[] = {
+        {"12 MP lossy q80", dir.filePath("lossy.webp"), false},
+        {"12 MP lossless", dir.filePath("lossless.webp"), true},
+    };
+    std::printf("12 MP WebP shown at %d x %d: loadPicture against libwebp's scaled decode, %d "
+                "interleaved rounds\n",
+                kScreen.width(), kScreen.height(), rounds);
+    std::printf("%-18s %8s %9s %9s %9s %9s %9s %10s %10s\n", "case", "file MB", "ours ms",
+                "floor ms", "ours cpu", "floor cpu", "shown at", "cpu ratio", "wall ratio");
+    for (const Case& c : cases) {
+        if (!writeWebP(c.file, photo, c.lossless)) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(c.file));
+            return 1;
+        }
+        const QSize shown = planFor1080p(photo.size()).scaledSize;
+        // One of each first, so neither pays for a cold cache.
+        timed([&] { return ours(c.file); });
+        timed([&] { return floorDecode(c.file, shown); });
+        std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
+        for (int round = 0; round < rounds; ++round) {
+            const Timing a = timed([&] { return ours(c.file); });
+            const Timing b = timed([&] { return floorDecode(c.file, shown); });
+            oursWall.push_back(a.wallMs);
+            floorWall.push_back(b.wallMs);
+            oursCpu.push_back(a.cpuMs);
+            floorCpu.push_back(b.cpuMs);
+            cpuRatio.push_back(a.cpuMs / b.cpuMs);
+            wallRatio.push_back(a.wallMs / b.wallMs);
+        }
+        const std::string at = std::to_string(shown.width()) + "x" + std::to_string(shown.height());
+        std::printf("%-18s %8.1f %9.1f %9.1f %9.1f %9.1f %9s %10.3f %10.3f\n", c.name,
+                    QFile(c.file).size() / 1048576.0, median(oursWall), median(floorWall),
+                    median(oursCpu), median(floorCpu), at.c_str(), median(cpuRatio),
+                    median(wallRatio));
+    }
+    std::printf("(ratios: medians of the per-round ratios, ours over the floor)\n");
+    return 0;
+}

@@ -1,5 +1,8 @@
 #include <atomic>
+#include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -399,4 +402,33 @@ TEST(JxlReader, HandsOnTheColoursOfThePixels) {
             EXPECT_EQ(source.colours.iccProfile.mid(36, 4), "acsp");
         }
     }
+}
+
+// libjxl's own report of what it found wrong, a source file and line, never reaches the
+// terminal: the refusal's sentence says it.
+TEST(JxlReader, LibjxlsOwnMessagesNeverReachTheTerminal) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bad.jxl");
+    // A header field out of its range: libjxl names the field and the line that checked it.
+    QByteArray bytes = jxl::encode({test::patternImage(64, 48)}, {});
+    for (qsizetype i = 4; i < bytes.size(); ++i)
+        bytes[i] = char(0xFF);
+    test::writeFile(path, bytes);
+    const QString captured = dir.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int to = ::open(QFile::encodeName(captured).constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(to, 0);
+    ::dup2(to, 2);
+    const LoadedPicture p = loadAtOwnSize(path);
+    std::fprintf(stderr, "%s:%d: the program's own line\n", "viewer/x.cpp", 1);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(to);
+    EXPECT_FALSE(p.ok);
+    EXPECT_TRUE(p.error.contains("could not be decoded")) << p.error.toStdString();
+    QFile file(captured);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "viewer/x.cpp:1: the program's own line\n");
 }

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <memory>
-#include <mutex>
 #include <unistd.h>
 #include <vector>
 
@@ -17,6 +16,8 @@
 #include <jxl/encode.h>
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/thread_parallel_runner_cxx.h>
+
+#include "platform/regularfile.h"
 
 
 // libjxl reports every failure it meets, with its source file and line, on the standard error
@@ -47,15 +48,12 @@ constexpr std::int64_t kChunk = 512 * 1024;
 // The first read, which holds the header of any usual file.
 constexpr std::int64_t kHeadChunk = 64 * 1024;
 
-// What libjxl holds while decoding a frame, a pixel: its planes of 32-bit samples, three for
-// the colours and one for each extra channel, and the buffers it renders groups through
-// (measured with libjxl 0.7: lossy and lossless pictures of 1 to 24 megapixels peak at
-// about 13 bytes a pixel plus 4 for an alpha channel).
+// What libjxl holds while decoding a frame, a pixel, beside the 8-bit frame it writes: measured
+// with libjxl 0.7 on pictures of 1 to 24 megapixels, about 3 bytes for a lossy (VarDCT) picture
+// and up to 12.5 for a lossless one of three channels, whose samples it keeps as 32-bit
+// integers. Counted as 4 bytes a channel and one more.
 constexpr std::int64_t kLibraryBytesPerSample = 4;
-constexpr std::int64_t kLibraryBytesPerPixel = 2;
-// The sums the box filter keeps: four 16-bit channels for every shown pixel, which at the
-// smallest reduction that keeps sums (1/2) are two bytes for every stored pixel.
-constexpr std::int64_t kSumBytesPerPixel = 2;
+constexpr std::int64_t kLibraryBytesPerPixel = 1;
 
 std::int64_t readAt(int fd, std::int64_t offset, char* to, std::int64_t size) {
     std::int64_t done = 0;
@@ -153,123 +151,6 @@ JxlDecoderPtr makeDecoder(int events) {
     return dec;
 }
 
-// Takes the rows libjxl renders, in any order and from any of its threads, and keeps only the
-// clip's pixels: straight into the picture at full size, else box-averaged into sums of whole
-// blocks of d × d stored pixels. Threads never write the same pixel at full size; reduced,
-// the rows of one block may come from two threads, so each shown row has a lock of its own.
-class JxlRows {
-public:
-    JxlRows(const DecodePlan& plan, int channels, bool alpha,
-            const std::atomic<bool>* cancelled)
-        : clip_(plan.clip), d_(std::max(1, plan.clip.width() / std::max(1, plan.decodeSize.width()))),
-          size_(plan.clip.size() / d_), channels_(channels), alpha_(alpha), cancelled_(cancelled) {
-        if (d_ == 1) {
-            image_ = QImage(size_, alpha ? QImage::Format_ARGB32_Premultiplied
-                                         : QImage::Format_RGB32);
-            if (!image_.isNull())
-                image_.fill(0);
-            ok_ = !image_.isNull();
-        } else {
-            sums_.assign(size_t(size_.width()) * size_t(size_.height()) * 4, 0);
-            locks_ = std::make_unique<std::mutex[]>(size_t(size_.height()));
-            ok_ = true;
-        }
-    }
-
-    bool ok() const { return ok_; }
-    bool anyRows() const { return rows_.load(std::memory_order_relaxed) > 0; }
-
-    static void take(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
-        static_cast<JxlRows*>(opaque)->add(int(x), int(y), int(count),
-                                           static_cast<const uint8_t*>(pixels));
-    }
-
-    QImage finish() {
-        if (d_ == 1)
-            return std::move(image_);
-        QImage out(size_, alpha_ ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-        if (out.isNull())
-            return out;
-        const std::uint32_t n = std::uint32_t(d_ * d_);
-        const std::uint32_t half = n / 2;
-        const std::uint16_t* s = sums_.data();
-        for (int y = 0; y < size_.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < size_.width(); ++x, s += 4)
-                line[x] = qRgba(int((s[0] + half) / n), int((s[1] + half) / n),
-                                int((s[2] + half) / n),
-                                alpha_ ? int((s[3] + half) / n) : 255);
-        }
-        std::vector<std::uint16_t>().swap(sums_);
-        return out;
-    }
-
-private:
-    void add(int x, int y, int count, const uint8_t* p) {
-        if (cancelled_ && cancelled_->load(std::memory_order_relaxed))
-            return;
-        if (y < clip_.top() || y > clip_.bottom())
-            return;
-        const int x0 = std::max(x, clip_.left());
-        const int x1 = std::min(x + count, clip_.right() + 1);
-        if (x0 >= x1)
-            return;
-        rows_.fetch_add(1, std::memory_order_relaxed);
-        p += std::ptrdiff_t(x0 - x) * channels_;
-        const int n = x1 - x0;
-        const int c = channels_;
-        if (d_ == 1) {
-            auto* out = reinterpret_cast<QRgb*>(image_.scanLine(y - clip_.top())) +
-                        (x0 - clip_.left());
-            if (c == 3) {
-                for (int i = 0; i < n; ++i, p += 3)
-                    out[i] = qRgb(p[0], p[1], p[2]);
-            } else if (c == 4) {
-                for (int i = 0; i < n; ++i, p += 4)
-                    out[i] = qPremultiply(qRgba(p[0], p[1], p[2], p[3]));
-            } else if (c == 1) {
-                for (int i = 0; i < n; ++i, ++p)
-                    out[i] = qRgb(p[0], p[0], p[0]);
-            } else {
-                for (int i = 0; i < n; ++i, p += 2)
-                    out[i] = qPremultiply(qRgba(p[0], p[0], p[0], p[1]));
-            }
-            return;
-        }
-        const int row = (y - clip_.top()) / d_;
-        const std::lock_guard<std::mutex> lock(locks_[size_t(row)]);
-        std::uint16_t* sums = sums_.data() + size_t(row) * size_t(size_.width()) * 4;
-        for (int i = 0, sx = x0 - clip_.left(); i < n; ++i, ++sx, p += c) {
-            std::uint16_t* s = sums + size_t(sx / d_) * 4;
-            int r = p[0];
-            int g = c >= 3 ? p[1] : p[0];
-            int b = c >= 3 ? p[2] : p[0];
-            if (alpha_) {
-                const int a = p[c - 1];
-                r = (r * a + 127) / 255;
-                g = (g * a + 127) / 255;
-                b = (b * a + 127) / 255;
-                s[3] = std::uint16_t(s[3] + a);
-            }
-            s[0] = std::uint16_t(s[0] + r);
-            s[1] = std::uint16_t(s[1] + g);
-            s[2] = std::uint16_t(s[2] + b);
-        }
-    }
-
-    QRect clip_;
-    int d_;
-    QSize size_;
-    int channels_;
-    bool alpha_;
-    const std::atomic<bool>* cancelled_;
-    bool ok_ = false;
-    QImage image_;
-    std::vector<std::uint16_t> sums_;
-    std::unique_ptr<std::mutex[]> locks_;
-    std::atomic<std::int64_t> rows_{0};
-};
-
 // Everything the decode needs from the open.
 struct JxlState {
     QString path;
@@ -278,6 +159,73 @@ struct JxlState {
     const std::atomic<bool>* cancelled = nullptr;
 };
 
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// Copies `clip` of the frame libjxl decoded (`channels` 8-bit samples a pixel, grey or RGB,
+// alpha last) into a picture, box-averaging blocks of d × d pixels when d > 1: premultiplied
+// first where there is alpha. Looks at the cancel flag every 64 rows; a null picture then.
+QImage reduce(const std::uint8_t* frame, int frameWidth, QRect clip, int d, int channels,
+              bool alpha, const std::atomic<bool>* cancelled) {
+    const QSize size = clip.size() / d;
+    QImage out(size, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const bool grey = channels <= 2;
+    const std::size_t stride = std::size_t(frameWidth) * std::size_t(channels);
+    std::vector<std::uint32_t> sums(d > 1 ? std::size_t(size.width()) * 4 : 0);
+    const std::uint32_t n = std::uint32_t(d * d);
+    for (int y = 0; y < size.height(); ++y) {
+        if ((y & 63) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+            return {};
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        const std::uint8_t* top =
+            frame + std::size_t(clip.top() + y * d) * stride + std::size_t(clip.left()) * channels;
+        if (d == 1) {
+            const std::uint8_t* p = top;
+            for (int x = 0; x < size.width(); ++x, p += channels) {
+                const int r = p[0];
+                const int g = grey ? r : p[1];
+                const int b = grey ? r : p[2];
+                line[x] = alpha ? qPremultiply(qRgba(r, g, b, p[channels - 1])) : qRgb(r, g, b);
+            }
+            continue;
+        }
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int row = 0; row < d; ++row) {
+            const std::uint8_t* p = top + std::size_t(row) * stride;
+            std::uint32_t* s = sums.data();
+            for (int x = 0; x < size.width(); ++x, s += 4) {
+                for (int i = 0; i < d; ++i, p += channels) {
+                    std::uint32_t r = p[0];
+                    std::uint32_t g = grey ? r : p[1];
+                    std::uint32_t b = grey ? r : p[2];
+                    if (alpha) {
+                        const std::uint32_t a = p[channels - 1];
+                        r = (r * a + 127) / 255;
+                        g = (g * a + 127) / 255;
+                        b = (b * a + 127) / 255;
+                        s[3] += a;
+                    }
+                    s[0] += r;
+                    s[1] += g;
+                    s[2] += b;
+                }
+            }
+        }
+        const std::uint32_t half = n / 2;
+        const std::uint32_t* s = sums.data();
+        for (int x = 0; x < size.width(); ++x, s += 4)
+            line[x] = qRgba(int((s[0] + half) / n), int((s[1] + half) / n), int((s[2] + half) / n),
+                            alpha ? int((s[3] + half) / n) : 255);
+    }
+    return out;
+}
+
+// Decodes the first frame whole (libjxl 0.7 decodes no smaller, and hands rows to a callback
+// only after holding the frame in floats, three times the memory of the 8-bit frame it writes
+// here), then keeps the clip, reduced.
 QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& stopped,
                  bool& cutShort) {
     const auto isCancelled = [&] {
@@ -294,10 +242,16 @@ QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& 
     }
     const bool alpha = state.info.alpha_bits > 0;
     const int channels = (state.info.num_color_channels == 1 ? 1 : 3) + (alpha ? 1 : 0);
-    JxlRows rows(plan, channels, alpha, state.cancelled);
-    if (!rows.ok())
-        return {};
     const JxlPixelFormat format{std::uint32_t(channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    const int d = std::max(1, plan.clip.width() / std::max(1, plan.decodeSize.width()));
+    std::unique_ptr<std::uint8_t, FreeDeleter> frame;
+    const auto finish = [&]() -> QImage {
+        QImage image = reduce(frame.get(), int(state.info.xsize), plan.clip, d, channels, alpha,
+                              state.cancelled);
+        frame.reset();
+        stopped = isCancelled();
+        return stopped ? QImage() : image;
+    };
 
     JxlFile& file = state.file;
     std::int64_t consumed = 0;
@@ -315,13 +269,10 @@ QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& 
                 feed(dec.get(), file.bytes, consumed, given);
                 continue;
             }
-            // libjxl renders groups of a frame whose data is partly there only when asked to.
-            // Asked once nothing else came, so no pixel is counted twice.
-            if (!rows.anyRows())
-                JxlDecoderFlushImage(dec.get());
-            if (rows.anyRows()) {
+            // What libjxl can render of a frame whose data is partly there, the rest black.
+            if (frame && JxlDecoderFlushImage(dec.get()) == JXL_DEC_SUCCESS) {
                 cutShort = true;
-                return rows.finish();
+                return finish();
             }
             error = undecodableError(state.path,
                                      QStringLiteral("the file ends before its pixels"));
@@ -329,22 +280,28 @@ QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& 
         case JXL_DEC_COLOR_ENCODING:
             takeColours(dec.get(), state.info, nullptr);
             continue;
-        case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-            if (JxlDecoderSetImageOutCallback(dec.get(), &format, &JxlRows::take, &rows) !=
-                JXL_DEC_SUCCESS) {
+        case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
+            size_t size = 0;
+            if (JxlDecoderImageOutBufferSize(dec.get(), &format, &size) != JXL_DEC_SUCCESS) {
                 error = undecodableError(state.path,
                                          QStringLiteral("its pixels are of a kind this program "
                                                         "does not read"));
                 return {};
             }
-            continue;
-        case JXL_DEC_FULL_IMAGE:
-            // The first frame, or an animation's first: the rest is not shown.
-            if (isCancelled()) {
-                stopped = true;
+            // Zeroed, so what a file cut short does not hold shows black; fresh pages cost
+            // nothing to zero.
+            frame.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
+            if (!frame || JxlDecoderSetImageOutBuffer(dec.get(), &format, frame.get(), size) !=
+                              JXL_DEC_SUCCESS) {
+                error = QStringLiteral("%1 is too large to be shown here.")
+                            .arg(quotedFileName(state.path));
                 return {};
             }
-            return rows.finish();
+            continue;
+        }
+        case JXL_DEC_FULL_IMAGE:
+            // The first frame, or an animation's first: the rest is not shown.
+            return finish();
         case JXL_DEC_SUCCESS:
             error = noPictureError(state.path);
             return {};
@@ -385,10 +342,6 @@ bool openJxl(const QString& path, QFile& file, const LoadControl& control, Sourc
     feed(dec.get(), bytes.bytes, consumed, given);
     bool haveInfo = false;
     for (;;) {
-        if (control.isCancelled()) {
-            error = undecodableError(path, QStringLiteral("its reading was cancelled"));
-            return false;
-        }
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_NEED_MORE_INPUT) {
             if (bytes.readMore(kChunk)) {
@@ -413,12 +366,16 @@ bool openJxl(const QString& path, QFile& file, const LoadControl& control, Sourc
                 error = tooLargeError(path, size);
                 return false;
             }
+            // The file's bytes, libjxl's own planes, and the decoded frame of one byte a
+            // channel: grey or RGB, and alpha.
             const std::int64_t pixels = std::int64_t(size.width()) * size.height();
-            const std::int64_t samples = 3 + info.num_extra_channels;
+            const std::int64_t samples = info.num_color_channels + info.num_extra_channels;
+            const std::int64_t frame = (info.num_color_channels == 1 ? 1 : 3) +
+                                       (info.alpha_bits > 0 ? 1 : 0);
             source.stored = size;
             source.heldBytes =
-                bytes.size + pixels * (samples * kLibraryBytesPerSample + kLibraryBytesPerPixel +
-                                       kSumBytesPerPixel);
+                bytes.size +
+                pixels * (samples * kLibraryBytesPerSample + kLibraryBytesPerPixel + frame);
             if (source.heldBytes > control.memoryBudget) {
                 error = overBudgetError(path, source.heldBytes, control.memoryBudget);
                 return false;

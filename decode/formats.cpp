@@ -117,6 +117,10 @@ QStringList pictureMimeTypes() {
     return types;
 }
 
+bool hasAvifBrand(QByteArrayView head) {
+    return isAvif(head);
+}
+
 QString pictureFormatCaptions() {
     QStringList captions;
     for (const PictureFormat& format : pictureFormats())

@@ -37,5 +37,8 @@ QString pictureNamePattern();
 QStringList pictureMimeTypes();
 // "JPEG, BMP, GIF, ... or JPEG XL", for sentences.
 QString pictureFormatCaptions();
+// Whether a HEIF container's first bytes name it AVIF by its brands (HEIC otherwise): the two
+// share one reader, which names the format by this.
+bool hasAvifBrand(QByteArrayView head);
 
 } // namespace tavlin

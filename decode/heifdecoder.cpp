@@ -1,10 +1,309 @@
+#include "decode/heifdecoder.h"
+
+#include <algorithm>
+#include <libheif/heif.h>
+#include <memory>
+
+#include "decode/formats.h"
 #include "decode/readers.h"
+#include "platform/regularfile.h"
 
 namespace tavlin {
 
-bool openHeif(const QString& path, QFile&, const LoadControl&, Source&, QString& error) {
-    error = undecodableError(path, QStringLiteral("HEIF pictures are not read yet"));
-    return false;
+namespace {
+
+// The file's bytes and libheif's view of them, alive as long as the Source that decodes them:
+// libheif reads the bytes in place, so they must outlive its context.
+struct HeifFile {
+    QByteArray bytes;
+    heif_context* context = nullptr;
+    heif_image_handle* handle = nullptr;
+
+    HeifFile() = default;
+    HeifFile(const HeifFile&) = delete;
+    HeifFile& operator=(const HeifFile&) = delete;
+    ~HeifFile() {
+        if (handle)
+            heif_image_handle_release(handle);
+        if (context)
+            heif_context_free(context);
+    }
+};
+
+// libheif's message as a clause of our sentence: "Invalid input: No 'ftyp' box" reads
+// "invalid input: No 'ftyp' box".
+QString problemOf(const heif_error& e) {
+    QString message = QString::fromUtf8(e.message ? e.message : "").trimmed();
+    while (message.endsWith(u'.'))
+        message.chop(1);
+    if (message.isEmpty() || message == QLatin1String("Success"))
+        return QStringLiteral("libheif gave no reason");
+    if (message.size() > 1 && message[0].isUpper() && message[1].isLower())
+        message[0] = message[0].toLower();
+    return message;
+}
+
+QString fileTooLongError(const QString& path, std::int64_t budget) {
+    return QStringLiteral("%1 is larger than the %2 MB one picture may use.")
+        .arg(quotedFileName(path))
+        .arg(budget >> 20);
+}
+
+// Converts libheif's interleaved RGBA bytes, in place, to the 32-bit pixels of `format`:
+// premultiplied ARGB, or RGB with an opaque alpha byte.
+void toQtPixels(uchar* data, int stride, QSize size, QImage::Format format, bool premultiplied) {
+    for (int y = 0; y < size.height(); ++y) {
+        uchar* p = data + std::ptrdiff_t(y) * stride;
+        auto* out = reinterpret_cast<QRgb*>(p);
+        if (format == QImage::Format_RGB32) {
+            for (int x = 0; x < size.width(); ++x, p += 4)
+                out[x] = qRgb(p[0], p[1], p[2]);
+        } else if (premultiplied) {
+            // Colour above its alpha cannot be premultiplied: it is held to the alpha.
+            for (int x = 0; x < size.width(); ++x, p += 4)
+                out[x] =
+                    qRgba(std::min(p[0], p[3]), std::min(p[1], p[3]), std::min(p[2], p[3]), p[3]);
+        } else {
+            for (int x = 0; x < size.width(); ++x, p += 4)
+                out[x] = qPremultiply(qRgba(p[0], p[1], p[2], p[3]));
+        }
+    }
+}
+
+// The colour space a picture's colr boxes name: an ICC profile, the H.273 code points, or both.
+ColourDescription coloursOf(const heif_image_handle* handle) {
+    ColourDescription colours;
+    const size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle);
+    if (iccSize > 0) {
+        QByteArray icc(qsizetype(iccSize), Qt::Uninitialized);
+        if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+            colours.iccProfile = icc;
+    }
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        // 2 is H.273's "unspecified": as good as not given.
+        const auto given = [](int code) { return code == 2 ? 0 : code; };
+        colours.cicpPrimaries = given(nclx->color_primaries);
+        colours.cicpTransfer = given(nclx->transfer_characteristics);
+        heif_nclx_color_profile_free(nclx);
+    }
+    return colours;
+}
+
+std::uint32_t bigEndian32(const QByteArray& b, qsizetype at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(b.constData() + at);
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// The boxes inside [begin, end) of `bytes`, handed to `visit` as (type, body start, body end);
+// a box whose size does not fit ends the walk.
+template <typename Visit>
+void forEachBox(const QByteArray& bytes, qsizetype begin, qsizetype end, Visit visit) {
+    for (qsizetype at = begin; at + 8 <= end;) {
+        const qsizetype size = bigEndian32(bytes, at);
+        if (size < 8 || size > end - at)
+            return;
+        visit(QByteArrayView(bytes).sliced(at + 4, 4), at + 8, at + size);
+        at += size;
+    }
+}
+
+// Reads what the decoders' configurations in ipco say about the coding, for the estimate of
+// what decoding holds: libheif tells neither the codec nor the chroma sampling before it
+// decodes. What cannot be read is taken as the costliest.
+HeifCoding codingOf(const QByteArray& bytes) {
+    HeifCoding coding{false, false, false};
+    bool found = false;
+    const auto inside = [&bytes](const char* type, qsizetype begin, qsizetype end, auto then) {
+        forEachBox(bytes, begin, end, [&](QByteArrayView t, qsizetype body, qsizetype bodyEnd) {
+            if (t == QByteArrayView(type, 4))
+                then(body, bodyEnd);
+        });
+    };
+    inside("meta", 0, bytes.size(), [&](qsizetype meta, qsizetype metaEnd) {
+        inside("iprp", meta + 4, metaEnd, [&](qsizetype iprp, qsizetype iprpEnd) {
+            inside("ipco", iprp, iprpEnd, [&](qsizetype ipco, qsizetype ipcoEnd) {
+                forEachBox(bytes, ipco, ipcoEnd, [&](QByteArrayView t, qsizetype b, qsizetype e) {
+                    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+                    if (t == QByteArrayView("hvcC", 4) && e - b > 16) {
+                        const int format = p[b + 16] & 3; // 0 grey, 1 4:2:0, 2 4:2:2, 3 4:4:4
+                        coding.hevc = true;
+                        coding.fullChroma = coding.fullChroma || format >= 2;
+                        found = true;
+                    } else if (t == QByteArrayView("av1C", 4) && e - b > 2) {
+                        const bool grey = p[b + 2] & 0x10;
+                        const bool halved = (p[b + 2] & 0x0C) == 0x0C; // 4:2:0
+                        coding.av1 = true;
+                        coding.fullChroma = coding.fullChroma || !(grey || halved);
+                        found = true;
+                    }
+                });
+            });
+        });
+    });
+    return found ? coding : HeifCoding{};
+}
+
+} // namespace
+
+std::int64_t heifPlaneBytes(QSize size, const HeifCoding& coding, bool alpha, int bits) {
+    // Measured on 12-megapixel pictures (the process's peak resident memory over a decode, less
+    // the interleaved picture's four bytes a pixel), with room to spare. At 8 bits libde265
+    // holds about 4.7 bytes a pixel at 4:2:0 and 6.0 at 4:4:4 while it decodes (its picture,
+    // its block data and libheif's copy of the planes), dav1d 3.1 and 9.3; an alpha plane
+    // adds 1.0 to 2.1. Past 8 bits the decoders' planes take two bytes a sample, and libheif
+    // converts through a 16-bit interleaved picture: 9.6 for HEVC 4:2:0, 12.1 at 4:4:4, 9.3
+    // for AV1 4:2:0.
+    double perPixel = 0;
+    if (coding.hevc)
+        perPixel = std::max(perPixel, coding.fullChroma ? 6.5 : 5.0);
+    if (coding.av1)
+        perPixel = std::max(perPixel, coding.fullChroma ? 9.5 : 3.5);
+    if (alpha)
+        perPixel += 2.5;
+    if (bits > 8)
+        perPixel = std::max(perPixel * 2, alpha ? 13.5 : 10.0);
+    const double pixels = double(std::max(0, size.width())) * std::max(0, size.height());
+    return std::int64_t(pixels * perPixel);
+}
+
+// Reads a HEIF or AVIF file whole, once, and lets libheif read its boxes from those bytes: the
+// primary picture's size (as shown, libheif's turns and crops applied), alpha, depth and
+// colours are known before anything it sizes is allocated.
+bool openHeif(const QString& path, QFile& file, const LoadControl& control, Source& source,
+              QString& error) {
+    const std::int64_t size = file.size();
+    if (size > control.memoryBudget) {
+        error = fileTooLongError(path, control.memoryBudget);
+        return false;
+    }
+    const QByteArray head = file.peek(sniffBytes);
+    auto heif = std::make_shared<HeifFile>();
+    heif->bytes = QByteArray(qsizetype(size), Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(heif->bytes.data() + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        error =
+            QStringLiteral("%1 cannot be read: %2.").arg(quotedFileName(path), file.errorString());
+        return false;
+    }
+    // A file that shrank meanwhile is read as far as it goes; one that grew, as far as it was.
+    heif->bytes.truncate(qsizetype(got));
+
+    heif->context = heif_context_alloc();
+    if (!heif->context) {
+        error = QStringLiteral("%1 is too large to be shown here.").arg(quotedFileName(path));
+        return false;
+    }
+    // A backstop: a side past the program's own limit is refused while the boxes are read.
+    heif_context_set_maximum_image_size_limit(heif->context, PictureLimits::maxSide);
+    heif_error e = heif_context_read_from_memory_without_copy(
+        heif->context, heif->bytes.constData(), size_t(heif->bytes.size()), nullptr);
+    if (e.code == heif_error_Ok)
+        e = heif_context_get_primary_image_handle(heif->context, &heif->handle);
+    if (e.code != heif_error_Ok) {
+        error = undecodableError(path, problemOf(e));
+        return false;
+    }
+    const QSize shown(heif_image_handle_get_width(heif->handle),
+                      heif_image_handle_get_height(heif->handle));
+    if (!shown.isValid() || shown.isEmpty()) {
+        error = noPictureError(path);
+        return false;
+    }
+    if (tooLarge(shown)) {
+        error = tooLargeError(path, shown);
+        return false;
+    }
+    const bool alpha = heif_image_handle_has_alpha_channel(heif->handle) != 0;
+    const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(heif->handle),
+                              heif_image_handle_get_chroma_bits_per_pixel(heif->handle));
+
+    source.format = hasAvifBrand(head) ? "avif" : "heif";
+    source.stored = shown;
+    // libheif turns, mirrors and crops the picture itself (irot, imir, clap); an EXIF
+    // orientation beside them is not applied on top.
+    source.transform = QImageIOHandler::TransformationNone;
+    source.reduction = Reduction::None;
+    source.colours = coloursOf(heif->handle);
+    // The interleaved picture libheif decodes to is whole, and is what the loader counts as
+    // the decoded picture when the whole is shown.
+    source.heldBytes =
+        heif->bytes.size() + heifPlaneBytes(shown, codingOf(heif->bytes), alpha, bits);
+    if (source.heldBytes > control.memoryBudget) {
+        error = overBudgetError(path, source.heldBytes, control.memoryBudget);
+        return false;
+    }
+
+    const std::int64_t held = source.heldBytes;
+    const std::int64_t budget = control.memoryBudget;
+    const std::atomic<bool>* cancelled = control.cancelled;
+    source.decode = [heif, path, shown, alpha, held, budget,
+                     cancelled](const DecodePlan& plan, QString& err, bool& stopped, bool&) {
+        const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
+        if (isCancelled()) {
+            stopped = true;
+            return QImage();
+        }
+        // libheif decodes the whole picture whatever part is shown: when only a part is, the
+        // whole is held beside what the loader counts.
+        const QRect whole(QPoint(0, 0), shown);
+        if (plan.clip != whole) {
+            const std::int64_t need = held + pixelBytes(shown) + pixelBytes(plan.decodeSize) +
+                                      pixelBytes(plan.target.toAlignedRect().size());
+            if (need > budget) {
+                err = overBudgetError(path, need, budget);
+                return QImage();
+            }
+        }
+        heif_decoding_options* options = heif_decoding_options_alloc();
+        options->convert_hdr_to_8bit = 1;
+        heif_image* image = nullptr;
+        // libheif 1.15 decodes a picture whole and offers no way to stop it midway (its
+        // progress callbacks cannot cancel), so the flag is looked at before and after.
+        const heif_error e = heif_decode_image(heif->handle, &image, heif_colorspace_RGB,
+                                               heif_chroma_interleaved_RGBA, options);
+        heif_decoding_options_free(options);
+        std::unique_ptr<heif_image, void (*)(heif_image*)> owned(
+            image, [](heif_image* i) { heif_image_release(i); });
+        if (isCancelled()) {
+            stopped = true;
+            return QImage();
+        }
+        if (e.code != heif_error_Ok || !image) {
+            err = undecodableError(path, problemOf(e));
+            return QImage();
+        }
+        int stride = 0;
+        uchar* data = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        const QSize decoded(heif_image_get_width(image, heif_channel_interleaved),
+                            heif_image_get_height(image, heif_channel_interleaved));
+        if (!data || decoded != shown ||
+            heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 ||
+            stride < shown.width() * 4 || stride % 4 != 0) {
+            err = undecodableError(
+                path, QStringLiteral("its picture does not decode to the size its boxes give"));
+            return QImage();
+        }
+        // The pixels are turned into Qt's in the buffer libheif decoded them to, and the
+        // picture shown is a window on that buffer: no copy of the whole.
+        const QImage::Format format =
+            alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+        const QRect clip = plan.clip & whole;
+        uchar* first = data + std::ptrdiff_t(clip.top()) * stride + std::ptrdiff_t(clip.left()) * 4;
+        toQtPixels(first, stride, clip.size(), format,
+                   alpha && heif_image_is_premultiplied_alpha(image));
+        heif_image* released = owned.release();
+        return QImage(
+            first, clip.width(), clip.height(), stride, format,
+            [](void* i) { heif_image_release(static_cast<heif_image*>(i)); }, released);
+    };
+    return true;
 }
 
 } // namespace tavlin

@@ -1,0 +1,176 @@
+// A 12-megapixel HEIC and AVIF shown on a 1920 x 1080 screen: the loader's whole load (read,
+// decode, resample to the fitted size, flatten) beside the floor, libheif decoding the same
+// file from disk to interleaved 8-bit RGB, the least any viewer of it must do since libheif
+// decodes only whole. The two run in turns in this one process; prints the median of the
+// per-round ratios in CPU time (steady on a busy machine) and wall time.
+//
+//   heif_bench [--rounds N]
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <libheif/heif.h>
+#include <string>
+#include <vector>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "bench/benchfixtures.h"
+#include "decode/pictureloader.h"
+#include "layout/layout.h"
+
+namespace {
+
+using namespace tavlin;
+using bench::median;
+
+constexpr double kTwipsPerPixel = 15; // 96 DPI
+constexpr QSize kScreen(1920, 1080);
+
+int px(double twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+
+// The viewer's plan on a 1080p screen: the picture fitted beside the settings panel.
+DecodeRequest planFor1080p(QSize orientedSize) {
+    const DisplayOptions options{true, true, true, design::frameSettings.width};
+    const DisplayGeometry g =
+        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
+                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
+    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
+                       std::max(1, px(g.picture.height)));
+    const QRect onScreen =
+        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
+    const QSize decoded = placed.size();
+    return {decoded, onScreen.intersected(QRect(QPoint(0, 0), decoded))};
+}
+
+double cpuNowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t); // all threads: libde265 and dav1d use several
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+bool check(const heif_error& e, const char* what) {
+    if (e.code == heif_error_Ok)
+        return true;
+    std::fprintf(stderr, "%s: %s\n", what, e.message);
+    return false;
+}
+
+// Encodes `image` with libheif's encoder for `format` at its default settings.
+bool encode(const QImage& source, heif_compression_format format, const QString& path) {
+    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    heif_image* picture = nullptr;
+    if (!check(heif_image_create(image.width(), image.height(), heif_colorspace_RGB,
+                                 heif_chroma_interleaved_RGB, &picture),
+               "creating the picture") ||
+        !check(heif_image_add_plane(picture, heif_channel_interleaved, image.width(),
+                                    image.height(), 8),
+               "adding its plane"))
+        return false;
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(plane + std::ptrdiff_t(y) * stride, image.constScanLine(y),
+                    size_t(image.width()) * 3);
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    bool ok =
+        check(heif_context_get_encoder_for_format(context, format, &encoder),
+              "finding an encoder") &&
+        check(heif_context_encode_image(context, picture, encoder, nullptr, nullptr), "encoding") &&
+        check(heif_context_write_to_file(context, QFile::encodeName(path).constData()), "writing");
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(context);
+    heif_image_release(picture);
+    return ok;
+}
+
+struct Run {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+template <typename Work> Run timed(Work work) {
+    const auto start = bench::Clock::now();
+    const double cpu = cpuNowMs();
+    work();
+    return {bench::msSince(start), cpuNowMs() - cpu};
+}
+
+// The floor: the file read from disk, libheif's decode of its primary picture to 8-bit RGB.
+void floorDecode(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        std::abort();
+    const QByteArray bytes = file.readAll();
+    heif_context* context = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    if (!check(heif_context_read_from_memory_without_copy(context, bytes.constData(),
+                                                          size_t(bytes.size()), nullptr),
+               "reading") ||
+        !check(heif_context_get_primary_image_handle(context, &handle), "the primary picture") ||
+        !check(heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                                 nullptr),
+               "decoding"))
+        std::abort();
+    heif_image_release(image);
+    heif_image_handle_release(handle);
+    heif_context_free(context);
+}
+
+void ours(const QString& path) {
+    const LoadedPicture picture = loadPicture(path, planFor1080p);
+    if (!picture.ok) {
+        std::fprintf(stderr, "%s\n", qPrintable(picture.error));
+        std::abort();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int rounds = 11;
+    for (int i = 1; i + 1 < argc; i += 2)
+        if (std::string(argv[i]) == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+
+    QTemporaryDir dir;
+    const QImage photo = bench::photoLikeImage(4000, 3000);
+    struct Case {
+        const char* name;
+        heif_compression_format format;
+        QString path;
+    };
+    std::vector<Case> cases{{"HEIC x265 12 MP", heif_compression_HEVC, dir.filePath("photo.heic")},
+                            {"AVIF aom 12 MP", heif_compression_AV1, dir.filePath("photo.avif")}};
+    std::printf("%-18s %10s %10s %10s %10s %10s %10s\n", "case", "ours ms", "floor ms", "ours cpu",
+                "floor cpu", "cpu ratio", "wall ratio");
+    for (Case& c : cases) {
+        if (!encode(photo, c.format, c.path))
+            return 1;
+        ours(c.path); // once each first, so the file is cached and the libraries loaded
+        floorDecode(c.path);
+        std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
+        for (int i = 0; i < rounds; ++i) {
+            const Run a = timed([&] { ours(c.path); });
+            const Run b = timed([&] { floorDecode(c.path); });
+            oursWall.push_back(a.wallMs);
+            floorWall.push_back(b.wallMs);
+            oursCpu.push_back(a.cpuMs);
+            floorCpu.push_back(b.cpuMs);
+            cpuRatio.push_back(a.cpuMs / b.cpuMs);
+            wallRatio.push_back(a.wallMs / b.wallMs);
+        }
+        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.3f %10.3f\n", c.name, median(oursWall),
+                    median(floorWall), median(oursCpu), median(floorCpu), median(cpuRatio),
+                    median(wallRatio));
+    }
+    std::printf("(%d interleaved rounds, medians; goal: ratios at most 1.15)\n", rounds);
+    return 0;
+}

@@ -1,0 +1,258 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QByteArray>
+#include <QList>
+
+// HEIF files edited box by box for the loader's tests: a turn added, sizes claimed, a grid of
+// many tiles, small on disk whatever they claim. The files come from libheif's encoder, which
+// writes ftyp, meta and mdat in that order.
+namespace tavlin::test::heif {
+
+inline std::uint32_t get32(const QByteArray& b, qsizetype at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(b.constData() + at);
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+inline std::uint64_t getN(const QByteArray& b, qsizetype at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+
+inline void setN(QByteArray& b, qsizetype at, int bytes, std::uint64_t v) {
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        b[at + i] = char(v & 0xFF);
+}
+
+inline QByteArray box(const char* type, const QByteArray& body) {
+    QByteArray out(4, '\0');
+    setN(out, 0, 4, std::uint64_t(body.size() + 8));
+    return out + QByteArray(type, 4) + body;
+}
+
+// Where a box starts, found by the types of the boxes around it ({"meta", "iprp", "ipco"});
+// -1 when there is none. `chain` gets the starts of the boxes around it.
+inline qsizetype findBox(const QByteArray& file, const QList<QByteArray>& path,
+                         QList<qsizetype>* chain = nullptr) {
+    qsizetype begin = 0;
+    qsizetype end = file.size();
+    qsizetype found = -1;
+    for (const QByteArray& type : path) {
+        found = -1;
+        for (qsizetype at = begin; at + 8 <= end;) {
+            const qsizetype size = get32(file, at);
+            if (size < 8)
+                return -1;
+            if (file.mid(at + 4, 4) == type) {
+                found = at;
+                break;
+            }
+            at += size;
+        }
+        if (found < 0)
+            return -1;
+        if (chain && &type != &path.last())
+            chain->append(found);
+        begin = found + (type == "meta" ? 12 : 8); // meta is a full box
+        end = found + get32(file, found);
+    }
+    return found;
+}
+
+// Adds `delta` to the file offsets of the items stored in the file itself (not in idat) that
+// point at or past `from`: what the boxes after an edit need when the edit grew the meta box.
+inline void shiftItemOffsets(QByteArray& file, qsizetype from, qint64 delta) {
+    const qsizetype iloc = findBox(file, {"meta", "iloc"});
+    if (iloc < 0 || delta == 0)
+        return;
+    const int version = static_cast<unsigned char>(file[iloc + 8]);
+    qsizetype at = iloc + 12;
+    const int offsetSize = static_cast<unsigned char>(file[at]) >> 4;
+    const int lengthSize = static_cast<unsigned char>(file[at]) & 15;
+    const int baseSize = static_cast<unsigned char>(file[at + 1]) >> 4;
+    const int indexSize = version >= 1 ? static_cast<unsigned char>(file[at + 1]) & 15 : 0;
+    at += 2;
+    const int idBytes = version < 2 ? 2 : 4;
+    const std::uint64_t items = getN(file, at, idBytes);
+    at += idBytes;
+    for (std::uint64_t i = 0; i < items; ++i) {
+        at += idBytes;
+        int method = 0;
+        if (version >= 1) {
+            method = int(getN(file, at, 2) & 15);
+            at += 2;
+        }
+        at += 2; // data reference index
+        const std::uint64_t base = getN(file, at, baseSize);
+        const qsizetype baseAt = at;
+        at += baseSize;
+        const std::uint64_t extents = getN(file, at, 2);
+        at += 2;
+        bool shiftedBase = false;
+        for (std::uint64_t e = 0; e < extents; ++e) {
+            at += indexSize;
+            const std::uint64_t offset = getN(file, at, offsetSize);
+            if (method == 0) {
+                if (baseSize > 0 && !shiftedBase && base + offset >= std::uint64_t(from)) {
+                    setN(file, baseAt, baseSize, base + delta);
+                    shiftedBase = true;
+                } else if (baseSize == 0 && offset >= std::uint64_t(from)) {
+                    setN(file, at, offsetSize, offset + delta);
+                }
+            }
+            at += offsetSize + lengthSize;
+        }
+    }
+}
+
+// The file with the box at `path` replaced by what `edit` makes of it (the whole box, its
+// header too): the sizes of the boxes around it and the offsets of the items after it follow.
+inline QByteArray editBox(const QByteArray& file, const QList<QByteArray>& path,
+                          const std::function<QByteArray(const QByteArray&)>& edit) {
+    QList<qsizetype> chain;
+    const qsizetype at = findBox(file, path, &chain);
+    if (at < 0)
+        return {};
+    const qsizetype size = get32(file, at);
+    const QByteArray replaced = edit(file.mid(at, size));
+    const qint64 delta = replaced.size() - size;
+    QByteArray out = file.left(at) + replaced + file.mid(at + size);
+    for (const qsizetype outer : chain)
+        setN(out, outer, 4, get32(out, outer) + delta);
+    shiftItemOffsets(out, at + size, delta);
+    return out;
+}
+
+// The primary item's number, from pitm.
+inline std::uint32_t primaryItem(const QByteArray& file) {
+    const qsizetype pitm = findBox(file, {"meta", "pitm"});
+    if (pitm < 0)
+        return 0;
+    return static_cast<unsigned char>(file[pitm + 8]) == 0 ? std::uint32_t(getN(file, pitm + 12, 2))
+                                                           : get32(file, pitm + 12);
+}
+
+// Gives the primary item one more property, essential, appended to ipco.
+inline QByteArray withProperty(const QByteArray& file, const QByteArray& property) {
+    const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
+    if (ipco < 0)
+        return {};
+    int count = 0;
+    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at))
+        ++count;
+    const int index = count + 1;
+    QByteArray out = editBox(file, {"meta", "iprp", "ipco"}, [&](const QByteArray& b) {
+        QByteArray grown = b + property;
+        setN(grown, 0, 4, std::uint64_t(grown.size()));
+        return grown;
+    });
+    const std::uint32_t item = primaryItem(out);
+    return editBox(out, {"meta", "iprp", "ipma"}, [&](const QByteArray& b) {
+        QByteArray ipma = b;
+        const int version = static_cast<unsigned char>(ipma[8]);
+        const bool wide = ipma[11] & 1;
+        const int idBytes = version < 1 ? 2 : 4;
+        const std::uint32_t entries = get32(ipma, 12);
+        qsizetype at = 16;
+        for (std::uint32_t e = 0; e < entries; ++e) {
+            const std::uint64_t id = getN(ipma, at, idBytes);
+            const qsizetype countAt = at + idBytes;
+            const int n = static_cast<unsigned char>(ipma[countAt]);
+            const qsizetype next = countAt + 1 + n * (wide ? 2 : 1);
+            if (id == item) {
+                ipma[countAt] = char(n + 1);
+                QByteArray association(wide ? 2 : 1, '\0');
+                setN(association, 0, int(association.size()),
+                     (wide ? 0x8000u : 0x80u) | std::uint32_t(index));
+                ipma.insert(next, association);
+                setN(ipma, 0, 4, std::uint64_t(ipma.size()));
+                return ipma;
+            }
+            at = next;
+        }
+        return ipma;
+    });
+}
+
+// An irot property: the picture turned `quarters` quarter turns anticlockwise.
+inline QByteArray irot(int quarters) {
+    return box("irot", QByteArray(1, char(quarters & 3)));
+}
+
+// Every ispe box set to claim `width` x `height`.
+inline QByteArray claimingSize(QByteArray file, std::uint32_t width, std::uint32_t height) {
+    const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
+    if (ipco < 0)
+        return {};
+    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at)) {
+        if (file.mid(at + 4, 4) == "ispe") {
+            setN(file, at + 12, 4, width);
+            setN(file, at + 16, 4, height);
+        }
+    }
+    return file;
+}
+
+// Every nclx colr box set to name `primaries` and `transfer` (H.273 code points).
+inline QByteArray withNclx(QByteArray file, int primaries, int transfer) {
+    const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
+    if (ipco < 0)
+        return {};
+    bool found = false;
+    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at)) {
+        if (file.mid(at + 4, 8) == "colrnclx") {
+            setN(file, at + 12, 2, std::uint64_t(primaries));
+            setN(file, at + 14, 2, std::uint64_t(transfer));
+            found = true;
+        }
+    }
+    return found ? file : QByteArray();
+}
+
+// A file whose primary item is a grid of one 64 x 64 tile (what libheif's encoder writes for
+// a small picture) made a grid of `rows` x `columns` of that same tile: a picture of many
+// tiles, kilobytes on disk.
+inline QByteArray tiledGrid(const QByteArray& file, int rows, int columns) {
+    const std::uint32_t grid = primaryItem(file);
+    const qsizetype idat = findBox(file, {"meta", "idat"});
+    const qsizetype iref = findBox(file, {"meta", "iref"});
+    if (idat < 0 || iref < 0 || get32(file, idat) != 16)
+        return {};
+    const std::uint32_t tile = std::uint32_t(getN(file, iref + 12 + 8 + 4, 2));
+    const std::uint32_t width = 64 * std::uint32_t(columns);
+    const std::uint32_t height = 64 * std::uint32_t(rows);
+    QByteArray descriptor(8, '\0');
+    descriptor[2] = char(rows - 1);
+    descriptor[3] = char(columns - 1);
+    setN(descriptor, 4, 2, width);
+    setN(descriptor, 6, 2, height);
+    QByteArray out =
+        editBox(file, {"meta", "idat"}, [&](const QByteArray&) { return box("idat", descriptor); });
+    out = editBox(out, {"meta", "iref"}, [&](const QByteArray&) {
+        QByteArray dimg(4, '\0');
+        setN(dimg, 0, 2, grid);
+        setN(dimg, 2, 2, std::uint64_t(rows) * columns);
+        for (int i = 0; i < rows * columns; ++i) {
+            QByteArray id(2, '\0');
+            setN(id, 0, 2, tile);
+            dimg += id;
+        }
+        return box("iref", QByteArray(4, '\0') + box("dimg", dimg));
+    });
+    // The grid's own ispe is the one after the tile's.
+    const qsizetype ipco = findBox(out, {"meta", "iprp", "ipco"});
+    int seen = 0;
+    for (qsizetype at = ipco + 8; at < ipco + get32(out, ipco); at += get32(out, at)) {
+        if (out.mid(at + 4, 4) == "ispe" && ++seen == 2) {
+            setN(out, at + 12, 4, width);
+            setN(out, at + 16, 4, height);
+        }
+    }
+    return out;
+}
+
+} // namespace tavlin::test::heif

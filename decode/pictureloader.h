@@ -32,8 +32,9 @@ struct LoadedPicture {
     QRect imageRect;        // where `image` sits in the scaled picture's coordinates
     QByteArray format;      // the format's name ("jpeg", "png", ...) once the header is read
     bool cancelled = false; // stopped because the caller no longer wanted it
-    // When ok: a sentence to pass on with the picture, which shows, but not all of it (the
-    // file is cut short); empty when nothing is missing.
+    // When ok: sentences to pass on with the picture, which shows, but not all of it (the
+    // file is cut short) or not in its true colours (its colour profile cannot be used);
+    // empty when nothing is amiss.
     QString warning;
 };
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,10 +17,37 @@
 #include <QImageWriter>
 #include <QString>
 
+#include "decode/pictureloader.h"
+#include "layout/layout.h"
+
 extern char** environ;
 
 // Pictures the benchmarks make for themselves, so nothing large lives in the repository.
 namespace tavlin::bench {
+
+// The process's CPU time in milliseconds, all threads counted (decoders use several).
+inline double cpuNowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// What the viewer asks the loader for on a 1920 x 1080 screen at 96 DPI with the panel shown,
+// stretching and centring on: the picture scaled to fit, of which the part on the screen.
+inline DecodeRequest planFor1080p(QSize orientedSize) {
+    constexpr double twipsPerPixel = 15;
+    constexpr QSize screen(1920, 1080);
+    const auto px = [](double twips) { return int(std::lround(twips / twipsPerPixel)); };
+    const DisplayOptions options{true, true, true, design::frameSettings.width};
+    const DisplayGeometry g =
+        computeDisplayGeometry(orientedSize, screen.width() * twipsPerPixel,
+                               screen.height() * twipsPerPixel, twipsPerPixel, options);
+    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
+                       std::max(1, px(g.picture.height)));
+    const QRect onScreen =
+        placed.intersected(QRect(QPoint(0, 0), screen)).translated(-placed.topLeft());
+    return {placed.size(), onScreen.intersected(QRect(QPoint(0, 0), placed.size()))};
+}
 
 // The figure at fraction `q` of the sorted figures (0.5: the median); 0 when there are none.
 inline double percentile(std::vector<double> v, double q) {

@@ -4,11 +4,10 @@
 //
 //   colour_bench [--benchmark_filter=REGEX]
 #include <benchmark/benchmark.h>
+#include <lcms2.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-
-#include <lcms2.h>
 
 #include "bench/benchfixtures.h"
 #include "decode/colour.h"

@@ -24,34 +24,9 @@
 namespace {
 
 using namespace tavlin;
+using bench::cpuNowMs;
 using bench::median;
-
-constexpr double kTwipsPerPixel = 15; // 96 DPI
-constexpr QSize kScreen(1920, 1080);
-
-int px(double twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-// The viewer's plan on a 1080p screen: the picture fitted beside the settings panel.
-DecodeRequest planFor1080p(QSize orientedSize) {
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
-                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
-    const QSize decoded = placed.size();
-    return {decoded, onScreen.intersected(QRect(QPoint(0, 0), decoded))};
-}
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t); // all threads: libde265 and dav1d use several
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+using bench::planFor1080p;
 
 bool check(const heif_error& e, const char* what) {
     if (e.code == heif_error_Ok)

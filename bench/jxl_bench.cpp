@@ -32,34 +32,9 @@
 namespace {
 
 using namespace tavlin;
+using bench::cpuNowMs;
 using bench::median;
-
-constexpr QSize kScreen(1920, 1080);
-constexpr double kTwipsPerPixel = 15; // 96 DPI
-
-int px(double twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-// The viewer's plan on a 1080p screen: the picture fitted beside the settings panel, and the
-// part of it on the screen.
-DecodeRequest planFor1080p(QSize orientedSize) {
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
-                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
-    return {placed.size(), onScreen.intersected(QRect(QPoint(0, 0), placed.size()))};
-}
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t); // all threads: libjxl decodes on several
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+using bench::planFor1080p;
 
 struct Clock {
     double wallMs = 0;
@@ -171,16 +146,16 @@ void measureMemory(const QString& self) {
     for (const bool lossless : {false, true}) {
         for (const QSize size : sizes) {
             const std::string name = std::string(lossless ? "lossless_" : "lossy_") +
-                                     std::to_string(size.width() * size.height() / 1000000) +
-                                     "mp";
+                                     std::to_string(size.width() * size.height() / 1000000) + "mp";
             const QString file = picture(name.c_str(), size, lossless);
             auto run = [&](const char* mode) {
                 QProcess p;
                 p.start(self, {QString::fromLatin1(mode), file});
                 p.waitForFinished(-1);
                 const QList<QByteArray> figures = p.readAllStandardOutput().trimmed().split(' ');
-                return figures.size() == 2 ? std::make_pair(figures[0].toLong(), figures[1].toLong())
-                                           : std::make_pair(-1L, -1L);
+                return figures.size() == 2
+                           ? std::make_pair(figures[0].toLong(), figures[1].toLong())
+                           : std::make_pair(-1L, -1L);
             };
             const auto ours = run("--child-ours");
             const auto floor = run("--child-floor");
@@ -195,8 +170,8 @@ void measureMemory(const QString& self) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && (std::string(argv[1]) == "--child-ours" ||
-                      std::string(argv[1]) == "--child-floor"))
+    if (argc == 3 &&
+        (std::string(argv[1]) == "--child-ours" || std::string(argv[1]) == "--child-floor"))
         return childMemory(QString::fromLocal8Bit(argv[2]),
                            std::string(argv[1]) == "--child-floor");
     if (argc == 2 && std::string(argv[1]) == "--memory") {
@@ -215,8 +190,8 @@ int main(int argc, char** argv) {
         const char* name;
         bool lossless;
     };
-    std::printf("%-16s %9s %9s %9s %9s %10s %10s\n", "picture", "ours ms", "floor ms",
-                "ours cpu", "floor cpu", "cpu ratio", "wall ratio");
+    std::printf("%-16s %9s %9s %9s %9s %10s %10s\n", "picture", "ours ms", "floor ms", "ours cpu",
+                "floor cpu", "cpu ratio", "wall ratio");
     for (const Case c : {Case{"lossy_12mp", false}, Case{"lossless_12mp", true}}) {
         if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos)
             continue;

@@ -27,34 +27,9 @@
 namespace {
 
 using namespace tavlin;
+using bench::cpuNowMs;
 using bench::median;
-
-constexpr double kTwipsPerPixel = 15; // 96 DPI
-constexpr QSize kScreen(1920, 1080);
-
-int px(double twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-// What the viewer asks for on a 1920 x 1080 screen with the panel shown, stretching and
-// centring on: the arithmetic of the viewer's decode planner.
-DecodeRequest planFor1080p(QSize orientedSize) {
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
-                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
-    return {placed.size(), onScreen.intersected(QRect(QPoint(0, 0), placed.size()))};
-}
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+using bench::planFor1080p;
 
 struct Timing {
     double wallMs = 0;

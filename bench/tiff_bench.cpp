@@ -23,28 +23,8 @@
 namespace {
 
 using namespace tavlin;
-
-constexpr double kTwipsPerPixel = 15; // 96 DPI
-constexpr QSize kScreen(1920, 1080);
-
-int px(double twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-// The viewer's plan for a picture on a 1080p screen: the picture fitted beside the frame,
-// and the part of it on the screen.
-DecodeRequest planFor1080p(QSize orientedSize) {
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
-                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
-    const QSize decoded = placed.size();
-    return {decoded, onScreen.intersected(QRect(QPoint(0, 0), decoded))};
-}
+using bench::cpuNowMs;
+using bench::planFor1080p;
 
 // Writes `image` as 8-bit RGB in strips of about 8 KB or 256 x 256 tiles.
 bool writeTiff(const QString& path, const QImage& image, bool tiled, int compression) {
@@ -106,12 +86,6 @@ struct Clock {
     double wallMs = 0;
     double cpuMs = 0;
 };
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 template <typename Run> Clock timed(Run run) {
     const auto wall = bench::Clock::now();

@@ -109,9 +109,9 @@ QString pictureFolder(const PictureKind& kind) {
             written = image.save(part, "png");
         } else {
             const QString source = file + ".source.png";
-            written = image.save(source, "png", 100) &&
-                      QProcess::execute("convert", {source, "-quality", "85",
-                                                    format + ":" + part}) == 0;
+            written =
+                image.save(source, "png", 100) &&
+                QProcess::execute("convert", {source, "-quality", "85", format + ":" + part}) == 0;
             QFile::remove(source);
         }
         if (!written || !QFile::rename(part, file)) {
@@ -312,9 +312,8 @@ int main(int argc, char** argv) {
                     load.readLine().split(' ').mid(0, 3).join(' ').constData(),
                     QThread::idealThreadCount());
     std::printf("Walking %d %s pictures of %.0f MP at %d x %d, %d steps, %d repeats (medians)\n",
-                PictureCount, kind->format,
-                kind->size.width() * double(kind->size.height()) / 1e6, Screen.width(),
-                Screen.height(), steps, repeats);
+                PictureCount, kind->format, kind->size.width() * double(kind->size.height()) / 1e6,
+                Screen.width(), Screen.height(), steps, repeats);
     std::printf("%-20s %-9s %8s %8s %8s %9s %9s %8s %8s %6s\n", "case", "prefetch", "step ms",
                 "p95 ms", "<=5 ms", "prefetched", "block ms", "peak MiB", "cpu ms", "last");
     for (const Case& c : Cases) {

@@ -29,35 +29,11 @@
 namespace {
 
 using namespace tavlin;
+using bench::cpuNowMs;
 using bench::median;
+using bench::planFor1080p;
 
-constexpr double kTwipsPerPixel = 15; // 96 DPI
 constexpr QSize kScreen(1920, 1080);
-
-int px(double twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-// What the viewer asks for on a 1920 x 1080 screen with the panel shown, stretching and
-// centring on: the picture scaled to `decoded`, of which `visible` is on the screen.
-DecodeRequest planFor1080p(QSize orientedSize) {
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, kScreen.width() * kTwipsPerPixel,
-                               kScreen.height() * kTwipsPerPixel, kTwipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), kScreen)).translated(-placed.topLeft());
-    const QSize decoded = placed.size();
-    return {decoded, onScreen.intersected(QRect(QPoint(0, 0), decoded))};
-}
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
 
 struct Timing {
     double wallMs = 0;

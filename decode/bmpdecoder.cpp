@@ -1,28 +1,13 @@
 #include "decode/bmpdecoder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
+
+#include "decode/decodesource.h"
 
 namespace tavlin {
 
 namespace {
-
-// Reads up to `size` bytes at `offset`; the count read (short at the end of the file).
-std::int64_t readAt(int fd, std::int64_t offset, void* to, std::int64_t size) {
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, static_cast<char*>(to) + done, size_t(size - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    return done;
-}
 
 std::uint32_t le(const std::uint8_t* p, int bytes) {
     std::uint32_t v = 0;

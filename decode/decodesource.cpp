@@ -1,5 +1,8 @@
 #include "decode/decodesource.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 #include "platform/regularfile.h"
 
 namespace tavlin {
@@ -20,6 +23,22 @@ QString tooLargeError(const QString& path, QSize size) {
 
 std::int64_t pixelBytes(QSize size) {
     return size.isValid() ? std::int64_t(size.width()) * size.height() * 4 : 0;
+}
+
+std::int64_t readAt(int fd, std::int64_t offset, void* to, std::int64_t size, bool* failed) {
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, static_cast<char*>(to) + done, size_t(size - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && failed)
+            *failed = true;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    return done;
 }
 
 int megabytes(std::int64_t bytes) {

@@ -66,6 +66,10 @@ QString noPictureError(const QString& path);
 QString cutShortWarning(const QString& path);
 std::int64_t pixelBytes(QSize size); // four bytes a pixel
 int megabytes(std::int64_t bytes);   // rounded up
+// Reads up to `size` bytes at `offset` of the file open on `fd`; the count read, short at the
+// end of the file or on a read error, which sets `failed` when given.
+std::int64_t readAt(int fd, std::int64_t offset, void* to, std::int64_t size,
+                    bool* failed = nullptr);
 // The transformation an EXIF orientation (1-8) asks for; none for anything else.
 QImageIOHandler::Transformations exifTransformation(int orientation);
 

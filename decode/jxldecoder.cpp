@@ -55,19 +55,6 @@ constexpr std::int64_t kHeadChunk = 64 * 1024;
 constexpr std::int64_t kLibraryBytesPerSample = 4;
 constexpr std::int64_t kLibraryBytesPerPixel = 1;
 
-std::int64_t readAt(int fd, std::int64_t offset, char* to, std::int64_t size) {
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, to + done, size_t(size - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    return done;
-}
-
 // The file's bytes, read a chunk at a time as the decoder asks for them, never past the size
 // the file had when it was opened.
 struct JxlFile {

@@ -32,22 +32,6 @@ std::uint32_t be32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-std::int64_t readAt(int fd, std::int64_t offset, void* to, std::int64_t size) {
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, static_cast<char*>(to) + done, size_t(size - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    return done;
-}
-
 // One PNG being read: libpng's structures, the file they read from, and what went wrong.
 // libpng ends a failed read by calling onError, which jumps back to the setjmp of the
 // function that called into it; only libpng's C frames and the callbacks below lie between,
@@ -101,9 +85,10 @@ extern "C" void readPngData(png_structp png, png_bytep out, size_t length) {
         if (f->pos == f->filled) {
             const std::int64_t want =
                 std::min<std::int64_t>(std::int64_t(f->buffer.size()), f->end - f->offset);
+            bool failed = false;
             const std::int64_t got =
-                want > 0 ? readAt(f->fd, f->offset, f->buffer.data(), want) : 0;
-            if (got < 0)
+                want > 0 ? readAt(f->fd, f->offset, f->buffer.data(), want, &failed) : 0;
+            if (got == 0 && failed)
                 png_error(png, "the file cannot be read");
             if (got == 0)
                 png_error(png, "the file is cut short");
@@ -456,8 +441,10 @@ bool openPng(const QString& path, QFile& file, const LoadControl& control, Sourc
         std::size_t(std::min<std::int64_t>(kReadBuffer, std::max<std::int64_t>(f->end, 1))));
     // The file's first piece, from which libpng reads on; the size is checked in it before
     // libpng reads further than the header.
-    const std::int64_t first = readAt(f->fd, 0, f->buffer.data(), std::int64_t(f->buffer.size()));
-    if (first < 0) {
+    bool failed = false;
+    const std::int64_t first =
+        readAt(f->fd, 0, f->buffer.data(), std::int64_t(f->buffer.size()), &failed);
+    if (first == 0 && failed) {
         error = undecodableError(path, QStringLiteral("the file cannot be read"));
         return false;
     }

@@ -32,18 +32,7 @@ struct TiffInput {
 std::int64_t readAt(int fd, std::int64_t end, std::int64_t offset, void* to, std::int64_t size) {
     if (offset < 0 || offset >= end)
         return 0;
-    size = std::min(size, end - offset);
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, static_cast<char*>(to) + done, size_t(size - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    return done;
+    return tavlin::readAt(fd, offset, to, std::min(size, end - offset));
 }
 
 tmsize_t inputRead(thandle_t handle, void* to, tmsize_t size) {

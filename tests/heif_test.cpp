@@ -121,24 +121,6 @@ protected:
     QTemporaryDir dir;
 };
 
-// The largest difference of any channel of any pixel.
-int maxDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return 256;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    int most = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col)
-            most = std::max({most, std::abs(qRed(p[col]) - qRed(q[col])),
-                             std::abs(qGreen(p[col]) - qGreen(q[col])),
-                             std::abs(qBlue(p[col]) - qBlue(q[col]))});
-    }
-    return most;
-}
-
 LoadedPicture loadAt(const QString& file, QSize size, QRect visible = {},
                      const LoadControl& control = {}) {
     return loadPicture(file, fixedSize(size, visible), control);
@@ -188,7 +170,7 @@ TEST_F(HeifTest, VariantsShowAsLibheifDecodesThem) {
         EXPECT_EQ(own.format, QByteArray(c.format));
         EXPECT_EQ(own.size, size);
         EXPECT_TRUE(own.warning.isEmpty()) << own.warning.toStdString();
-        EXPECT_LE(maxDifference(own.image, expected), c.tolerance);
+        EXPECT_LE(test::fixtures::largestDifference(own.image, expected), c.tolerance);
         // The test picture itself, through a lossy codec: catches swapped channels.
         if (!c.alpha) {
             EXPECT_LT(meanDifference(own.image, testPicture(size.width(), size.height(), false)),
@@ -205,7 +187,8 @@ TEST_F(HeifTest, VariantsShowAsLibheifDecodesThem) {
         const QRect part(40, 30, 60, 50);
         const LoadedPicture zoomed = loadAt(file, size, part);
         ASSERT_TRUE(zoomed.ok) << zoomed.error.toStdString();
-        EXPECT_LE(maxDifference(zoomed.image, expected.copy(part)), c.tolerance);
+        EXPECT_LE(test::fixtures::largestDifference(zoomed.image, expected.copy(part)),
+                  c.tolerance);
     }
 }
 
@@ -223,7 +206,7 @@ TEST_F(HeifTest, GridPicturesShowWhole) {
 
     const LoadedPicture own = loadAt(file, expected.size());
     ASSERT_TRUE(own.ok) << own.error.toStdString();
-    EXPECT_EQ(maxDifference(own.image, expected), 0);
+    EXPECT_EQ(test::fixtures::largestDifference(own.image, expected), 0);
     const LoadedPicture quarter = loadAt(file, QSize(480, 640));
     ASSERT_TRUE(quarter.ok) << quarter.error.toStdString();
     EXPECT_LT(meanDifference(quarter.image, expected.scaled(QSize(480, 640), Qt::IgnoreAspectRatio,
@@ -250,8 +233,8 @@ TEST_F(HeifTest, TurnedPicturesShowTurned) {
         EXPECT_EQ(shown.size, size);
         // irot turns anticlockwise.
         const QImage expected = upright.image.transformed(QTransform().rotate(-90 * quarters));
-        EXPECT_EQ(maxDifference(shown.image, expected), 0);
-        EXPECT_EQ(maxDifference(shown.image, reference(file)), 0);
+        EXPECT_EQ(test::fixtures::largestDifference(shown.image, expected), 0);
+        EXPECT_EQ(test::fixtures::largestDifference(shown.image, reference(file)), 0);
     }
 }
 
@@ -316,7 +299,7 @@ TEST_F(HeifTest, FilesShowWhateverTheirName) {
         const LoadedPicture picture = loadAt(misnamed, QSize(64, 64));
         ASSERT_TRUE(picture.ok) << picture.error.toStdString();
         EXPECT_EQ(picture.format, QByteArray(format));
-        EXPECT_EQ(maxDifference(picture.image, reference(encoded)), 0);
+        EXPECT_EQ(test::fixtures::largestDifference(picture.image, reference(encoded)), 0);
     }
 }
 

@@ -327,6 +327,25 @@ inline DecodePlanner fixedSize(QSize scaled, QRect visible = {}) {
     return [=](QSize) { return DecodeRequest{scaled, visible}; };
 }
 
+// The largest difference of any colour channel between two pictures of the same size; 256
+// when their sizes differ.
+inline int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull())
+        return 256;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    int most = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            most = std::max({most, std::abs(qRed(p[col]) - qRed(q[col])),
+                             std::abs(qGreen(p[col]) - qGreen(q[col])),
+                             std::abs(qBlue(p[col]) - qBlue(q[col]))});
+    }
+    return most;
+}
+
 // Mean absolute difference of the colour channels of two same-sized pictures, 0..255.
 inline double meanDifference(const QImage& a, const QImage& b) {
     EXPECT_EQ(a.size(), b.size());

@@ -12,9 +12,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "pictureloader_fixtures.h"
+
 // PNG files built chunk by chunk for the PNG reader's tests: every colour type and bit depth
 // with known samples, and hostile or damaged files that stay small on disk.
 namespace tavlin::test::png {
+
+using fixtures::largestDifference;
 
 inline std::uint32_t crc32(const QByteArray& data) {
     static const std::array<std::uint32_t, 256> table = [] {
@@ -245,25 +249,6 @@ inline QImage referenceOverBlack(const QString& path, QSize size) {
             line[x] = qRgb(p[0] * p[3] / 255, p[1] * p[3] / 255, p[2] * p[3] / 255);
     }
     return out;
-}
-
-// The largest difference of any colour channel between two pictures of the same size.
-inline int largestDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 256;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    int most = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col) {
-            most = std::max({most, std::abs(qRed(p[col]) - qRed(q[col])),
-                             std::abs(qGreen(p[col]) - qGreen(q[col])),
-                             std::abs(qBlue(p[col]) - qBlue(q[col]))});
-        }
-    }
-    return most;
 }
 
 } // namespace tavlin::test::png

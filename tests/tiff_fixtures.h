@@ -14,9 +14,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "pictureloader_fixtures.h"
+
 // TIFF files for the reader's tests, made by ImageMagick and libtiff's tools from pictures
 // drawn here, and decoded the way libtiff itself decodes them.
 namespace tavlin::test::tiff {
+
+using fixtures::largestDifference;
 
 // Colour fields, edges and a dark top-left corner, so orientation, scaling and colours show;
 // with `alpha`, opaque at the top, fading to clear at the bottom, and a clear hole.
@@ -79,24 +83,6 @@ inline QImage libtiffDecode(const QString& path) {
         }
     }
     return out;
-}
-
-// The largest difference of any colour channel of two same-sized pictures.
-inline int largestDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 256;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    int most = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col)
-            most = std::max({most, std::abs(qRed(p[col]) - qRed(q[col])),
-                             std::abs(qGreen(p[col]) - qGreen(q[col])),
-                             std::abs(qBlue(p[col]) - qBlue(q[col]))});
-    }
-    return most;
 }
 
 // The stored picture as an EXIF orientation (1-8) shows it, pixel by pixel from its

@@ -10,7 +10,12 @@ colour_pictures "$pictures" 800x600
 hive="$XDG_CONFIG_HOME/tavlin/registry/HKEY_CURRENT_USER.reg"
 
 # The colour at the centre; one pixel read alone, as a whole-screen shot can outlast a slide.
-colour_at_centre() { colour_name "$(screen_pixel 400 384)"; }
+# The black screen and anything else but the three pictures read as "other".
+colour_at_centre() {
+  local c
+  c=$(colour_name "$(screen_pixel 400 384)")
+  case $c in red | green | blue) echo "$c" ;; *) echo other ;; esac
+}
 
 # A first run records the settings; Escape with the drive list focused ends it.
 start_app app1.log "$pictures"
@@ -50,7 +55,7 @@ before=$(md5sum "$hive")
 start_app app3.log /s
 sleep 0.5
 shot "$e2e_tmp/saver.png"
-[ "$(colour_name "$(pixel "$e2e_tmp/saver.png" 1000 384)")" != other ] \
+case "$(colour_name "$(pixel "$e2e_tmp/saver.png" 1000 384)")" in red | green | blue) ;; *) false ;; esac \
   || fail "the screensaver does not fill the width: $(pixel "$e2e_tmp/saver.png" 1000 384)"
 xdotool key Escape
 sleep 0.5

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <libheif/heif.h>
+#include <limits>
 #include <memory>
+#include <optional>
 
 #include "decode/formats.h"
 #include "decode/readers.h"
@@ -144,6 +146,162 @@ HeifCoding codingOf(const QByteArray& bytes) {
     return found ? coding : HeifCoding{};
 }
 
+// The output size a grid's layout record gives it, as the file states it: libheif 1.15 makes
+// a canvas of that size for a grid whatever the size the item states, so it is checked here
+// first.
+struct GridLayout {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// Big-endian fields read one after another from [at, end) of `bytes`; a field past the end
+// stops the reading, and `ok` says so.
+struct FieldReader {
+    const QByteArray& bytes;
+    qsizetype at;
+    qsizetype end;
+    bool ok = true;
+
+    std::uint64_t take(int size) {
+        if (!ok || size < 0 || size > 8 || end - at < size) {
+            ok = false;
+            return 0;
+        }
+        std::uint64_t v = 0;
+        for (int i = 0; i < size; ++i)
+            v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+        at += size;
+        return v;
+    }
+};
+
+// The layout of the primary item when it is a grid: found through pitm, iinf and iloc, its
+// record read from the file's bytes or from idat. Nothing when the primary item is not a
+// grid, or when what says where its record is cannot be read: libheif then judges the file.
+std::optional<GridLayout> gridLayoutOf(const QByteArray& bytes) {
+    qsizetype meta = -1;
+    qsizetype metaEnd = -1;
+    forEachBox(bytes, 0, bytes.size(), [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        if (meta < 0 && t == QByteArrayView("meta", 4) && end - body >= 4) {
+            meta = body + 4;
+            metaEnd = end;
+        }
+    });
+    if (meta < 0)
+        return std::nullopt;
+    struct Range {
+        qsizetype begin = -1;
+        qsizetype end = -1;
+    };
+    Range pitm, iinf, iloc, idat;
+    forEachBox(bytes, meta, metaEnd, [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        for (auto [type, range] : {std::pair{"pitm", &pitm}, std::pair{"iinf", &iinf},
+                                   std::pair{"iloc", &iloc}, std::pair{"idat", &idat}}) {
+            if (t == QByteArrayView(type, 4) && range->begin < 0)
+                *range = {body, end};
+        }
+    });
+    if (pitm.begin < 0 || iinf.begin < 0 || iloc.begin < 0)
+        return std::nullopt;
+
+    FieldReader p{bytes, pitm.begin, pitm.end};
+    const int pitmVersion = int(p.take(1));
+    p.take(3);
+    const std::uint64_t primary = p.take(pitmVersion == 0 ? 2 : 4);
+    if (!p.ok)
+        return std::nullopt;
+
+    bool isGrid = false;
+    FieldReader i{bytes, iinf.begin, iinf.end};
+    const int iinfVersion = int(i.take(1));
+    i.take(3);
+    i.take(iinfVersion == 0 ? 2 : 4);
+    if (!i.ok)
+        return std::nullopt;
+    forEachBox(bytes, i.at, iinf.end, [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        if (t != QByteArrayView("infe", 4))
+            return;
+        FieldReader e{bytes, body, end};
+        const int version = int(e.take(1));
+        e.take(3);
+        if (version < 2)
+            return;
+        const std::uint64_t id = e.take(version == 2 ? 2 : 4);
+        e.take(2); // protection index
+        const qsizetype type = e.at;
+        e.take(4);
+        if (e.ok && id == primary)
+            isGrid = QByteArrayView(bytes).sliced(type, 4) == QByteArrayView("grid", 4);
+    });
+    if (!isGrid)
+        return std::nullopt;
+
+    // The first bytes of the item's data, gathered from its extents: the record is at most 12.
+    QByteArray record;
+    FieldReader l{bytes, iloc.begin, iloc.end};
+    const int version = int(l.take(1));
+    l.take(3);
+    const int offsetAndLength = int(l.take(1));
+    const int baseAndIndex = int(l.take(1));
+    const int offsetSize = offsetAndLength >> 4;
+    const int lengthSize = offsetAndLength & 15;
+    const int baseSize = baseAndIndex >> 4;
+    const int indexSize = version >= 1 ? baseAndIndex & 15 : 0;
+    const std::uint64_t items = l.take(version < 2 ? 2 : 4);
+    for (std::uint64_t n = 0; l.ok && n < items; ++n) {
+        const std::uint64_t id = l.take(version < 2 ? 2 : 4);
+        const int method = version >= 1 ? int(l.take(2) & 15) : 0;
+        const std::uint64_t reference = l.take(2);
+        const std::uint64_t base = l.take(baseSize);
+        const std::uint64_t extents = l.take(2);
+        if (!l.ok || id != primary) {
+            for (std::uint64_t e = 0; l.ok && e < extents; ++e) {
+                l.take(indexSize);
+                l.take(offsetSize);
+                l.take(lengthSize);
+            }
+            continue;
+        }
+        // Data in another file, or built some other way, is libheif's to judge.
+        Range from;
+        if (method == 0 && reference == 0)
+            from = {0, bytes.size()};
+        else if (method == 1 && idat.begin >= 0)
+            from = idat;
+        else
+            return std::nullopt;
+        const auto available = std::uint64_t(from.end - from.begin);
+        for (std::uint64_t e = 0; l.ok && e < extents && record.size() < 12; ++e) {
+            l.take(indexSize);
+            const std::uint64_t offset = l.take(offsetSize);
+            std::uint64_t length = l.take(lengthSize);
+            if (!l.ok || base > available || offset > available - base)
+                return std::nullopt;
+            const std::uint64_t start = base + offset;
+            if (length == 0) // to the end of where it is
+                length = available - start;
+            if (length > available - start)
+                return std::nullopt;
+            record += QByteArrayView(bytes).sliced(from.begin + qsizetype(start),
+                                                   qsizetype(std::min<std::uint64_t>(length, 12)));
+        }
+        break;
+    }
+    if (!l.ok)
+        return std::nullopt;
+
+    FieldReader r{record, 0, record.size()};
+    const int recordVersion = int(r.take(1));
+    const int fieldSize = (r.take(1) & 1) ? 4 : 2;
+    r.take(2); // rows and columns, less one each
+    GridLayout layout;
+    layout.width = std::uint32_t(r.take(fieldSize));
+    layout.height = std::uint32_t(r.take(fieldSize));
+    if (!r.ok || recordVersion != 0)
+        return std::nullopt;
+    return layout;
+}
+
 } // namespace
 
 std::int64_t heifPlaneBytes(QSize size, const HeifCoding& coding, bool alpha, int bits) {
@@ -220,6 +378,27 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         error = tooLargeError(path, shown);
         return false;
     }
+    // A grid's canvas is as large as its layout says, whatever size the item states: a
+    // layout past the limits is refused here, and what it holds is counted below.
+    QSize canvas = shown;
+    if (const std::optional<GridLayout> layout = gridLayoutOf(heif->bytes)) {
+        constexpr std::uint32_t sideFits = std::numeric_limits<int>::max();
+        const QSize laidOut(int(std::min(layout->width, sideFits)),
+                            int(std::min(layout->height, sideFits)));
+        if (tooLarge(laidOut)) {
+            error =
+                layout->width > sideFits || layout->height > sideFits
+                    ? undecodableError(path, QStringLiteral("its grid is laid out as %1 \u00d7 %2 "
+                                                            "pixels, more than can be shown")
+                                                 .arg(layout->width)
+                                                 .arg(layout->height))
+                    : tooLargeError(path, laidOut);
+            return false;
+        }
+        if (std::int64_t(laidOut.width()) * laidOut.height() >
+            std::int64_t(shown.width()) * shown.height())
+            canvas = laidOut;
+    }
     const bool alpha = heif_image_handle_has_alpha_channel(heif->handle) != 0;
     const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(heif->handle),
                               heif_image_handle_get_chroma_bits_per_pixel(heif->handle));
@@ -234,7 +413,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     // The interleaved picture libheif decodes to is whole, and is what the loader counts as
     // the decoded picture when the whole is shown.
     source.heldBytes =
-        heif->bytes.size() + heifPlaneBytes(shown, codingOf(heif->bytes), alpha, bits);
+        heif->bytes.size() + heifPlaneBytes(canvas, codingOf(heif->bytes), alpha, bits);
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

@@ -255,4 +255,47 @@ inline QByteArray tiledGrid(const QByteArray& file, int rows, int columns) {
     return out;
 }
 
+// The primary grid's layout record (in idat) set to an output of `width` x `height`, its rows
+// and columns kept: 32-bit fields when a side needs them, and the item's length in iloc to
+// match. The item's stated size (ispe) is left as it was.
+inline QByteArray withGridLayout(const QByteArray& file, std::uint32_t width,
+                                 std::uint32_t height) {
+    const qsizetype idat = findBox(file, {"meta", "idat"});
+    const qsizetype iloc = findBox(file, {"meta", "iloc"});
+    if (idat < 0 || iloc < 0 || get32(file, idat) != 16)
+        return {};
+    const bool wide = width > 0xFFFF || height > 0xFFFF;
+    QByteArray record(wide ? 12 : 8, '\0');
+    record[1] = char(wide ? 1 : 0);
+    record[2] = file[idat + 10];
+    record[3] = file[idat + 11];
+    setN(record, 4, wide ? 4 : 2, width);
+    setN(record, wide ? 8 : 6, wide ? 4 : 2, height);
+    QByteArray out =
+        editBox(file, {"meta", "idat"}, [&](const QByteArray&) { return box("idat", record); });
+    // The grid's one extent, in idat: its length is the last field of its entry.
+    const qsizetype at = findBox(out, {"meta", "iloc"});
+    const int version = static_cast<unsigned char>(out[at + 8]);
+    const int offsetSize = static_cast<unsigned char>(out[at + 12]) >> 4;
+    const int lengthSize = static_cast<unsigned char>(out[at + 12]) & 15;
+    const int baseSize = static_cast<unsigned char>(out[at + 13]) >> 4;
+    const int indexSize = version >= 1 ? static_cast<unsigned char>(out[at + 13]) & 15 : 0;
+    const int idBytes = version < 2 ? 2 : 4;
+    const std::uint32_t grid = primaryItem(out);
+    qsizetype entry = at + 14 + idBytes;
+    for (std::uint64_t i = 0, n = getN(out, at + 14, idBytes); i < n; ++i) {
+        const std::uint64_t id = getN(out, entry, idBytes);
+        const qsizetype extentsAt = entry + idBytes + (version >= 1 ? 2 : 0) + 2 + baseSize;
+        const std::uint64_t extents = getN(out, extentsAt, 2);
+        if (id == grid) {
+            if (extents != 1)
+                return {};
+            setN(out, extentsAt + 2 + indexSize + offsetSize, lengthSize, record.size());
+            return out;
+        }
+        entry = extentsAt + 2 + qsizetype(extents) * (indexSize + offsetSize + lengthSize);
+    }
+    return {};
+}
+
 } // namespace tavlin::test::heif

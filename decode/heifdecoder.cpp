@@ -4,7 +4,9 @@
 #include <libheif/heif.h>
 #include <limits>
 #include <memory>
-#include <optional>
+
+#include <QHash>
+#include <QList>
 
 #include "decode/formats.h"
 #include "decode/readers.h"
@@ -146,10 +148,10 @@ HeifCoding codingOf(const QByteArray& bytes) {
     return found ? coding : HeifCoding{};
 }
 
-// The output size a grid's layout record gives it, as the file states it: libheif 1.15 makes
-// a canvas of that size for a grid whatever the size the item states, so it is checked here
-// first.
-struct GridLayout {
+// The size of a canvas a derived item's record (a grid's layout, an overlay's) gives it, as the
+// file states it: libheif 1.15 makes a canvas of that size whatever size the item states, so
+// it is checked here first.
+struct Canvas {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 };
@@ -175,10 +177,12 @@ struct FieldReader {
     }
 };
 
-// The layout of the primary item when it is a grid: found through pitm, iinf and iloc, its
-// record read from the file's bytes or from idat. Nothing when the primary item is not a
-// grid, or when what says where its record is cannot be read: libheif then judges the file.
-std::optional<GridLayout> gridLayoutOf(const QByteArray& bytes) {
+// The canvases of the file's grids and overlays (a grid's tile may be an overlay, and either
+// may be the picture shown): each item found through iinf and iloc, its record read from the
+// file's bytes or from idat. An item whose record cannot be found or read is left out, and
+// libheif judges it.
+QList<Canvas> canvasesOf(const QByteArray& bytes) {
+    QList<Canvas> canvases;
     qsizetype meta = -1;
     qsizetype metaEnd = -1;
     forEachBox(bytes, 0, bytes.size(), [&](QByteArrayView t, qsizetype body, qsizetype end) {
@@ -188,36 +192,30 @@ std::optional<GridLayout> gridLayoutOf(const QByteArray& bytes) {
         }
     });
     if (meta < 0)
-        return std::nullopt;
+        return canvases;
     struct Range {
         qsizetype begin = -1;
         qsizetype end = -1;
     };
-    Range pitm, iinf, iloc, idat;
+    Range iinf, iloc, idat;
     forEachBox(bytes, meta, metaEnd, [&](QByteArrayView t, qsizetype body, qsizetype end) {
-        for (auto [type, range] : {std::pair{"pitm", &pitm}, std::pair{"iinf", &iinf},
-                                   std::pair{"iloc", &iloc}, std::pair{"idat", &idat}}) {
+        for (auto [type, range] :
+             {std::pair{"iinf", &iinf}, std::pair{"iloc", &iloc}, std::pair{"idat", &idat}}) {
             if (t == QByteArrayView(type, 4) && range->begin < 0)
                 *range = {body, end};
         }
     });
-    if (pitm.begin < 0 || iinf.begin < 0 || iloc.begin < 0)
-        return std::nullopt;
+    if (iinf.begin < 0 || iloc.begin < 0)
+        return canvases;
 
-    FieldReader p{bytes, pitm.begin, pitm.end};
-    const int pitmVersion = int(p.take(1));
-    p.take(3);
-    const std::uint64_t primary = p.take(pitmVersion == 0 ? 2 : 4);
-    if (!p.ok)
-        return std::nullopt;
-
-    bool isGrid = false;
+    // The grids and overlays, by item number; true for a grid.
+    QHash<std::uint64_t, bool> derived;
     FieldReader i{bytes, iinf.begin, iinf.end};
     const int iinfVersion = int(i.take(1));
     i.take(3);
     i.take(iinfVersion == 0 ? 2 : 4);
     if (!i.ok)
-        return std::nullopt;
+        return canvases;
     forEachBox(bytes, i.at, iinf.end, [&](QByteArrayView t, qsizetype body, qsizetype end) {
         if (t != QByteArrayView("infe", 4))
             return;
@@ -230,14 +228,15 @@ std::optional<GridLayout> gridLayoutOf(const QByteArray& bytes) {
         e.take(2); // protection index
         const qsizetype type = e.at;
         e.take(4);
-        if (e.ok && id == primary)
-            isGrid = QByteArrayView(bytes).sliced(type, 4) == QByteArrayView("grid", 4);
+        if (!e.ok)
+            return;
+        const QByteArrayView itemType = QByteArrayView(bytes).sliced(type, 4);
+        if (itemType == QByteArrayView("grid", 4) || itemType == QByteArrayView("iovl", 4))
+            derived.insert(id, itemType == QByteArrayView("grid", 4));
     });
-    if (!isGrid)
-        return std::nullopt;
+    if (derived.isEmpty())
+        return canvases;
 
-    // The first bytes of the item's data, gathered from its extents: the record is at most 12.
-    QByteArray record;
     FieldReader l{bytes, iloc.begin, iloc.end};
     const int version = int(l.take(1));
     l.take(3);
@@ -254,52 +253,55 @@ std::optional<GridLayout> gridLayoutOf(const QByteArray& bytes) {
         const std::uint64_t reference = l.take(2);
         const std::uint64_t base = l.take(baseSize);
         const std::uint64_t extents = l.take(2);
-        if (!l.ok || id != primary) {
-            for (std::uint64_t e = 0; l.ok && e < extents; ++e) {
-                l.take(indexSize);
-                l.take(offsetSize);
-                l.take(lengthSize);
-            }
-            continue;
-        }
         // Data in another file, or built some other way, is libheif's to judge.
         Range from;
         if (method == 0 && reference == 0)
             from = {0, bytes.size()};
         else if (method == 1 && idat.begin >= 0)
             from = idat;
-        else
-            return std::nullopt;
+        const bool wanted = derived.contains(id) && from.begin >= 0;
+        // The first bytes of the item's data, gathered from its extents: a record is at most
+        // 18 (an overlay's with 32-bit fields).
+        QByteArray record;
+        bool located = true;
         const auto available = std::uint64_t(from.end - from.begin);
-        for (std::uint64_t e = 0; l.ok && e < extents && record.size() < 12; ++e) {
+        for (std::uint64_t e = 0; l.ok && e < extents; ++e) {
             l.take(indexSize);
             const std::uint64_t offset = l.take(offsetSize);
             std::uint64_t length = l.take(lengthSize);
-            if (!l.ok || base > available || offset > available - base)
-                return std::nullopt;
+            if (!l.ok || !wanted || !located || record.size() >= 18)
+                continue;
+            if (base > available || offset > available - base) {
+                located = false;
+                continue;
+            }
             const std::uint64_t start = base + offset;
             if (length == 0) // to the end of where it is
                 length = available - start;
-            if (length > available - start)
-                return std::nullopt;
+            if (length > available - start) {
+                located = false;
+                continue;
+            }
             record += QByteArrayView(bytes).sliced(from.begin + qsizetype(start),
-                                                   qsizetype(std::min<std::uint64_t>(length, 12)));
+                                                   qsizetype(std::min<std::uint64_t>(length, 18)));
         }
-        break;
-    }
-    if (!l.ok)
-        return std::nullopt;
+        if (!l.ok || !wanted || !located)
+            continue;
 
-    FieldReader r{record, 0, record.size()};
-    const int recordVersion = int(r.take(1));
-    const int fieldSize = (r.take(1) & 1) ? 4 : 2;
-    r.take(2); // rows and columns, less one each
-    GridLayout layout;
-    layout.width = std::uint32_t(r.take(fieldSize));
-    layout.height = std::uint32_t(r.take(fieldSize));
-    if (!r.ok || recordVersion != 0)
-        return std::nullopt;
-    return layout;
+        FieldReader r{record, 0, record.size()};
+        const int recordVersion = int(r.take(1));
+        const int fieldSize = (r.take(1) & 1) ? 4 : 2;
+        if (derived.value(id))
+            r.take(2); // rows and columns, less one each
+        else
+            r.take(8); // the fill colour, four 16-bit values
+        Canvas canvas;
+        canvas.width = std::uint32_t(r.take(fieldSize));
+        canvas.height = std::uint32_t(r.take(fieldSize));
+        if (r.ok && recordVersion == 0)
+            canvases.append(canvas);
+    }
+    return canvases;
 }
 
 } // namespace
@@ -378,25 +380,24 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         error = tooLargeError(path, shown);
         return false;
     }
-    // A grid's canvas is as large as its layout says, whatever size the item states: a
-    // layout past the limits is refused here, and what it holds is counted below.
+    // A grid's or an overlay's canvas is as large as its record says, whatever size the item
+    // states: a canvas past the limits is refused here, and the largest is counted below.
     QSize canvas = shown;
-    if (const std::optional<GridLayout> layout = gridLayoutOf(heif->bytes)) {
+    for (const Canvas& c : canvasesOf(heif->bytes)) {
         constexpr std::uint32_t sideFits = std::numeric_limits<int>::max();
-        const QSize laidOut(int(std::min(layout->width, sideFits)),
-                            int(std::min(layout->height, sideFits)));
+        const QSize laidOut(int(std::min(c.width, sideFits)), int(std::min(c.height, sideFits)));
         if (tooLarge(laidOut)) {
-            error =
-                layout->width > sideFits || layout->height > sideFits
-                    ? undecodableError(path, QStringLiteral("its grid is laid out as %1 \u00d7 %2 "
-                                                            "pixels, more than can be shown")
-                                                 .arg(layout->width)
-                                                 .arg(layout->height))
-                    : tooLargeError(path, laidOut);
+            error = c.width > sideFits || c.height > sideFits
+                        ? undecodableError(path, QStringLiteral("it lays a picture out as %1 "
+                                                                "\u00d7 %2 pixels, more than can "
+                                                                "be shown")
+                                                     .arg(c.width)
+                                                     .arg(c.height))
+                        : tooLargeError(path, laidOut);
             return false;
         }
         if (std::int64_t(laidOut.width()) * laidOut.height() >
-            std::int64_t(shown.width()) * shown.height())
+            std::int64_t(canvas.width()) * canvas.height())
             canvas = laidOut;
     }
     const bool alpha = heif_image_handle_has_alpha_channel(heif->handle) != 0;

@@ -268,8 +268,8 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
     for (int i = 0; i < 2000; ++i)
         garbage.append(char(i * 7919 % 251));
 
-    // A grid of 2 x 2 tiles, 128 x 128 as its items state, whose layout says more: libheif
-    // would make a canvas of the layout's size.
+    // A grid of 2 x 2 tiles, 128 x 128 as its items state, whose layout (or, made an overlay,
+    // whose canvas) says more: libheif would make a canvas of the size the record gives.
     const QString tile =
         heifEnc(QStringLiteral("tile.heic"), png(QStringLiteral("tile.png"), QSize(64, 48), false),
                 {QStringLiteral("-q"), QStringLiteral("70")});
@@ -298,6 +298,8 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
         // Within the limits, but over the budget that the stated size is well within.
         {"grid-heavy.heic", box::withGridLayout(grid, 4000, 4000),
          QStringLiteral("“grid-heavy.heic” would need"), 64 << 20},
+        {"overlay-heavy.heic", box::asOverlay(grid, 4, 4000, 4000),
+         QStringLiteral("“overlay-heavy.heic” would need"), 64 << 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <libheif/heif.h>
+#include <limits>
 #include <memory>
+
+#include <QHash>
+#include <QList>
 
 #include "decode/formats.h"
 #include "decode/readers.h"
@@ -144,6 +148,162 @@ HeifCoding codingOf(const QByteArray& bytes) {
     return found ? coding : HeifCoding{};
 }
 
+// The size of a canvas a derived item's record (a grid's layout, an overlay's) gives it, as the
+// file states it: libheif 1.15 makes a canvas of that size whatever size the item states, so
+// it is checked here first.
+struct Canvas {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// Big-endian fields read one after another from [at, end) of `bytes`; a field past the end
+// stops the reading, and `ok` says so.
+struct FieldReader {
+    const QByteArray& bytes;
+    qsizetype at;
+    qsizetype end;
+    bool ok = true;
+
+    std::uint64_t take(int size) {
+        if (!ok || size < 0 || size > 8 || end - at < size) {
+            ok = false;
+            return 0;
+        }
+        std::uint64_t v = 0;
+        for (int i = 0; i < size; ++i)
+            v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+        at += size;
+        return v;
+    }
+};
+
+// The canvases of the file's grids and overlays (a grid's tile may be an overlay, and either
+// may be the picture shown): each item found through iinf and iloc, its record read from the
+// file's bytes or from idat. An item whose record cannot be found or read is left out, and
+// libheif judges it.
+QList<Canvas> canvasesOf(const QByteArray& bytes) {
+    QList<Canvas> canvases;
+    qsizetype meta = -1;
+    qsizetype metaEnd = -1;
+    forEachBox(bytes, 0, bytes.size(), [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        if (meta < 0 && t == QByteArrayView("meta", 4) && end - body >= 4) {
+            meta = body + 4;
+            metaEnd = end;
+        }
+    });
+    if (meta < 0)
+        return canvases;
+    struct Range {
+        qsizetype begin = -1;
+        qsizetype end = -1;
+    };
+    Range iinf, iloc, idat;
+    forEachBox(bytes, meta, metaEnd, [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        for (auto [type, range] :
+             {std::pair{"iinf", &iinf}, std::pair{"iloc", &iloc}, std::pair{"idat", &idat}}) {
+            if (t == QByteArrayView(type, 4) && range->begin < 0)
+                *range = {body, end};
+        }
+    });
+    if (iinf.begin < 0 || iloc.begin < 0)
+        return canvases;
+
+    // The grids and overlays, by item number; true for a grid.
+    QHash<std::uint64_t, bool> derived;
+    FieldReader i{bytes, iinf.begin, iinf.end};
+    const int iinfVersion = int(i.take(1));
+    i.take(3);
+    i.take(iinfVersion == 0 ? 2 : 4);
+    if (!i.ok)
+        return canvases;
+    forEachBox(bytes, i.at, iinf.end, [&](QByteArrayView t, qsizetype body, qsizetype end) {
+        if (t != QByteArrayView("infe", 4))
+            return;
+        FieldReader e{bytes, body, end};
+        const int version = int(e.take(1));
+        e.take(3);
+        if (version < 2)
+            return;
+        const std::uint64_t id = e.take(version == 2 ? 2 : 4);
+        e.take(2); // protection index
+        const qsizetype type = e.at;
+        e.take(4);
+        if (!e.ok)
+            return;
+        const QByteArrayView itemType = QByteArrayView(bytes).sliced(type, 4);
+        if (itemType == QByteArrayView("grid", 4) || itemType == QByteArrayView("iovl", 4))
+            derived.insert(id, itemType == QByteArrayView("grid", 4));
+    });
+    if (derived.isEmpty())
+        return canvases;
+
+    FieldReader l{bytes, iloc.begin, iloc.end};
+    const int version = int(l.take(1));
+    l.take(3);
+    const int offsetAndLength = int(l.take(1));
+    const int baseAndIndex = int(l.take(1));
+    const int offsetSize = offsetAndLength >> 4;
+    const int lengthSize = offsetAndLength & 15;
+    const int baseSize = baseAndIndex >> 4;
+    const int indexSize = version >= 1 ? baseAndIndex & 15 : 0;
+    const std::uint64_t items = l.take(version < 2 ? 2 : 4);
+    for (std::uint64_t n = 0; l.ok && n < items; ++n) {
+        const std::uint64_t id = l.take(version < 2 ? 2 : 4);
+        const int method = version >= 1 ? int(l.take(2) & 15) : 0;
+        const std::uint64_t reference = l.take(2);
+        const std::uint64_t base = l.take(baseSize);
+        const std::uint64_t extents = l.take(2);
+        // Data in another file, or built some other way, is libheif's to judge.
+        Range from;
+        if (method == 0 && reference == 0)
+            from = {0, bytes.size()};
+        else if (method == 1 && idat.begin >= 0)
+            from = idat;
+        const bool wanted = derived.contains(id) && from.begin >= 0;
+        // The first bytes of the item's data, gathered from its extents: a record is at most
+        // 18 (an overlay's with 32-bit fields).
+        QByteArray record;
+        bool located = true;
+        const auto available = std::uint64_t(from.end - from.begin);
+        for (std::uint64_t e = 0; l.ok && e < extents; ++e) {
+            l.take(indexSize);
+            const std::uint64_t offset = l.take(offsetSize);
+            std::uint64_t length = l.take(lengthSize);
+            if (!l.ok || !wanted || !located || record.size() >= 18)
+                continue;
+            if (base > available || offset > available - base) {
+                located = false;
+                continue;
+            }
+            const std::uint64_t start = base + offset;
+            if (length == 0) // to the end of where it is
+                length = available - start;
+            if (length > available - start) {
+                located = false;
+                continue;
+            }
+            record += QByteArrayView(bytes).sliced(from.begin + qsizetype(start),
+                                                   qsizetype(std::min<std::uint64_t>(length, 18)));
+        }
+        if (!l.ok || !wanted || !located)
+            continue;
+
+        FieldReader r{record, 0, record.size()};
+        const int recordVersion = int(r.take(1));
+        const int fieldSize = (r.take(1) & 1) ? 4 : 2;
+        if (derived.value(id))
+            r.take(2); // rows and columns, less one each
+        else
+            r.take(8); // the fill colour, four 16-bit values
+        Canvas canvas;
+        canvas.width = std::uint32_t(r.take(fieldSize));
+        canvas.height = std::uint32_t(r.take(fieldSize));
+        if (r.ok && recordVersion == 0)
+            canvases.append(canvas);
+    }
+    return canvases;
+}
+
 } // namespace
 
 std::int64_t heifPlaneBytes(QSize size, const HeifCoding& coding, bool alpha, int bits) {
@@ -220,6 +380,26 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         error = tooLargeError(path, shown);
         return false;
     }
+    // A grid's or an overlay's canvas is as large as its record says, whatever size the item
+    // states: a canvas past the limits is refused here, and the largest is counted below.
+    QSize canvas = shown;
+    for (const Canvas& c : canvasesOf(heif->bytes)) {
+        constexpr std::uint32_t sideFits = std::numeric_limits<int>::max();
+        const QSize laidOut(int(std::min(c.width, sideFits)), int(std::min(c.height, sideFits)));
+        if (tooLarge(laidOut)) {
+            error = c.width > sideFits || c.height > sideFits
+                        ? undecodableError(path, QStringLiteral("it lays a picture out as %1 "
+                                                                "\u00d7 %2 pixels, more than can "
+                                                                "be shown")
+                                                     .arg(c.width)
+                                                     .arg(c.height))
+                        : tooLargeError(path, laidOut);
+            return false;
+        }
+        if (std::int64_t(laidOut.width()) * laidOut.height() >
+            std::int64_t(canvas.width()) * canvas.height())
+            canvas = laidOut;
+    }
     const bool alpha = heif_image_handle_has_alpha_channel(heif->handle) != 0;
     const int bits = std::max(heif_image_handle_get_luma_bits_per_pixel(heif->handle),
                               heif_image_handle_get_chroma_bits_per_pixel(heif->handle));
@@ -234,7 +414,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     // The interleaved picture libheif decodes to is whole, and is what the loader counts as
     // the decoded picture when the whole is shown.
     source.heldBytes =
-        heif->bytes.size() + heifPlaneBytes(shown, codingOf(heif->bytes), alpha, bits);
+        heif->bytes.size() + heifPlaneBytes(canvas, codingOf(heif->bytes), alpha, bits);
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

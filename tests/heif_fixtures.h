@@ -255,4 +255,79 @@ inline QByteArray tiledGrid(const QByteArray& file, int rows, int columns) {
     return out;
 }
 
+// The primary item, a grid whose record is in idat, made an item of `type` with `record` for
+// its data: the item's length in iloc follows. The item's stated size (ispe) is left as it was.
+inline QByteArray withPrimaryRecord(const QByteArray& file, const char* type,
+                                    const QByteArray& record) {
+    const std::uint32_t item = primaryItem(file);
+    const qsizetype idat = findBox(file, {"meta", "idat"});
+    if (idat < 0 || get32(file, idat) != 16)
+        return {};
+    QByteArray out =
+        editBox(file, {"meta", "idat"}, [&](const QByteArray&) { return box("idat", record); });
+    const qsizetype iinf = findBox(out, {"meta", "iinf"});
+    if (iinf < 0)
+        return {};
+    // The item's infe (version 2): its number, protection index, then its type.
+    const qsizetype infeFrom = iinf + 12 + (out[iinf + 8] == 0 ? 2 : 4);
+    bool typed = false;
+    for (qsizetype at = infeFrom; at + 20 <= iinf + get32(out, iinf); at += get32(out, at)) {
+        if (out.mid(at + 4, 4) == "infe" && out[at + 8] == 2 && getN(out, at + 12, 2) == item) {
+            out.replace(at + 16, 4, QByteArray(type, 4));
+            typed = true;
+        }
+        if (get32(out, at) < 8)
+            break;
+    }
+    // The item's one extent, in idat: its length is the last field of its entry.
+    const qsizetype at = findBox(out, {"meta", "iloc"});
+    const int version = static_cast<unsigned char>(out[at + 8]);
+    const int offsetSize = static_cast<unsigned char>(out[at + 12]) >> 4;
+    const int lengthSize = static_cast<unsigned char>(out[at + 12]) & 15;
+    const int baseSize = static_cast<unsigned char>(out[at + 13]) >> 4;
+    const int indexSize = version >= 1 ? static_cast<unsigned char>(out[at + 13]) & 15 : 0;
+    const int idBytes = version < 2 ? 2 : 4;
+    qsizetype entry = at + 14 + idBytes;
+    for (std::uint64_t i = 0, n = getN(out, at + 14, idBytes); typed && i < n; ++i) {
+        const std::uint64_t id = getN(out, entry, idBytes);
+        const qsizetype extentsAt = entry + idBytes + (version >= 1 ? 2 : 0) + 2 + baseSize;
+        const std::uint64_t extents = getN(out, extentsAt, 2);
+        if (id == item) {
+            if (extents != 1)
+                return {};
+            setN(out, extentsAt + 2 + indexSize + offsetSize, lengthSize, record.size());
+            return out;
+        }
+        entry = extentsAt + 2 + qsizetype(extents) * (indexSize + offsetSize + lengthSize);
+    }
+    return {};
+}
+
+// The primary grid's layout record set to an output of `width` x `height`, its rows and
+// columns kept: 32-bit fields when a side needs them.
+inline QByteArray withGridLayout(const QByteArray& file, std::uint32_t width,
+                                 std::uint32_t height) {
+    const qsizetype idat = findBox(file, {"meta", "idat"});
+    if (idat < 0)
+        return {};
+    const bool wide = width > 0xFFFF || height > 0xFFFF;
+    QByteArray record(wide ? 12 : 8, '\0');
+    record[1] = char(wide ? 1 : 0);
+    record[2] = file[idat + 10];
+    record[3] = file[idat + 11];
+    setN(record, 4, wide ? 4 : 2, width);
+    setN(record, wide ? 8 : 6, wide ? 4 : 2, height);
+    return withPrimaryRecord(file, "grid", record);
+}
+
+// The primary grid made an overlay of its `tiles` tiles on a canvas of `width` x `height`
+// (16-bit fields), each at the canvas's corner.
+inline QByteArray asOverlay(const QByteArray& file, int tiles, std::uint16_t width,
+                            std::uint16_t height) {
+    QByteArray record(2 + 8 + 4 + 4 * tiles, '\0');
+    setN(record, 10, 2, width);
+    setN(record, 12, 2, height);
+    return withPrimaryRecord(file, "iovl", record);
+}
+
 } // namespace tavlin::test::heif

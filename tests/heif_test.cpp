@@ -251,10 +251,19 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
     for (int i = 0; i < 2000; ++i)
         garbage.append(char(i * 7919 % 251));
 
+    // A grid of 2 x 2 tiles, 128 x 128 as its items state, whose layout (or, made an overlay,
+    // whose canvas) says more: libheif would make a canvas of the size the record gives.
+    const QString tile =
+        heifEnc(QStringLiteral("tile.heic"), png(QStringLiteral("tile.png"), QSize(64, 48), false),
+                {QStringLiteral("-q"), QStringLiteral("70")});
+    const QByteArray grid = box::tiledGrid(read(tile), 2, 2);
+    ASSERT_FALSE(grid.isEmpty()) << "the encoder no longer writes a small picture as a grid";
+
     struct Case {
         const char* name;
         QByteArray bytes;
         QString error; // whole sentence; empty: "could not be decoded: " and a reason
+        std::int64_t budget = PictureLimits::memoryBudget;
     };
     const QString huge = QStringLiteral("“huge.heic” claims to be 60000 \u00d7 60000 pixels, more "
                                         "than can be shown (at most 268 megapixels).");
@@ -266,12 +275,22 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
         {"in-pixels.heic", bytes.left(mdat + 8 + (bytes.size() - mdat - 8) / 2), {}},
         {"no-pixels.heic", bytes.left(mdat), {}},
         {"garbage.heic", garbage, {}},
+        {"grid-wide.heic", box::withGridLayout(grid, 70000, 128),
+         QStringLiteral("“grid-wide.heic” claims to be 70000 \u00d7 128 pixels, more than can be "
+                        "shown (at most 268 megapixels).")},
+        // Within the limits, but over the budget that the stated size is well within.
+        {"grid-heavy.heic", box::withGridLayout(grid, 4000, 4000),
+         QStringLiteral("“grid-heavy.heic” would need"), 64 << 20},
+        {"overlay-heavy.heic", box::asOverlay(grid, 4, 4000, 4000),
+         QStringLiteral("“overlay-heavy.heic” would need"), 64 << 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(c.bytes.isEmpty());
         const QString file = write(QString::fromLatin1(c.name), c.bytes);
-        const LoadedPicture picture = loadAt(file, QSize(150, 100));
+        LoadControl control;
+        control.memoryBudget = c.budget;
+        const LoadedPicture picture = loadAt(file, QSize(150, 100), {}, control);
         EXPECT_FALSE(picture.ok);
         EXPECT_FALSE(picture.cancelled);
         EXPECT_TRUE(picture.image.isNull());

@@ -66,6 +66,19 @@ inline double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// The wall-clock and CPU time of one run of something.
+struct Timing {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+template <typename Run> Timing timed(Run&& run) {
+    const double cpu = cpuNowMs();
+    const auto start = Clock::now();
+    run();
+    return {msSince(start), cpuNowMs() - cpu};
+}
+
 // The milliseconds a command takes, its output thrown away; -1 when it cannot start. The
 // reference the folder benchmarks set their own figures against (`ls`, `find`).
 inline double timeCommand(std::vector<QByteArray> arguments) {

@@ -27,6 +27,8 @@ using namespace tavlin;
 using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
+using bench::timed;
+using bench::Timing;
 
 bool check(const heif_error& e, const char* what) {
     if (e.code == heif_error_Ok)
@@ -63,18 +65,6 @@ bool encode(const QImage& source, heif_compression_format format, const QString&
     heif_context_free(context);
     heif_image_release(picture);
     return ok;
-}
-
-struct Run {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-template <typename Work> Run timed(Work work) {
-    const auto start = bench::Clock::now();
-    const double cpu = cpuNowMs();
-    work();
-    return {bench::msSince(start), cpuNowMs() - cpu};
 }
 
 // The floor: the file read from disk, libheif's decode of its primary picture to 8-bit RGB.
@@ -133,8 +123,8 @@ int main(int argc, char** argv) {
         floorDecode(c.path);
         std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
         for (int i = 0; i < rounds; ++i) {
-            const Run a = timed([&] { ours(c.path); });
-            const Run b = timed([&] { floorDecode(c.path); });
+            const Timing a = timed([&] { ours(c.path); });
+            const Timing b = timed([&] { floorDecode(c.path); });
             oursWall.push_back(a.wallMs);
             floorWall.push_back(b.wallMs);
             oursCpu.push_back(a.cpuMs);

@@ -35,22 +35,8 @@ using namespace tavlin;
 using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
-
-struct Clock {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-template <typename F> Clock timed(F&& f) {
-    const double cpu = cpuNowMs();
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    Clock c;
-    c.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    c.cpuMs = cpuNowMs() - cpu;
-    return c;
-}
+using bench::timed;
+using bench::Timing;
 
 bool ours(const QString& file) {
     const LoadedPicture p = loadPicture(file, planFor1080p);
@@ -200,8 +186,8 @@ int main(int argc, char** argv) {
             return 1;
         std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
         for (int round = 0; round < rounds; ++round) {
-            const Clock a = timed([&] { ours(file); });
-            const Clock b = timed([&] { floorDecode(file); });
+            const Timing a = timed([&] { ours(file); });
+            const Timing b = timed([&] { floorDecode(file); });
             oursWall.push_back(a.wallMs);
             floorWall.push_back(b.wallMs);
             oursCpu.push_back(a.cpuMs);

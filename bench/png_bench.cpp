@@ -30,18 +30,8 @@ using namespace tavlin;
 using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
-
-struct Timing {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-template <typename F> Timing timed(F&& f) {
-    const double cpu = cpuNowMs();
-    const auto start = bench::Clock::now();
-    f();
-    return {bench::msSince(start), cpuNowMs() - cpu};
-}
+using bench::timed;
+using bench::Timing;
 
 // The floor: libpng's simplified API, the whole picture to BGRA at its own size, into a buffer
 // kept from one round to the next (the fastest it goes: no fresh pages to fault in).

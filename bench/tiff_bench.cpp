@@ -25,6 +25,8 @@ namespace {
 using namespace tavlin;
 using bench::cpuNowMs;
 using bench::planFor1080p;
+using bench::timed;
+using bench::Timing;
 
 // Writes `image` as 8-bit RGB in strips of about 8 KB or 256 x 256 tiles.
 bool writeTiff(const QString& path, const QImage& image, bool tiled, int compression) {
@@ -80,18 +82,6 @@ bool writeTiff(const QString& path, const QImage& image, bool tiled, int compres
     }
     TIFFClose(tif);
     return ok;
-}
-
-struct Clock {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-template <typename Run> Clock timed(Run run) {
-    const auto wall = bench::Clock::now();
-    const double cpu = cpuNowMs();
-    run();
-    return {bench::msSince(wall), cpuNowMs() - cpu};
 }
 
 bool oursOnce(const QString& path) {
@@ -152,8 +142,8 @@ int main(int argc, char** argv) {
         oursOnce(path); // the file in the page cache for both
         for (int r = 0; r < rounds; ++r) {
             bool ok = true;
-            const Clock o = timed([&] { ok = oursOnce(path) && ok; });
-            const Clock f = timed([&] { ok = floorOnce(path) && ok; });
+            const Timing o = timed([&] { ok = oursOnce(path) && ok; });
+            const Timing f = timed([&] { ok = floorOnce(path) && ok; });
             if (!ok) {
                 status = 1;
                 break;

@@ -5,10 +5,8 @@
 #include <limits>
 #include <memory>
 
-#include <QHash>
-#include <QList>
-
 #include "decode/formats.h"
+#include "decode/heifboxes.h"
 #include "decode/readers.h"
 #include "platform/regularfile.h"
 
@@ -94,235 +92,39 @@ ColourDescription coloursOf(const heif_image_handle* handle) {
     return colours;
 }
 
-std::uint32_t bigEndian32(const QByteArray& b, qsizetype at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(b.constData() + at);
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-// The boxes inside [begin, end) of `bytes`, handed to `visit` as (type, body start, body end);
-// a box whose size does not fit ends the walk.
-template <typename Visit>
-void forEachBox(const QByteArray& bytes, qsizetype begin, qsizetype end, Visit visit) {
-    for (qsizetype at = begin; at + 8 <= end;) {
-        const qsizetype size = bigEndian32(bytes, at);
-        if (size < 8 || size > end - at)
-            return;
-        visit(QByteArrayView(bytes).sliced(at + 4, 4), at + 8, at + size);
-        at += size;
-    }
-}
-
-// Reads what the decoders' configurations in ipco say about the coding, for the estimate of
-// what decoding holds: libheif tells neither the codec nor the chroma sampling before it
-// decodes. What cannot be read is taken as the costliest.
-HeifCoding codingOf(const QByteArray& bytes) {
-    HeifCoding coding{false, false, false};
-    bool found = false;
-    const auto inside = [&bytes](const char* type, qsizetype begin, qsizetype end, auto then) {
-        forEachBox(bytes, begin, end, [&](QByteArrayView t, qsizetype body, qsizetype bodyEnd) {
-            if (t == QByteArrayView(type, 4))
-                then(body, bodyEnd);
-        });
-    };
-    inside("meta", 0, bytes.size(), [&](qsizetype meta, qsizetype metaEnd) {
-        inside("iprp", meta + 4, metaEnd, [&](qsizetype iprp, qsizetype iprpEnd) {
-            inside("ipco", iprp, iprpEnd, [&](qsizetype ipco, qsizetype ipcoEnd) {
-                forEachBox(bytes, ipco, ipcoEnd, [&](QByteArrayView t, qsizetype b, qsizetype e) {
-                    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-                    if (t == QByteArrayView("hvcC", 4) && e - b > 16) {
-                        const int format = p[b + 16] & 3; // 0 grey, 1 4:2:0, 2 4:2:2, 3 4:4:4
-                        coding.hevc = true;
-                        coding.fullChroma = coding.fullChroma || format >= 2;
-                        found = true;
-                    } else if (t == QByteArrayView("av1C", 4) && e - b > 2) {
-                        const bool grey = p[b + 2] & 0x10;
-                        const bool halved = (p[b + 2] & 0x0C) == 0x0C; // 4:2:0
-                        coding.av1 = true;
-                        coding.fullChroma = coding.fullChroma || !(grey || halved);
-                        found = true;
-                    }
-                });
-            });
-        });
-    });
-    return found ? coding : HeifCoding{};
-}
-
-// The size of a canvas a derived item's record (a grid's layout, an overlay's) gives it, as the
-// file states it: libheif 1.15 makes a canvas of that size whatever size the item states, so
-// it is checked here first.
-struct Canvas {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-};
-
-// Big-endian fields read one after another from [at, end) of `bytes`; a field past the end
-// stops the reading, and `ok` says so.
-struct FieldReader {
-    const QByteArray& bytes;
-    qsizetype at;
-    qsizetype end;
-    bool ok = true;
-
-    std::uint64_t take(int size) {
-        if (!ok || size < 0 || size > 8 || end - at < size) {
-            ok = false;
-            return 0;
-        }
-        std::uint64_t v = 0;
-        for (int i = 0; i < size; ++i)
-            v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-        at += size;
-        return v;
-    }
-};
-
-// The canvases of the file's grids and overlays (a grid's tile may be an overlay, and either
-// may be the picture shown): each item found through iinf and iloc, its record read from the
-// file's bytes or from idat. An item whose record cannot be found or read is left out, and
-// libheif judges it.
-QList<Canvas> canvasesOf(const QByteArray& bytes) {
-    QList<Canvas> canvases;
-    qsizetype meta = -1;
-    qsizetype metaEnd = -1;
-    forEachBox(bytes, 0, bytes.size(), [&](QByteArrayView t, qsizetype body, qsizetype end) {
-        if (meta < 0 && t == QByteArrayView("meta", 4) && end - body >= 4) {
-            meta = body + 4;
-            metaEnd = end;
-        }
-    });
-    if (meta < 0)
-        return canvases;
-    struct Range {
-        qsizetype begin = -1;
-        qsizetype end = -1;
-    };
-    Range iinf, iloc, idat;
-    forEachBox(bytes, meta, metaEnd, [&](QByteArrayView t, qsizetype body, qsizetype end) {
-        for (auto [type, range] :
-             {std::pair{"iinf", &iinf}, std::pair{"iloc", &iloc}, std::pair{"idat", &idat}}) {
-            if (t == QByteArrayView(type, 4) && range->begin < 0)
-                *range = {body, end};
-        }
-    });
-    if (iinf.begin < 0 || iloc.begin < 0)
-        return canvases;
-
-    // The grids and overlays, by item number; true for a grid.
-    QHash<std::uint64_t, bool> derived;
-    FieldReader i{bytes, iinf.begin, iinf.end};
-    const int iinfVersion = int(i.take(1));
-    i.take(3);
-    i.take(iinfVersion == 0 ? 2 : 4);
-    if (!i.ok)
-        return canvases;
-    forEachBox(bytes, i.at, iinf.end, [&](QByteArrayView t, qsizetype body, qsizetype end) {
-        if (t != QByteArrayView("infe", 4))
-            return;
-        FieldReader e{bytes, body, end};
-        const int version = int(e.take(1));
-        e.take(3);
-        if (version < 2)
-            return;
-        const std::uint64_t id = e.take(version == 2 ? 2 : 4);
-        e.take(2); // protection index
-        const qsizetype type = e.at;
-        e.take(4);
-        if (!e.ok)
-            return;
-        const QByteArrayView itemType = QByteArrayView(bytes).sliced(type, 4);
-        if (itemType == QByteArrayView("grid", 4) || itemType == QByteArrayView("iovl", 4))
-            derived.insert(id, itemType == QByteArrayView("grid", 4));
-    });
-    if (derived.isEmpty())
-        return canvases;
-
-    FieldReader l{bytes, iloc.begin, iloc.end};
-    const int version = int(l.take(1));
-    l.take(3);
-    const int offsetAndLength = int(l.take(1));
-    const int baseAndIndex = int(l.take(1));
-    const int offsetSize = offsetAndLength >> 4;
-    const int lengthSize = offsetAndLength & 15;
-    const int baseSize = baseAndIndex >> 4;
-    const int indexSize = version >= 1 ? baseAndIndex & 15 : 0;
-    const std::uint64_t items = l.take(version < 2 ? 2 : 4);
-    for (std::uint64_t n = 0; l.ok && n < items; ++n) {
-        const std::uint64_t id = l.take(version < 2 ? 2 : 4);
-        const int method = version >= 1 ? int(l.take(2) & 15) : 0;
-        const std::uint64_t reference = l.take(2);
-        const std::uint64_t base = l.take(baseSize);
-        const std::uint64_t extents = l.take(2);
-        // Data in another file, or built some other way, is libheif's to judge.
-        Range from;
-        if (method == 0 && reference == 0)
-            from = {0, bytes.size()};
-        else if (method == 1 && idat.begin >= 0)
-            from = idat;
-        const bool wanted = derived.contains(id) && from.begin >= 0;
-        // The first bytes of the item's data, gathered from its extents: a record is at most
-        // 18 (an overlay's with 32-bit fields).
-        QByteArray record;
-        bool located = true;
-        const auto available = std::uint64_t(from.end - from.begin);
-        for (std::uint64_t e = 0; l.ok && e < extents; ++e) {
-            l.take(indexSize);
-            const std::uint64_t offset = l.take(offsetSize);
-            std::uint64_t length = l.take(lengthSize);
-            if (!l.ok || !wanted || !located || record.size() >= 18)
-                continue;
-            if (base > available || offset > available - base) {
-                located = false;
-                continue;
-            }
-            const std::uint64_t start = base + offset;
-            if (length == 0) // to the end of where it is
-                length = available - start;
-            if (length > available - start) {
-                located = false;
-                continue;
-            }
-            record += QByteArrayView(bytes).sliced(from.begin + qsizetype(start),
-                                                   qsizetype(std::min<std::uint64_t>(length, 18)));
-        }
-        if (!l.ok || !wanted || !located)
-            continue;
-
-        FieldReader r{record, 0, record.size()};
-        const int recordVersion = int(r.take(1));
-        const int fieldSize = (r.take(1) & 1) ? 4 : 2;
-        if (derived.value(id))
-            r.take(2); // rows and columns, less one each
-        else
-            r.take(8); // the fill colour, four 16-bit values
-        Canvas canvas;
-        canvas.width = std::uint32_t(r.take(fieldSize));
-        canvas.height = std::uint32_t(r.take(fieldSize));
-        if (r.ok && recordVersion == 0)
-            canvases.append(canvas);
-    }
-    return canvases;
-}
-
 } // namespace
 
 std::int64_t heifPlaneBytes(QSize size, const HeifCoding& coding, bool alpha, int bits) {
-    // Measured on 12-megapixel pictures (the process's peak resident memory over a decode, less
-    // the interleaved picture's four bytes a pixel), with room to spare. At 8 bits libde265
-    // holds about 4.7 bytes a pixel at 4:2:0 and 6.0 at 4:4:4 while it decodes (its picture,
-    // its block data and libheif's copy of the planes), dav1d 3.1 and 9.3; an alpha plane
-    // adds 1.0 to 2.1. Past 8 bits the decoders' planes take two bytes a sample, and libheif
-    // converts through a 16-bit interleaved picture: 9.6 for HEVC 4:2:0, 12.1 at 4:4:4, 9.3
-    // for AV1 4:2:0.
+    const bool deep = std::max(bits, coding.bits) > 8;
     double perPixel = 0;
-    if (coding.hevc)
-        perPixel = std::max(perPixel, coding.fullChroma ? 6.5 : 5.0);
-    if (coding.av1)
-        perPixel = std::max(perPixel, coding.fullChroma ? 9.5 : 3.5);
-    if (alpha)
-        perPixel += 2.5;
-    if (bits > 8)
-        perPixel = std::max(perPixel * 2, alpha ? 13.5 : 10.0);
+    if (coding.hevc) {
+        // Measured on 12-megapixel pictures (the process's peak resident memory over a decode,
+        // less the interleaved picture's four bytes a pixel), with room to spare. At 8 bits
+        // libde265 holds about 4.7 bytes a pixel at 4:2:0 and 6.0 at 4:4:4 while it decodes
+        // (its picture, its block data and libheif's copy of the planes); an alpha plane adds
+        // 1.0 to 2.1. Past 8 bits its planes take two bytes a sample, and libheif converts
+        // through a 16-bit interleaved picture: 9.6 at 4:2:0, 12.1 at 4:4:4.
+        double hevc = coding.chroma >= 2 ? 6.5 : 5.0;
+        if (alpha)
+            hevc += 2.5;
+        if (deep)
+            hevc = std::max(hevc * 2, alpha ? 13.5 : 10.0);
+        perPixel = hevc;
+    }
+    if (coding.av1) {
+        // What dav1d and libheif allocate, counted by a malloc counter on 12-megapixel
+        // pictures, is about four times the bytes of the picture's samples: 5.2 bytes a pixel
+        // at 8 bits 4:2:0, 11.2 at 4:4:4, 11.3 at 12 bits 4:2:0, 23.4 at 12 bits 4:4:4; an
+        // alpha plane adds about 0.8 at 8 bits. A frame dav1d fails to decode took 7.5 at
+        // 8 bits 4:2:0, within this and the interleaved picture it then never makes.
+        constexpr double chromaShare[] = {0, 0.25, 0.5, 1};
+        const double samples =
+            (1 + 2 * chromaShare[std::clamp(coding.chroma, 0, 3)]) * (deep ? 2 : 1);
+        double av1 = 4.2 * samples;
+        if (alpha)
+            av1 += deep ? 5.0 : 2.5;
+        perPixel = std::max(perPixel, av1);
+    }
     const double pixels = double(std::max(0, size.width())) * std::max(0, size.height());
     return std::int64_t(pixels * perPixel);
 }
@@ -380,22 +182,28 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         error = tooLargeError(path, shown);
         return false;
     }
-    // A grid's or an overlay's canvas is as large as its record says, whatever size the item
-    // states: a canvas past the limits is refused here, and the largest is counted below.
-    QSize canvas = shown;
-    for (const Canvas& c : canvasesOf(heif->bytes)) {
+    // A grid's or an overlay's canvas is as large as its record says, and a coded frame as
+    // large as its sequence header says, whatever size the item states: one past the limits
+    // is refused here, and what decoding them holds is counted below.
+    const auto fits = [&](const StatedSize& s, const char* what, QSize& stated) {
         constexpr std::uint32_t sideFits = std::numeric_limits<int>::max();
-        const QSize laidOut(int(std::min(c.width, sideFits)), int(std::min(c.height, sideFits)));
-        if (tooLarge(laidOut)) {
-            error = c.width > sideFits || c.height > sideFits
-                        ? undecodableError(path, QStringLiteral("it lays a picture out as %1 "
-                                                                "\u00d7 %2 pixels, more than can "
-                                                                "be shown")
-                                                     .arg(c.width)
-                                                     .arg(c.height))
-                        : tooLargeError(path, laidOut);
+        stated = QSize(int(std::min(s.width, sideFits)), int(std::min(s.height, sideFits)));
+        if (!tooLarge(stated))
+            return true;
+        error = s.width > sideFits || s.height > sideFits
+                    ? undecodableError(path, QStringLiteral("it %1 %2 \u00d7 %3 pixels, more "
+                                                            "than can be shown")
+                                                 .arg(QLatin1String(what))
+                                                 .arg(s.width)
+                                                 .arg(s.height))
+                    : tooLargeError(path, stated);
+        return false;
+    };
+    QSize canvas = shown;
+    for (const StatedSize& c : canvasesOf(heif->bytes)) {
+        QSize laidOut;
+        if (!fits(c, "lays a picture out as", laidOut))
             return false;
-        }
         if (std::int64_t(laidOut.width()) * laidOut.height() >
             std::int64_t(canvas.width()) * canvas.height())
             canvas = laidOut;
@@ -413,8 +221,14 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     source.colours = coloursOf(heif->handle);
     // The interleaved picture libheif decodes to is whole, and is what the loader counts as
     // the decoded picture when the whole is shown.
-    source.heldBytes =
-        heif->bytes.size() + heifPlaneBytes(canvas, codingOf(heif->bytes), alpha, bits);
+    std::int64_t planes = heifPlaneBytes(canvas, codingOf(heif->bytes), alpha, bits);
+    for (const CodedFrame& frame : codedFramesOf(heif->bytes)) {
+        QSize coded;
+        if (!fits(frame.size, "codes a picture of", coded))
+            return false;
+        planes = std::max(planes, heifPlaneBytes(coded, frame.coding, alpha, bits));
+    }
+    source.heldBytes = heif->bytes.size() + planes;
     if (source.heldBytes > control.memoryBudget) {
         error = overBudgetError(path, source.heldBytes, control.memoryBudget);
         return false;

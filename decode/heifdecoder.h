@@ -4,15 +4,9 @@
 
 #include <QSize>
 
-namespace tavlin {
+#include "decode/heifboxes.h"
 
-// How a HEIF file's pictures are coded, as far as it matters for the memory their decoding
-// takes; the costliest when unknown.
-struct HeifCoding {
-    bool hevc = true;
-    bool av1 = true;
-    bool fullChroma = true; // 4:2:2 or 4:4:4 rather than 4:2:0 or grey
-};
+namespace tavlin {
 
 // What libheif and its decoders hold, beyond the file's bytes and the interleaved picture
 // they decode to, while they decode a picture of `size` pixels with or without alpha, at

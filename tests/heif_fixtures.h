@@ -330,4 +330,120 @@ inline QByteArray asOverlay(const QByteArray& file, int tiles, std::uint16_t wid
     return withPrimaryRecord(file, "iovl", record);
 }
 
+// Bits written from the most significant, as both codecs' headers are.
+struct BitWriter {
+    QByteArray bytes;
+    int bits = 0;
+
+    void put(std::uint64_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            if (bits % 8 == 0)
+                bytes.append('\0');
+            if ((value >> i) & 1)
+                bytes[bytes.size() - 1] = char(bytes.back() | (0x80 >> (bits % 8)));
+            ++bits;
+        }
+    }
+    // ue(v): the value plus one, after as many zeros as it has bits less one.
+    void golomb(std::uint64_t value) {
+        int length = 0;
+        while ((value + 1) >> (length + 1))
+            ++length;
+        put(0, length);
+        put(value + 1, length + 1);
+    }
+};
+
+// An AV1 sequence header OBU of a still picture whose frames are at most `width` x `height`.
+inline QByteArray av1SequenceHeader(std::uint32_t width, std::uint32_t height) {
+    BitWriter w;
+    w.put(0, 3);  // seq_profile
+    w.put(1, 1);  // still_picture
+    w.put(1, 1);  // reduced_still_picture_header
+    w.put(31, 5); // seq_level_idx: no level's limits
+    w.put(15, 4); // frame_width_bits_minus_1
+    w.put(15, 4);
+    w.put(width - 1, 16);
+    w.put(height - 1, 16);
+    w.put(0, 6); // no 128 x 128 superblocks, filter intra, ...
+    w.put(0, 4); // 8 bits, in colour, no colour description, limited range: 4:2:0
+    w.put(1, 1); // trailing bits
+    w.put(0, 5);
+    return QByteArray(1, char(0x0A)) + QByteArray(1, char(w.bytes.size())) + w.bytes;
+}
+
+// An HEVC sequence parameter set, as a NAL unit with its emulation prevention bytes, of an
+// 8-bit 4:2:0 picture of `width` x `height`; past its depth its fields are cut short.
+inline QByteArray hevcSequence(std::uint32_t width, std::uint32_t height) {
+    BitWriter w;
+    w.put(0, 4); // sps_video_parameter_set_id
+    w.put(0, 3); // no sub-layers
+    w.put(1, 1);
+    w.put(0, 2 + 1); // profile space, tier
+    w.put(1, 5);     // Main
+    w.put(0x60000000, 32);
+    w.put(0, 48);
+    w.put(90, 8); // level 3
+    w.golomb(0);  // sps_seq_parameter_set_id
+    w.golomb(1);  // 4:2:0
+    w.golomb(width);
+    w.golomb(height);
+    w.put(0, 1); // no conformance window
+    w.golomb(0); // 8 bits
+    w.golomb(0);
+    w.put(1, 1); // the rest is left out
+    QByteArray nal("\x42\x01", 2);
+    int zeros = 0;
+    for (const char c : w.bytes) {
+        if (zeros >= 2 && static_cast<unsigned char>(c) <= 3) {
+            nal.append('\x03');
+            zeros = 0;
+        }
+        zeros = c == 0 ? zeros + 1 : 0;
+        nal.append(c);
+    }
+    return nal;
+}
+
+// Every decoder configuration in ipco made to state a coded picture of `width` x `height`:
+// av1C's sequence header, or the sequence parameter sets of hvcC. The item's data, and its
+// stated size, are left as they were.
+inline QByteArray withCodedSize(const QByteArray& file, std::uint32_t width, std::uint32_t height) {
+    return editBox(file, {"meta", "iprp", "ipco"}, [&](const QByteArray& ipco) {
+        QByteArray out = ipco.left(8);
+        for (qsizetype at = 8; at + 8 <= ipco.size(); at += get32(ipco, at)) {
+            const QByteArray property = ipco.mid(at, get32(ipco, at));
+            const QByteArray type = property.mid(4, 4);
+            if (type == "av1C") {
+                out += box("av1C", property.mid(8, 4) + av1SequenceHeader(width, height));
+            } else if (type == "hvcC") {
+                QByteArray body = property.mid(8, 23);
+                const int arrays = static_cast<unsigned char>(property[8 + 22]);
+                qsizetype from = 8 + 23;
+                for (int a = 0; a < arrays; ++a) {
+                    const bool sequence = (property[from] & 0x3F) == 33;
+                    const int nals = int(getN(property, from + 1, 2));
+                    body += property.mid(from, 3);
+                    from += 3;
+                    for (int n = 0; n < nals; ++n) {
+                        const qsizetype length = qsizetype(getN(property, from, 2));
+                        QByteArray nal = property.mid(from + 2, length);
+                        if (sequence)
+                            nal = hevcSequence(width, height);
+                        QByteArray prefix(2, '\0');
+                        setN(prefix, 0, 2, std::uint64_t(nal.size()));
+                        body += prefix + nal;
+                        from += 2 + length;
+                    }
+                }
+                out += box("hvcC", body);
+            } else {
+                out += property;
+            }
+        }
+        setN(out, 0, 4, std::uint64_t(out.size()));
+        return out;
+    });
+}
+
 } // namespace tavlin::test::heif

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QColorSpace>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -21,6 +22,7 @@
 #include "heif_fixtures.h"
 #include "pictureloader_fixtures.h"
 #include "platform/regularfile.h"
+#include "support/testsupport.h"
 
 namespace tavlin {
 namespace {
@@ -259,6 +261,17 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
     const QByteArray grid = box::tiledGrid(read(tile), 2, 2);
     ASSERT_FALSE(grid.isEmpty()) << "the encoder no longer writes a small picture as a grid";
 
+    // Pictures whose coded frames are larger than the size their items state: the decoders
+    // allocate for the frame, not for the stated size.
+    const QByteArray avif = read(heifEnc(
+        QStringLiteral("good.avif"), png(QStringLiteral("good-av1.png"), QSize(150, 100), false),
+        {QStringLiteral("-A"), QStringLiteral("-q"), QStringLiteral("70")}));
+    QFile found(QDir(test::sourceDir())
+                    .filePath(QStringLiteral("tests/fuzz/regressions/heif/"
+                                             "av1-frame-larger-than-its-ispe.avif")));
+    ASSERT_TRUE(found.open(QIODevice::ReadOnly));
+    const QByteArray fuzzed = found.readAll();
+
     struct Case {
         const char* name;
         QByteArray bytes;
@@ -283,6 +296,13 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
          QStringLiteral("“grid-heavy.heic” would need"), 64 << 20},
         {"overlay-heavy.heic", box::asOverlay(grid, 4, 4000, 4000),
          QStringLiteral("“overlay-heavy.heic” would need"), 64 << 20},
+        {"av1-huge.avif", box::withCodedSize(avif, 60000, 60000),
+         QStringLiteral("“av1-huge.avif” claims to be 60000 \u00d7 60000 pixels")},
+        {"av1-heavy.avif", box::withCodedSize(avif, 12000, 12000),
+         QStringLiteral("“av1-heavy.avif” would need")},
+        {"hevc-heavy.heic", box::withCodedSize(bytes, 12000, 12000),
+         QStringLiteral("“hevc-heavy.heic” would need")},
+        {"av1-fuzzed.avif", fuzzed, QStringLiteral("“av1-fuzzed.avif” would need")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -72,6 +72,83 @@ void toQtPixels(uchar* data, int stride, QSize size, QImage::Format format, bool
     }
 }
 
+// Box-averages one row of groups of `d` x `d` opaque pixels of `Bytes` bytes (R, G, B and
+// perhaps A) from `top` into `line`; `shift` divides by the group's d * d pixels.
+template <int Bytes>
+void reduceOpaqueRow(const uchar* top, int stride, int d, int shift, QRgb* line, int width) {
+    if (d == 2) {
+        const uchar* a = top;
+        const uchar* b = top + stride;
+        for (int x = 0; x < width; ++x, a += 2 * Bytes, b += 2 * Bytes) {
+            const std::uint32_t r = a[0] + a[Bytes] + b[0] + b[Bytes] + 2;
+            const std::uint32_t g = a[1] + a[Bytes + 1] + b[1] + b[Bytes + 1] + 2;
+            const std::uint32_t bl = a[2] + a[Bytes + 2] + b[2] + b[Bytes + 2] + 2;
+            line[x] = 0xFF000000u | (r >> 2) << 16 | (g >> 2) << 8 | bl >> 2;
+        }
+        return;
+    }
+    const std::uint32_t half = 1u << (shift - 1);
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t r = half, g = half, b = half;
+        for (int j = 0; j < d; ++j) {
+            const uchar* p = top + std::ptrdiff_t(j) * stride + std::ptrdiff_t(x) * d * Bytes;
+            for (int i = 0; i < d; ++i, p += Bytes) {
+                r += p[0];
+                g += p[1];
+                b += p[2];
+            }
+        }
+        line[x] = 0xFF000000u | (r >> shift) << 16 | (g >> shift) << 8 | b >> shift;
+    }
+}
+
+// Box-averages the clip of libheif's interleaved bytes, groups of `d` x `d` (a power of two
+// that divides the clip's sides), into a new picture of Qt's 32-bit pixels, in one pass: RGB
+// bytes into opaque pixels, RGBA bytes into premultiplied ones.
+QImage reducedQtPixels(const uchar* data, int stride, QRect clip, int d, bool alpha,
+                       bool premultiplied) {
+    QImage out(clip.size() / d, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    int shift = 0;
+    while ((1 << shift) < d * d)
+        ++shift;
+    const std::uint32_t half = 1u << (shift - 1);
+    const int bytes = alpha ? 4 : 3;
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        const uchar* top = data + std::ptrdiff_t(clip.top() + y * d) * stride +
+                           std::ptrdiff_t(clip.left()) * bytes;
+        if (!alpha) {
+            reduceOpaqueRow<3>(top, stride, d, shift, line, out.width());
+            continue;
+        }
+        for (int x = 0; x < out.width(); ++x) {
+            std::uint32_t r = half, g = half, b = half, a = half;
+            for (int j = 0; j < d; ++j) {
+                const uchar* p = top + std::ptrdiff_t(j) * stride + std::ptrdiff_t(x) * d * 4;
+                for (int i = 0; i < d; ++i, p += 4) {
+                    if (premultiplied) {
+                        r += p[0];
+                        g += p[1];
+                        b += p[2];
+                    } else {
+                        r += (p[0] * p[3] + 127) / 255;
+                        g += (p[1] * p[3] + 127) / 255;
+                        b += (p[2] * p[3] + 127) / 255;
+                    }
+                    a += p[3];
+                }
+            }
+            // Colour above its alpha cannot be premultiplied: it is held to the alpha.
+            const int average = int(a >> shift);
+            line[x] = qRgba(std::min(int(r >> shift), average), std::min(int(g >> shift), average),
+                            std::min(int(b >> shift), average), average);
+        }
+    }
+    return out;
+}
+
 // The colour space a picture's colr boxes name: an ICC profile, the H.273 code points, or both.
 ColourDescription coloursOf(const heif_image_handle* handle) {
     ColourDescription colours;
@@ -217,7 +294,9 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     // libheif turns, mirrors and crops the picture itself (irot, imir, clap); an EXIF
     // orientation beside them is not applied on top.
     source.transform = QImageIOHandler::TransformationNone;
-    source.reduction = Reduction::None;
+    // libheif decodes the whole picture; it is reduced by a power of two as it is turned into
+    // Qt's pixels, and the loader's resample takes the rest.
+    source.reduction = Reduction::PowerOfTwo;
     source.colours = coloursOf(heif->handle);
     // The interleaved picture libheif decodes to is whole, and is what the loader counts as
     // the decoded picture when the whole is shown.
@@ -237,31 +316,47 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     const std::int64_t held = source.heldBytes;
     const std::int64_t budget = control.memoryBudget;
     const std::atomic<bool>* cancelled = control.cancelled;
-    source.decode = [heif, path, shown, alpha, held, budget,
+    const std::int64_t fileBytes = heif->bytes.size();
+    source.decode = [heif, path, shown, alpha, held, fileBytes, budget,
                      cancelled](const DecodePlan& plan, QString& err, bool& stopped, bool&) {
         const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
         if (isCancelled()) {
             stopped = true;
             return QImage();
         }
-        // libheif decodes the whole picture whatever part is shown: when only a part is, the
-        // whole is held beside what the loader counts.
+        // libheif decodes the whole picture whatever part is shown, and reduced or not: when
+        // only a part or a reduction is shown, the whole is held beside what the loader counts
+        // (while libheif decodes, beside its decoder's planes; then beside the reduction).
         const QRect whole(QPoint(0, 0), shown);
-        if (plan.clip != whole) {
-            const std::int64_t need = held + pixelBytes(shown) + pixelBytes(plan.decodeSize) +
+        const std::int64_t wholeBytes = pixelBytes(shown);
+        if (plan.clip != whole && plan.decodeSize == plan.clip.size()) {
+            const std::int64_t need = held + wholeBytes + pixelBytes(plan.decodeSize) +
                                       pixelBytes(plan.target.toAlignedRect().size());
             if (need > budget) {
                 err = overBudgetError(path, need, budget);
                 return QImage();
             }
+        } else if (plan.decodeSize != plan.clip.size()) {
+            const std::int64_t need =
+                std::max(held + wholeBytes, fileBytes + wholeBytes + pixelBytes(plan.decodeSize));
+            if (need > budget) {
+                err = overBudgetError(path, need, budget);
+                return QImage();
+            }
         }
+        const QRect clip = plan.clip & whole;
+        const int d = clip.width() / std::max(1, plan.decodeSize.width());
+        // A reduced opaque picture is read from three bytes a pixel, a quarter less for
+        // libheif to write than four.
+        const bool threeBytes = d > 1 && !alpha;
         heif_decoding_options* options = heif_decoding_options_alloc();
         options->convert_hdr_to_8bit = 1;
         heif_image* image = nullptr;
         // libheif 1.15 decodes a picture whole and offers no way to stop it midway (its
         // progress callbacks cannot cancel), so the flag is looked at before and after.
-        const heif_error e = heif_decode_image(heif->handle, &image, heif_colorspace_RGB,
-                                               heif_chroma_interleaved_RGBA, options);
+        const heif_error e = heif_decode_image(
+            heif->handle, &image, heif_colorspace_RGB,
+            threeBytes ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, options);
         heif_decoding_options_free(options);
         std::unique_ptr<heif_image, void (*)(heif_image*)> owned(
             image, [](heif_image* i) { heif_image_release(i); });
@@ -279,16 +374,19 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
                             heif_image_get_height(image, heif_channel_interleaved));
         if (!data || decoded != shown ||
             heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved) != 8 ||
-            stride < shown.width() * 4 || stride % 4 != 0) {
+            stride < shown.width() * (threeBytes ? 3 : 4) || (!threeBytes && stride % 4 != 0)) {
             err = undecodableError(
                 path, QStringLiteral("its picture does not decode to the size its boxes give"));
             return QImage();
         }
-        // The pixels are turned into Qt's in the buffer libheif decoded them to, and the
-        // picture shown is a window on that buffer: no copy of the whole.
+        if (d > 1) {
+            return reducedQtPixels(data, stride, clip, d, alpha,
+                                   alpha && heif_image_is_premultiplied_alpha(image));
+        }
         const QImage::Format format =
             alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-        const QRect clip = plan.clip & whole;
+        // The pixels are turned into Qt's in the buffer libheif decoded them to, and the
+        // picture shown is a window on that buffer: no copy of the whole.
         uchar* first = data + std::ptrdiff_t(clip.top()) * stride + std::ptrdiff_t(clip.left()) * 4;
         toQtPixels(first, stride, clip.size(), format,
                    alpha && heif_image_is_premultiplied_alpha(image));

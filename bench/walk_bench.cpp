@@ -29,6 +29,7 @@
 
 #include "app/commandline.h"
 #include "bench/benchfixtures.h"
+#include "bench/heifgrid.h"
 #include "decode/picturedecoder.h"
 #include "platform/platform.h"
 #include "registry/settings.h"
@@ -68,8 +69,9 @@ public:
 };
 
 // The pictures of one walk: 30 different camera-like pictures of one format, made once and
-// kept for later runs. JPEG and PNG at 24 MP, HEIC (x265, as a phone makes them) and WebP at
-// 12 MP; the last three are encoded by ImageMagick from a PNG.
+// kept for later runs. JPEG and PNG at 24 MP, HEIC and WebP at 12 MP. The HEICs are laid out
+// as phones write them, a grid of 512 x 512 tiles coded by x265, about 2.4 MB each; the WebPs
+// are encoded by ImageMagick from a PNG.
 struct PictureKind {
     const char* format;
     QSize size;
@@ -81,8 +83,9 @@ QString pictureFolder(const PictureKind& kind) {
     const QString format = QString::fromLatin1(kind.format);
     const QString folder =
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
-            .filePath(format == "jpeg" ? QStringLiteral("tavlin-walk-bench")
-                                       : QStringLiteral("tavlin-walk-bench-") + format);
+            .filePath(format == "jpeg"   ? QStringLiteral("tavlin-walk-bench")
+                      : format == "heic" ? QStringLiteral("tavlin-walk-bench-heic-grid")
+                                         : QStringLiteral("tavlin-walk-bench-") + format);
     QDir().mkpath(folder);
     const QString ending = format == "jpeg" ? QStringLiteral("jpg") : format;
     QImage base;
@@ -107,6 +110,11 @@ QString pictureFolder(const PictureKind& kind) {
             written = bench::writeJpeg(part, image, 90, false);
         } else if (format == "png") {
             written = image.save(part, "png");
+        } else if (format == "heic") {
+            const QByteArray grid = bench::heifGrid(image, 512, 50);
+            QFile out(part);
+            written =
+                !grid.isEmpty() && out.open(QIODevice::WriteOnly) && out.write(grid) == grid.size();
         } else {
             const QString source = file + ".source.png";
             written =

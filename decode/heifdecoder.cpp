@@ -149,6 +149,114 @@ QImage reducedQtPixels(const uchar* data, int stride, QRect clip, int d, bool al
     return out;
 }
 
+// The weights of red and blue in luma for the H.273 matrix `code`, as libheif takes them; false
+// for a matrix other than these (identity, YCgCo, constant luminance), left to libheif.
+bool lumaWeights(int code, double& kr, double& kb) {
+    switch (code) {
+    case 1: // BT.709
+        kr = 0.2126, kb = 0.0722;
+        return true;
+    case 2: // unspecified: libheif's own default, BT.601
+    case 5:
+    case 6: // BT.601
+        kr = 0.299, kb = 0.114;
+        return true;
+    case 9: // BT.2020, non-constant luminance
+        kr = 0.2627, kb = 0.0593;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The matrix and range libheif converts `image` with: its own colour information, else the
+// picture's colr box, else libheif's default of BT.601 at full range.
+bool conversionOf(const heif_image* image, const heif_image_handle* handle, double& kr, double& kb,
+                  bool& fullRange) {
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok || !nclx) {
+        nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok)
+            nclx = nullptr;
+    }
+    int matrix = 6;
+    fullRange = true;
+    if (nclx) {
+        matrix = nclx->matrix_coefficients;
+        fullRange = nclx->full_range_flag != 0;
+        heif_nclx_color_profile_free(nclx);
+    }
+    return lumaWeights(matrix, kr, kb);
+}
+
+// Box-averages 8-bit 4:2:0 planes by `d` (an even power of two that divides the clip's sides,
+// whose corner is even) and turns the averages into opaque RGB: libheif's conversion to RGB,
+// with the twelve megapixels it writes and holds, is left out. Averaging before the
+// conversion gives what averaging after it gives, but for colours the conversion clips.
+QImage reducedFromPlanes(const heif_image* image, QRect clip, int d, double kr, double kb,
+                         bool fullRange) {
+    int yStride = 0, cbStride = 0, crStride = 0;
+    const uint8_t* luma = heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
+    const uint8_t* cb = heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
+    const uint8_t* cr = heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
+    QImage out(clip.size() / d, QImage::Format_RGB32);
+    if (!luma || !cb || !cr || out.isNull())
+        return {};
+    // In 16.16 fixed point: luma and chroma brought to full range, then the matrix.
+    const double ySpan = fullRange ? 1.0 : 255.0 / 219;
+    const double cSpan = fullRange ? 1.0 : 255.0 / 224;
+    const double kg = 1 - kr - kb;
+    const auto fixed = [](double v) { return int(std::lround(v * 65536)); };
+    const int yScale = fixed(ySpan);
+    const int yOffset = fullRange ? 0 : 16;
+    const int rCr = fixed(2 * (1 - kr) * cSpan);
+    const int bCb = fixed(2 * (1 - kb) * cSpan);
+    const int gCb = fixed(2 * kb * (1 - kb) / kg * cSpan);
+    const int gCr = fixed(2 * kr * (1 - kr) / kg * cSpan);
+    const auto clamp8 = [](int v) { return std::clamp((v + 32768) >> 16, 0, 255); };
+
+    const int cd = d / 2; // chroma samples a side of a group
+    int lumaShift = 0, chromaShift = 0;
+    while ((1 << lumaShift) < d * d)
+        ++lumaShift;
+    while ((1 << chromaShift) < cd * cd)
+        ++chromaShift;
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        const int ly = clip.top() + y * d;
+        const int cy = ly / 2;
+        for (int x = 0; x < out.width(); ++x) {
+            const int lx = clip.left() + x * d;
+            const int cx = lx / 2;
+            int ySum = 0;
+            for (int j = 0; j < d; ++j) {
+                const uint8_t* p = luma + std::ptrdiff_t(ly + j) * yStride + lx;
+                for (int i = 0; i < d; ++i)
+                    ySum += p[i];
+            }
+            int cbSum = 0, crSum = 0;
+            for (int j = 0; j < cd; ++j) {
+                const uint8_t* b = cb + std::ptrdiff_t(cy + j) * cbStride + cx;
+                const uint8_t* r = cr + std::ptrdiff_t(cy + j) * crStride + cx;
+                for (int i = 0; i < cd; ++i) {
+                    cbSum += b[i];
+                    crSum += r[i];
+                }
+            }
+            // Averages kept to 1/256 of a step, so rounding happens once, at the end.
+            const int yv = ((ySum << 8 >> lumaShift) - (yOffset << 8));
+            const int cbv = (cbSum << 8 >> chromaShift) - (128 << 8);
+            const int crv = (crSum << 8 >> chromaShift) - (128 << 8);
+            const std::int64_t base = std::int64_t(yv) * yScale;
+            const int r = int((base + std::int64_t(crv) * rCr) >> 8);
+            const int g = int((base - std::int64_t(cbv) * gCb - std::int64_t(crv) * gCr) >> 8);
+            const int b = int((base + std::int64_t(cbv) * bCb) >> 8);
+            line[x] = qRgb(clamp8(r), clamp8(g), clamp8(b));
+        }
+    }
+    return out;
+}
+
 // The colour space a picture's colr boxes name: an ICC profile, the H.273 code points, or both.
 ColourDescription coloursOf(const heif_image_handle* handle) {
     ColourDescription colours;
@@ -317,7 +425,17 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     const std::int64_t budget = control.memoryBudget;
     const std::atomic<bool>* cancelled = control.cancelled;
     const std::int64_t fileBytes = heif->bytes.size();
-    source.decode = [heif, path, shown, alpha, held, fileBytes, budget,
+    // Whether the picture's own colour information names a matrix the reduction below turns
+    // into RGB itself; without any, libheif's default does.
+    bool planarMatrix = true;
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(heif->handle, &nclx).code == heif_error_Ok &&
+        nclx) {
+        double kr = 0, kb = 0;
+        planarMatrix = lumaWeights(nclx->matrix_coefficients, kr, kb);
+        heif_nclx_color_profile_free(nclx);
+    }
+    source.decode = [heif, path, shown, alpha, bits, planarMatrix, held, fileBytes, budget,
                      cancelled](const DecodePlan& plan, QString& err, bool& stopped, bool&) {
         const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
         if (isCancelled()) {
@@ -346,6 +464,41 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         }
         const QRect clip = plan.clip & whole;
         const int d = clip.width() / std::max(1, plan.decodeSize.width());
+        const auto release = [](heif_image* i) { heif_image_release(i); };
+        // A reduced opaque 8-bit picture is averaged from libheif's YCbCr planes and turned
+        // into RGB here, four or more pixels to one: libheif's conversion of the whole
+        // picture, and the picture it makes, are left out.
+        if (d > 1 && !alpha && bits == 8 && clip.left() % 2 == 0 && clip.top() % 2 == 0 &&
+            planarMatrix) {
+            heif_image* image = nullptr;
+            const heif_error e = heif_decode_image(heif->handle, &image, heif_colorspace_YCbCr,
+                                                   heif_chroma_420, nullptr);
+            std::unique_ptr<heif_image, decltype(release)> owned(image, release);
+            if (isCancelled()) {
+                stopped = true;
+                return QImage();
+            }
+            if (e.code != heif_error_Ok || !image) {
+                err = undecodableError(path, problemOf(e));
+                return QImage();
+            }
+            double kr = 0, kb = 0;
+            bool fullRange = true;
+            const QSize chroma((shown.width() + 1) / 2, (shown.height() + 1) / 2);
+            const auto sizeOf = [&](heif_channel c) {
+                return QSize(heif_image_get_width(image, c), heif_image_get_height(image, c));
+            };
+            if (sizeOf(heif_channel_Y) == shown && sizeOf(heif_channel_Cb) == chroma &&
+                sizeOf(heif_channel_Cr) == chroma &&
+                heif_image_get_bits_per_pixel_range(image, heif_channel_Y) == 8 &&
+                heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) == 8 &&
+                conversionOf(image, heif->handle, kr, kb, fullRange)) {
+                QImage out = reducedFromPlanes(image, clip, d, kr, kb, fullRange);
+                if (!out.isNull())
+                    return out;
+            }
+            // Planes of another kind, or a matrix this does not know: libheif converts.
+        }
         // A reduced opaque picture is read from three bytes a pixel, a quarter less for
         // libheif to write than four.
         const bool threeBytes = d > 1 && !alpha;
@@ -358,8 +511,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
             heif->handle, &image, heif_colorspace_RGB,
             threeBytes ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, options);
         heif_decoding_options_free(options);
-        std::unique_ptr<heif_image, void (*)(heif_image*)> owned(
-            image, [](heif_image* i) { heif_image_release(i); });
+        std::unique_ptr<heif_image, decltype(release)> owned(image, release);
         if (isCancelled()) {
             stopped = true;
             return QImage();

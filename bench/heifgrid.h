@@ -14,6 +14,28 @@
 // its hvcC and coded data are laid into the grid's file here.
 namespace tavlin::bench {
 
+// `image` as libheif's interleaved 8-bit RGB picture, to encode; null when libheif cannot make
+// one. The caller releases it.
+inline heif_image* heifPicture(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    heif_image* picture = nullptr;
+    if (heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB,
+                          heif_chroma_interleaved_RGB, &picture)
+            .code != heif_error_Ok)
+        return nullptr;
+    if (heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8)
+            .code != heif_error_Ok) {
+        heif_image_release(picture);
+        return nullptr;
+    }
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(plane + std::ptrdiff_t(y) * stride, rgb.constScanLine(y),
+                    size_t(rgb.width()) * 3);
+    return picture;
+}
+
 namespace heifgrid {
 
 inline void put(QByteArray& b, std::uint64_t v, int bytes) {
@@ -66,16 +88,9 @@ inline heif_error appendTo(heif_context*, const void* data, size_t size, void* o
 }
 
 inline CodedTile codeTile(const QImage& tile, int quality) {
-    const QImage rgb = tile.convertToFormat(QImage::Format_RGB888);
-    heif_image* picture = nullptr;
-    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB,
-                      &picture);
-    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
-    int stride = 0;
-    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
-    for (int y = 0; y < rgb.height(); ++y)
-        std::memcpy(plane + std::ptrdiff_t(y) * stride, rgb.constScanLine(y),
-                    size_t(rgb.width()) * 3);
+    heif_image* picture = heifPicture(tile);
+    if (!picture)
+        return {};
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     QByteArray file;

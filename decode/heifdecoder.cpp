@@ -464,24 +464,36 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         }
         const QRect clip = plan.clip & whole;
         const int d = clip.width() / std::max(1, plan.decodeSize.width());
-        const auto release = [](heif_image* i) { heif_image_release(i); };
+        // The picture decoded into `space` and `chroma`; null when it was cancelled meanwhile
+        // or could not be decoded, with `stopped` or `err` set. libheif 1.15 decodes a picture
+        // whole and offers no way to stop it midway (its progress callbacks cannot cancel),
+        // so the flag is looked at before and after.
+        using Decoded = std::unique_ptr<heif_image, void (*)(heif_image*)>;
+        const auto decodeAs = [&](heif_colorspace space, heif_chroma chroma) {
+            heif_decoding_options* options = heif_decoding_options_alloc();
+            options->convert_hdr_to_8bit = 1;
+            heif_image* image = nullptr;
+            const heif_error e = heif_decode_image(heif->handle, &image, space, chroma, options);
+            heif_decoding_options_free(options);
+            Decoded decoded(image, [](heif_image* i) { heif_image_release(i); });
+            if (isCancelled()) {
+                stopped = true;
+                decoded.reset();
+            } else if (e.code != heif_error_Ok || !image) {
+                err = undecodableError(path, problemOf(e));
+                decoded.reset();
+            }
+            return decoded;
+        };
         // A reduced opaque 8-bit picture is averaged from libheif's YCbCr planes and turned
         // into RGB here, four or more pixels to one: libheif's conversion of the whole
         // picture, and the picture it makes, are left out.
         if (d > 1 && !alpha && bits == 8 && clip.left() % 2 == 0 && clip.top() % 2 == 0 &&
             planarMatrix) {
-            heif_image* image = nullptr;
-            const heif_error e = heif_decode_image(heif->handle, &image, heif_colorspace_YCbCr,
-                                                   heif_chroma_420, nullptr);
-            std::unique_ptr<heif_image, decltype(release)> owned(image, release);
-            if (isCancelled()) {
-                stopped = true;
+            const Decoded planes = decodeAs(heif_colorspace_YCbCr, heif_chroma_420);
+            if (!planes)
                 return QImage();
-            }
-            if (e.code != heif_error_Ok || !image) {
-                err = undecodableError(path, problemOf(e));
-                return QImage();
-            }
+            const heif_image* image = planes.get();
             double kr = 0, kb = 0;
             bool fullRange = true;
             const QSize chroma((shown.width() + 1) / 2, (shown.height() + 1) / 2);
@@ -502,24 +514,11 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         // A reduced opaque picture is read from three bytes a pixel, a quarter less for
         // libheif to write than four.
         const bool threeBytes = d > 1 && !alpha;
-        heif_decoding_options* options = heif_decoding_options_alloc();
-        options->convert_hdr_to_8bit = 1;
-        heif_image* image = nullptr;
-        // libheif 1.15 decodes a picture whole and offers no way to stop it midway (its
-        // progress callbacks cannot cancel), so the flag is looked at before and after.
-        const heif_error e = heif_decode_image(
-            heif->handle, &image, heif_colorspace_RGB,
-            threeBytes ? heif_chroma_interleaved_RGB : heif_chroma_interleaved_RGBA, options);
-        heif_decoding_options_free(options);
-        std::unique_ptr<heif_image, decltype(release)> owned(image, release);
-        if (isCancelled()) {
-            stopped = true;
+        Decoded owned = decodeAs(heif_colorspace_RGB, threeBytes ? heif_chroma_interleaved_RGB
+                                                                 : heif_chroma_interleaved_RGBA);
+        if (!owned)
             return QImage();
-        }
-        if (e.code != heif_error_Ok || !image) {
-            err = undecodableError(path, problemOf(e));
-            return QImage();
-        }
+        heif_image* image = owned.get();
         int stride = 0;
         uchar* data = heif_image_get_plane(image, heif_channel_interleaved, &stride);
         const QSize decoded(heif_image_get_width(image, heif_channel_interleaved),

@@ -184,12 +184,13 @@ template <typename Limit> QList<Item> itemsOf(const QByteArray& bytes, Limit lim
     for (std::uint64_t n = 0; l.ok && n < count; ++n) {
         const std::uint64_t id = l.take(version < 2 ? 2 : 4);
         const int method = version >= 1 ? int(l.take(2) & 15) : 0;
-        const std::uint64_t reference = l.take(2);
+        l.take(2); // data_reference_index
         const std::uint64_t base = l.take(baseSize);
         const std::uint64_t extents = l.take(2);
-        // Data in another file, or built some other way, is libheif's to judge.
+        // libheif reads an item's data from this file whatever data reference it names, so
+        // it is read from here too; data built some other way is libheif's to judge.
         Range from;
-        if (method == 0 && reference == 0)
+        if (method == 0)
             from = {0, bytes.size()};
         else if (method == 1 && idat.begin >= 0)
             from = idat;

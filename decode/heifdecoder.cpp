@@ -169,16 +169,13 @@ bool lumaWeights(int code, double& kr, double& kb) {
     }
 }
 
-// The matrix and range libheif converts `image` with: its own colour information, else the
-// picture's colr box, else libheif's default of BT.601 at full range.
-bool conversionOf(const heif_image* image, const heif_image_handle* handle, double& kr, double& kb,
-                  bool& fullRange) {
+// The matrix and range of `image`'s samples. libheif hands YCbCr planes over in the colour
+// information it gives them (none: BT.601 at full range), converting the coded samples to it
+// when the picture's colr box names another matrix or range.
+bool conversionOf(const heif_image* image, double& kr, double& kb, bool& fullRange) {
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok || !nclx) {
+    if (heif_image_get_nclx_color_profile(image, &nclx).code != heif_error_Ok)
         nclx = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok)
-            nclx = nullptr;
-    }
     int matrix = 6;
     fullRange = true;
     if (nclx) {
@@ -425,17 +422,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
     const std::int64_t budget = control.memoryBudget;
     const std::atomic<bool>* cancelled = control.cancelled;
     const std::int64_t fileBytes = heif->bytes.size();
-    // Whether the picture's own colour information names a matrix the reduction below turns
-    // into RGB itself; without any, libheif's default does.
-    bool planarMatrix = true;
-    heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(heif->handle, &nclx).code == heif_error_Ok &&
-        nclx) {
-        double kr = 0, kb = 0;
-        planarMatrix = lumaWeights(nclx->matrix_coefficients, kr, kb);
-        heif_nclx_color_profile_free(nclx);
-    }
-    source.decode = [heif, path, shown, alpha, bits, planarMatrix, held, fileBytes, budget,
+    source.decode = [heif, path, shown, alpha, bits, held, fileBytes, budget,
                      cancelled](const DecodePlan& plan, QString& err, bool& stopped, bool&) {
         const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
         if (isCancelled()) {
@@ -488,8 +475,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
         // A reduced opaque 8-bit picture is averaged from libheif's YCbCr planes and turned
         // into RGB here, four or more pixels to one: libheif's conversion of the whole
         // picture, and the picture it makes, are left out.
-        if (d > 1 && !alpha && bits == 8 && clip.left() % 2 == 0 && clip.top() % 2 == 0 &&
-            planarMatrix) {
+        if (d > 1 && !alpha && bits == 8 && clip.left() % 2 == 0 && clip.top() % 2 == 0) {
             const Decoded planes = decodeAs(heif_colorspace_YCbCr, heif_chroma_420);
             if (!planes)
                 return QImage();
@@ -504,7 +490,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
                 sizeOf(heif_channel_Cr) == chroma &&
                 heif_image_get_bits_per_pixel_range(image, heif_channel_Y) == 8 &&
                 heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) == 8 &&
-                conversionOf(image, heif->handle, kr, kb, fullRange)) {
+                conversionOf(image, kr, kb, fullRange)) {
                 QImage out = reducedFromPlanes(image, clip, d, kr, kb, fullRange);
                 if (!out.isNull())
                     return out;

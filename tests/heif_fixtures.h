@@ -213,6 +213,31 @@ inline QByteArray withNclx(QByteArray file, int primaries, int transfer) {
     return found ? file : QByteArray();
 }
 
+// Every nclx colr box set to name the H.273 `matrix` and range, or one such box given to the
+// primary item when it has none: what the decoded YCbCr samples are turned into RGB by.
+inline QByteArray withMatrix(QByteArray file, int matrix, bool fullRange) {
+    const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
+    if (ipco < 0)
+        return {};
+    bool found = false;
+    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at)) {
+        if (file.mid(at + 4, 8) == "colrnclx") {
+            setN(file, at + 16, 2, std::uint64_t(matrix));
+            file[at + 18] = char(fullRange ? 0x80 : 0);
+            found = true;
+        }
+    }
+    if (found)
+        return file;
+    QByteArray nclx("nclx");
+    nclx += QByteArray(7, '\0');
+    setN(nclx, 4, 2, 1);  // BT.709 primaries
+    setN(nclx, 6, 2, 13); // sRGB transfer
+    setN(nclx, 8, 2, std::uint64_t(matrix));
+    nclx[10] = char(fullRange ? 0x80 : 0);
+    return withProperty(file, box("colr", nclx));
+}
+
 // A file whose primary item is a grid of one 64 x 64 tile (what libheif's encoder writes for
 // a small picture) made a grid of `rows` x `columns` of that same tile: a picture of many
 // tiles, kilobytes on disk.

@@ -400,6 +400,42 @@ TEST_F(HeifTest, SmallerBudgetsRefuseWhatWouldNotFit) {
 
 // The colour space a file names reaches the colour conversion: an ICC profile, or H.273 code
 // points, "unspecified" counting as none given.
+// A picture shown at half its size or less is turned from YCbCr into RGB by the reader: with
+// the matrix and range its colr box names, as libheif turns the whole picture, and by libheif
+// itself for a matrix the reader does not know.
+TEST_F(HeifTest, ReducedPicturesTakeTheirColoursAsLibheifDoes) {
+    const QSize size(160, 120);
+    const QString source = png(QStringLiteral("matrix.png"), size, false);
+    const QByteArray heic = read(heifEnc(QStringLiteral("matrix.heic"), source, {"-q", "90"}));
+    const QByteArray avif =
+        read(heifEnc(QStringLiteral("matrix.avif"), source, {"-A", "-q", "90"}));
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"bt601-full.heic", box::withMatrix(heic, 6, true)},
+        {"bt601-limited.heic", box::withMatrix(heic, 6, false)},
+        {"bt709-limited.heic", box::withMatrix(heic, 1, false)},
+        {"bt2020-full.avif", box::withMatrix(avif, 9, true)},
+        {"unspecified.avif", box::withMatrix(avif, 2, true)},
+        {"ycgco.avif", box::withMatrix(avif, 8, true)},
+    };
+    const QSize half(80, 60);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.isEmpty());
+        const QString file = write(QString::fromLatin1(c.name), c.bytes);
+        const QImage expected = reference(file);
+        ASSERT_EQ(expected.size(), size);
+        const LoadedPicture shown = loadAt(file, half);
+        ASSERT_TRUE(shown.ok) << shown.error.toStdString();
+        EXPECT_LT(meanDifference(shown.image, expected.scaled(half, Qt::IgnoreAspectRatio,
+                                                              Qt::SmoothTransformation)),
+                  1.5);
+    }
+}
+
 TEST_F(HeifTest, ColoursAreReadFromTheColrBoxes) {
     QImage withProfile = testPicture(64, 64, false);
     withProfile.setColorSpace(QColorSpace(QColorSpace::DisplayP3));

@@ -294,15 +294,15 @@ std::int64_t heifPlaneBytes(QSize size, const HeifCoding& coding, bool alpha, in
         perPixel = hevc;
     }
     if (coding.av1) {
-        // What dav1d and libheif allocate, counted by a malloc counter on 12-megapixel
-        // pictures, is about four times the bytes of the picture's samples: 5.2 bytes a pixel
-        // at 8 bits 4:2:0, 11.2 at 4:4:4, 11.3 at 12 bits 4:2:0, 23.4 at 12 bits 4:4:4; an
-        // alpha plane adds about 0.8 at 8 bits. A frame dav1d fails to decode took 7.5 at
-        // 8 bits 4:2:0, within this and the interleaved picture it then never makes.
+        // What dav1d and libheif allocate, counted by a malloc counter: 5.2 bytes a pixel at
+        // 8 bits 4:2:0, 11.2 at 4:4:4, 11.3 at 12 bits 4:2:0 and 23.4 at 12 bits 4:4:4 on
+        // 12-megapixel pictures; frames dav1d fails to decode took 7.5 at 8 bits 4:2:0 and 6.0
+        // in grey. A part for each pixel and a part for each byte of its samples hold them
+        // all; an alpha plane adds about 0.8 at 8 bits.
         constexpr double chromaShare[] = {0, 0.25, 0.5, 1};
         const double samples =
             (1 + 2 * chromaShare[std::clamp(coding.chroma, 0, 3)]) * (deep ? 2 : 1);
-        double av1 = 4.2 * samples;
+        double av1 = 3.5 + 3.5 * samples;
         if (alpha)
             av1 += deep ? 5.0 : 2.5;
         perPixel = std::max(perPixel, av1);
@@ -429,26 +429,7 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
             stopped = true;
             return QImage();
         }
-        // libheif decodes the whole picture whatever part is shown, and reduced or not: when
-        // only a part or a reduction is shown, the whole is held beside what the loader counts
-        // (while libheif decodes, beside its decoder's planes; then beside the reduction).
         const QRect whole(QPoint(0, 0), shown);
-        const std::int64_t wholeBytes = pixelBytes(shown);
-        if (plan.clip != whole && plan.decodeSize == plan.clip.size()) {
-            const std::int64_t need = held + wholeBytes + pixelBytes(plan.decodeSize) +
-                                      pixelBytes(plan.target.toAlignedRect().size());
-            if (need > budget) {
-                err = overBudgetError(path, need, budget);
-                return QImage();
-            }
-        } else if (plan.decodeSize != plan.clip.size()) {
-            const std::int64_t need =
-                std::max(held + wholeBytes, fileBytes + wholeBytes + pixelBytes(plan.decodeSize));
-            if (need > budget) {
-                err = overBudgetError(path, need, budget);
-                return QImage();
-            }
-        }
         const QRect clip = plan.clip & whole;
         const int d = clip.width() / std::max(1, plan.decodeSize.width());
         // The picture decoded into `space` and `chroma`; null when it was cancelled meanwhile
@@ -496,6 +477,26 @@ bool openHeif(const QString& path, QFile& file, const LoadControl& control, Sour
                     return out;
             }
             // Planes of another kind, or a matrix this does not know: libheif converts.
+        }
+        // libheif decodes the whole picture into RGB whatever part is shown, and reduced or
+        // not: when only a part or a reduction is shown, the whole is held beside what the
+        // loader counts (while libheif decodes, beside its decoder's planes; then beside the
+        // reduction). The planes above are within the decoder's count.
+        const std::int64_t wholeBytes = pixelBytes(shown);
+        if (plan.clip != whole && plan.decodeSize == plan.clip.size()) {
+            const std::int64_t need = held + wholeBytes + pixelBytes(plan.decodeSize) +
+                                      pixelBytes(plan.target.toAlignedRect().size());
+            if (need > budget) {
+                err = overBudgetError(path, need, budget);
+                return QImage();
+            }
+        } else if (plan.decodeSize != plan.clip.size()) {
+            const std::int64_t need =
+                std::max(held + wholeBytes, fileBytes + wholeBytes + pixelBytes(plan.decodeSize));
+            if (need > budget) {
+                err = overBudgetError(path, need, budget);
+                return QImage();
+            }
         }
         // A reduced opaque picture is read from three bytes a pixel, a quarter less for
         // libheif to write than four.

@@ -306,6 +306,8 @@ TEST_F(HeifTest, BadFilesAreRefusedWithAReason) {
          QStringLiteral("“hevc-heavy.heic” would need")},
         {"av1-fuzzed.avif", found("av1-frame-larger-than-its-ispe.avif"),
          QStringLiteral("“av1-fuzzed.avif” would need")},
+        {"av1-grey-fuzzed.avif", found("av1-grey-frame-4661x11693-stated-40x30.avif"),
+         QStringLiteral("“av1-grey-fuzzed.avif” would need")},
         // An overlay tile whose item names a data reference: libheif reads its record from
         // the file all the same.
         {"overlay-fuzzed.heif", found("overlay-1728x61284-behind-a-data-reference.heif"),
@@ -379,12 +381,12 @@ TEST_F(HeifTest, SmallerBudgetsRefuseWhatWouldNotFit) {
     const QString file = heifEnc(QStringLiteral("budget.heic"),
                                  png(QStringLiteral("budget.png"), QSize(1200, 900), false), {});
     LoadControl tight;
-    tight.memoryBudget = std::int64_t(8) << 20;
+    tight.memoryBudget = std::int64_t(4) << 20;
     const LoadedPicture refused = loadAt(file, QSize(600, 450), {}, tight);
     EXPECT_FALSE(refused.ok);
     EXPECT_TRUE(refused.error.startsWith(QStringLiteral("“budget.heic” would need")))
         << refused.error.toStdString();
-    EXPECT_TRUE(refused.error.endsWith(QStringLiteral("more than the 8 MB one picture may use.")))
+    EXPECT_TRUE(refused.error.endsWith(QStringLiteral("more than the 4 MB one picture may use.")))
         << refused.error.toStdString();
 
     // A part of it, enlarged: the loader counts the part, the reader the whole beside it.

@@ -321,12 +321,18 @@ void decodeStrips(TiffState& s, QRect clip, Reducer& reducer, const std::atomic<
             outcome.problem = QStringLiteral("its strips are damaged");
             return;
         }
+        bool present = false;
         for (int p = 0; p < l.planes; ++p) {
             const Block block = readBlock(s, TIFFComputeStrip(s.tif, first, std::uint16_t(p)),
                                           planes[size_t(p)].data(), size);
             if (!account(block, s, outcome))
                 return;
+            present = present || block != Block::Missing;
         }
+        // A strip past the end of the file leaves its rows the black the picture starts as:
+        // a file cut short early costs no work for the rows it never reached.
+        if (!present)
+            continue;
         // Convert the clip's rows of the strip in bands that start on whole subsampling blocks.
         const std::uint32_t end = std::min(first + rows, std::uint32_t(clip.bottom()) + 1);
         std::uint32_t at = std::max(first, std::uint32_t(clip.top()));
@@ -373,24 +379,32 @@ void decodeTiles(TiffState& s, QRect clip, Reducer& reducer, const std::atomic<b
     for (std::uint32_t top = std::uint32_t(clip.top()) / th * th;
          top <= std::uint32_t(clip.bottom()); top += th) {
         const std::uint32_t rows = std::min(th, l.height - top);
+        bool rowPresent = false;
         for (std::uint32_t column = firstColumn; column <= lastColumn; ++column) {
             if (stopRequested(cancelled)) {
                 outcome.cancelled = true;
                 return;
             }
             const std::uint32_t left = column * tw;
+            bool present = false;
             for (int p = 0; p < l.planes; ++p) {
                 const Block block =
                     readBlock(s, TIFFComputeTile(s.tif, left, top, 0, std::uint16_t(p)),
                               planes[size_t(p)].data(), l.blockBytes);
                 if (!account(block, s, outcome))
                     return;
+                present = present || block != Block::Missing;
             }
             const std::uint32_t cols = std::min(tw, l.width - left);
             std::uint32_t* to = band.data() + (left - spanX);
             const auto fromSkew = std::int32_t(tw - cols);
             const auto toSkew = std::int32_t(spanW - cols);
-            if (l.contig) {
+            rowPresent = rowPresent || present;
+            if (!present) {
+                // Past the end of the file: black, as the picture starts.
+                for (std::uint32_t y = 0; y < rows; ++y)
+                    std::fill_n(to + size_t(y) * spanW, cols, 0u);
+            } else if (l.contig) {
                 s.image.put.contig(&s.image, to, left, top, cols, rows, fromSkew, toSkew,
                                    planes[0].data());
             } else {
@@ -402,6 +416,9 @@ void decodeTiles(TiffState& s, QRect clip, Reducer& reducer, const std::atomic<b
                                      p2, pa);
             }
         }
+        // A row of tiles wholly past the end of the file leaves its rows black.
+        if (!rowPresent)
+            continue;
         const std::uint32_t end = std::min(top + rows, std::uint32_t(clip.bottom()) + 1);
         for (std::uint32_t y = std::max(top, std::uint32_t(clip.top())); y < end; ++y)
             reducer.addRow(int(y), band.data() + size_t(y - top) * spanW + (clip.left() - spanX));

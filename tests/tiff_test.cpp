@@ -268,6 +268,10 @@ TEST(TiffReader, ShowsWhatACutShortFileHolds) {
             << cut.warning.toStdString();
         EXPECT_EQ(tf::largestDifference(cut.image.copy(c.held), whole.image.copy(c.held)), 0);
         EXPECT_GT(meanDifference(cut.image.copy(c.missing), whole.image.copy(c.missing)), 20.0);
+        // What the file never reached is the black the picture starts as.
+        QImage black(c.missing.size(), QImage::Format_RGB32);
+        black.fill(Qt::black);
+        EXPECT_EQ(tf::largestDifference(cut.image.copy(c.missing), black), 0);
     }
 }
 

@@ -1,5 +1,3 @@
-#include "decode/readers.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,18 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
-#include <memory>
-#include <unistd.h>
-#include <vector>
-
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 #include <jxl/encode.h>
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/thread_parallel_runner_cxx.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
 
+#include "decode/readers.h"
 #include "platform/regularfile.h"
-
 
 // libjxl reports every failure it meets, with its source file and line, on the standard error
 // stream. Those lines say nothing to a person looking at pictures: a file that cannot be read
@@ -42,9 +39,13 @@ namespace tavlin {
 
 namespace {
 
-// Bytes read and handed to the decoder at a time: between two of them the load's cancel flag
-// is looked at.
+// Bytes read and handed to the decoder at a time, at least: between two of them the load's
+// cancel flag is looked at. A file is handed over in no more than four pieces, as libjxl
+// decodes in parallel only the groups whose bytes it has.
 constexpr std::int64_t kChunk = 512 * 1024;
+std::int64_t chunkFor(std::int64_t fileSize) {
+    return std::max(kChunk, fileSize / 4 + 1);
+}
 // The first read, which holds the header of any usual file.
 constexpr std::int64_t kHeadChunk = 64 * 1024;
 
@@ -252,7 +253,7 @@ QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& 
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
         switch (status) {
         case JXL_DEC_NEED_MORE_INPUT:
-            if (file.readMore(kChunk)) {
+            if (file.readMore(chunkFor(file.size))) {
                 feed(dec.get(), file.bytes, consumed, given);
                 continue;
             }
@@ -261,8 +262,7 @@ QImage decodeJxl(JxlState& state, const DecodePlan& plan, QString& error, bool& 
                 cutShort = true;
                 return finish();
             }
-            error = undecodableError(state.path,
-                                     QStringLiteral("the file ends before its pixels"));
+            error = undecodableError(state.path, QStringLiteral("the file ends before its pixels"));
             return {};
         case JXL_DEC_COLOR_ENCODING:
             takeColours(dec.get(), state.info, nullptr);
@@ -331,14 +331,14 @@ bool openJxl(const QString& path, QFile& file, const LoadControl& control, Sourc
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_NEED_MORE_INPUT) {
-            if (bytes.readMore(kChunk)) {
+            if (bytes.readMore(chunkFor(bytes.size))) {
                 feed(dec.get(), bytes.bytes, consumed, given);
                 continue;
             }
-            error = undecodableError(path, haveInfo
-                                               ? QStringLiteral("the file ends in its colour "
-                                                                "description")
-                                               : QStringLiteral("the file ends in its header"));
+            error =
+                undecodableError(path, haveInfo ? QStringLiteral("the file ends in its colour "
+                                                                 "description")
+                                                : QStringLiteral("the file ends in its header"));
             return false;
         }
         if (status == JXL_DEC_BASIC_INFO) {
@@ -357,12 +357,11 @@ bool openJxl(const QString& path, QFile& file, const LoadControl& control, Sourc
             // channel: grey or RGB, and alpha.
             const std::int64_t pixels = std::int64_t(size.width()) * size.height();
             const std::int64_t samples = info.num_color_channels + info.num_extra_channels;
-            const std::int64_t frame = (info.num_color_channels == 1 ? 1 : 3) +
-                                       (info.alpha_bits > 0 ? 1 : 0);
+            const std::int64_t frame =
+                (info.num_color_channels == 1 ? 1 : 3) + (info.alpha_bits > 0 ? 1 : 0);
             source.stored = size;
-            source.heldBytes =
-                bytes.size +
-                pixels * (samples * kLibraryBytesPerSample + kLibraryBytesPerPixel + frame);
+            source.heldBytes = bytes.size + pixels * (samples * kLibraryBytesPerSample +
+                                                      kLibraryBytesPerPixel + frame);
             if (source.heldBytes > control.memoryBudget) {
                 error = overBudgetError(path, source.heldBytes, control.memoryBudget);
                 return false;
@@ -382,8 +381,7 @@ bool openJxl(const QString& path, QFile& file, const LoadControl& control, Sourc
     source.format = "jxl";
     source.transform = exifTransformation(int(state->info.orientation));
     source.reduction = Reduction::PowerOfTwo;
-    source.decode = [state](const DecodePlan& plan, QString& err, bool& stopped,
-                            bool& cutShort) {
+    source.decode = [state](const DecodePlan& plan, QString& err, bool& stopped, bool& cutShort) {
         return decodeJxl(*state, plan, err, stopped, cutShort);
     };
     return true;

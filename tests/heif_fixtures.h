@@ -197,36 +197,36 @@ inline QByteArray claimingSize(QByteArray file, std::uint32_t width, std::uint32
     return file;
 }
 
-// Every nclx colr box set to name `primaries` and `transfer` (H.273 code points).
-inline QByteArray withNclx(QByteArray file, int primaries, int transfer) {
+// Hands `edit` the file and the start of each nclx colr box in ipco; false when there is none.
+template <typename Edit> bool editNclx(QByteArray& file, Edit edit) {
     const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
-    if (ipco < 0)
-        return {};
     bool found = false;
-    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at)) {
+    for (qsizetype at = ipco + 8; ipco >= 0 && at < ipco + get32(file, ipco);
+         at += get32(file, at)) {
         if (file.mid(at + 4, 8) == "colrnclx") {
-            setN(file, at + 12, 2, std::uint64_t(primaries));
-            setN(file, at + 14, 2, std::uint64_t(transfer));
+            edit(file, at);
             found = true;
         }
     }
+    return found;
+}
+
+// Every nclx colr box set to name `primaries` and `transfer` (H.273 code points).
+inline QByteArray withNclx(QByteArray file, int primaries, int transfer) {
+    const bool found = editNclx(file, [&](QByteArray& f, qsizetype at) {
+        setN(f, at + 12, 2, std::uint64_t(primaries));
+        setN(f, at + 14, 2, std::uint64_t(transfer));
+    });
     return found ? file : QByteArray();
 }
 
 // Every nclx colr box set to name the H.273 `matrix` and range, or one such box given to the
 // primary item when it has none: what the decoded YCbCr samples are turned into RGB by.
 inline QByteArray withMatrix(QByteArray file, int matrix, bool fullRange) {
-    const qsizetype ipco = findBox(file, {"meta", "iprp", "ipco"});
-    if (ipco < 0)
-        return {};
-    bool found = false;
-    for (qsizetype at = ipco + 8; at < ipco + get32(file, ipco); at += get32(file, at)) {
-        if (file.mid(at + 4, 8) == "colrnclx") {
-            setN(file, at + 16, 2, std::uint64_t(matrix));
-            file[at + 18] = char(fullRange ? 0x80 : 0);
-            found = true;
-        }
-    }
+    const bool found = editNclx(file, [&](QByteArray& f, qsizetype at) {
+        setN(f, at + 16, 2, std::uint64_t(matrix));
+        f[at + 18] = char(fullRange ? 0x80 : 0);
+    });
     if (found)
         return file;
     QByteArray nclx("nclx");

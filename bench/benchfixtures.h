@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string>
 #include <sys/wait.h>
 #include <unordered_map>
 #include <vector>
@@ -77,6 +79,37 @@ template <typename Run> Timing timed(Run&& run) {
     const auto start = Clock::now();
     run();
     return {msSince(start), cpuNowMs() - cpu};
+}
+
+// Ours and the floor run in turns, `rounds` times: the median of each one's times, and the
+// medians of the per-round ratios of ours over the floor.
+struct Interleaved {
+    double oursWall = 0, floorWall = 0, oursCpu = 0, floorCpu = 0, cpuRatio = 0, wallRatio = 0;
+};
+
+template <typename Ours, typename Floor>
+Interleaved interleaved(int rounds, Ours&& ours, Floor&& floor) {
+    std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
+    for (int round = 0; round < rounds; ++round) {
+        const Timing a = timed(ours);
+        const Timing b = timed(floor);
+        oursWall.push_back(a.wallMs);
+        floorWall.push_back(b.wallMs);
+        oursCpu.push_back(a.cpuMs);
+        floorCpu.push_back(b.cpuMs);
+        cpuRatio.push_back(a.cpuMs / b.cpuMs);
+        wallRatio.push_back(a.wallMs / b.wallMs);
+    }
+    return {median(oursWall), median(floorWall), median(oursCpu),
+            median(floorCpu), median(cpuRatio),  median(wallRatio)};
+}
+
+// The number given after "--rounds" on the command line, else `fallback`.
+inline int roundsFrom(int argc, char** argv, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--rounds")
+            return std::max(1, std::atoi(argv[i + 1]));
+    return fallback;
 }
 
 // The milliseconds a command takes, its output thrown away; -1 when it cannot start. The

@@ -26,11 +26,8 @@
 namespace {
 
 using namespace tavlin;
-using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
-using bench::timed;
-using bench::Timing;
 
 bool check(const heif_error& e, const char* what) {
     if (e.code == heif_error_Ok)
@@ -93,10 +90,7 @@ void ours(const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 11;
-    for (int i = 1; i + 1 < argc; i += 2)
-        if (std::string(argv[i]) == "--rounds")
-            rounds = std::max(1, std::atoi(argv[i + 1]));
+    const int rounds = bench::roundsFrom(argc, argv, 11);
 
     QTemporaryDir dir;
     const QImage photo = bench::photoLikeImage(4000, 3000);
@@ -124,20 +118,10 @@ int main(int argc, char** argv) {
         }
         ours(c.path); // once each first, so the file is cached and the libraries loaded
         floorDecode(c.path);
-        std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
-        for (int i = 0; i < rounds; ++i) {
-            const Timing a = timed([&] { ours(c.path); });
-            const Timing b = timed([&] { floorDecode(c.path); });
-            oursWall.push_back(a.wallMs);
-            floorWall.push_back(b.wallMs);
-            oursCpu.push_back(a.cpuMs);
-            floorCpu.push_back(b.cpuMs);
-            cpuRatio.push_back(a.cpuMs / b.cpuMs);
-            wallRatio.push_back(a.wallMs / b.wallMs);
-        }
-        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.3f %10.3f\n", c.name, median(oursWall),
-                    median(floorWall), median(oursCpu), median(floorCpu), median(cpuRatio),
-                    median(wallRatio));
+        const bench::Interleaved r = bench::interleaved(
+            rounds, [&] { ours(c.path); }, [&] { floorDecode(c.path); });
+        std::printf("%-18s %10.1f %10.1f %10.1f %10.1f %10.3f %10.3f\n", c.name, r.oursWall,
+                    r.floorWall, r.oursCpu, r.floorCpu, r.cpuRatio, r.wallRatio);
     }
     std::printf("(%d interleaved rounds, medians; goal: ratios at most 1.15)\n", rounds);
     return 0;

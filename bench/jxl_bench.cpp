@@ -32,11 +32,8 @@
 namespace {
 
 using namespace tavlin;
-using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
-using bench::timed;
-using bench::Timing;
 
 bool ours(const QString& file) {
     const LoadedPicture p = loadPicture(file, planFor1080p);
@@ -184,20 +181,10 @@ int main(int argc, char** argv) {
         const QString file = picture(c.name, QSize(4000, 3000), c.lossless);
         if (!ours(file) || !floorDecode(file)) // warm the page cache and both code paths
             return 1;
-        std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
-        for (int round = 0; round < rounds; ++round) {
-            const Timing a = timed([&] { ours(file); });
-            const Timing b = timed([&] { floorDecode(file); });
-            oursWall.push_back(a.wallMs);
-            floorWall.push_back(b.wallMs);
-            oursCpu.push_back(a.cpuMs);
-            floorCpu.push_back(b.cpuMs);
-            cpuRatio.push_back(a.cpuMs / b.cpuMs);
-            wallRatio.push_back(a.wallMs / b.wallMs);
-        }
-        std::printf("%-16s %9.1f %9.1f %9.1f %9.1f %10.3f %10.3f\n", c.name, median(oursWall),
-                    median(floorWall), median(oursCpu), median(floorCpu), median(cpuRatio),
-                    median(wallRatio));
+        const bench::Interleaved r = bench::interleaved(
+            rounds, [&] { ours(file); }, [&] { floorDecode(file); });
+        std::printf("%-16s %9.1f %9.1f %9.1f %9.1f %10.3f %10.3f\n", c.name, r.oursWall,
+                    r.floorWall, r.oursCpu, r.floorCpu, r.cpuRatio, r.wallRatio);
     }
     std::printf("(medians over %d rounds; ratios are medians of the per-round ratios; goal: "
                 "at most 1.15)\n",

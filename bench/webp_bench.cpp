@@ -30,7 +30,6 @@ namespace {
 
 using namespace tavlin;
 using bench::timed;
-using bench::Timing;
 
 // Ends the benchmark when a decode fails: its times would mean nothing.
 void must(bool decoded) {
@@ -39,7 +38,6 @@ void must(bool decoded) {
         std::exit(1);
     }
 }
-using bench::cpuNowMs;
 using bench::median;
 using bench::planFor1080p;
 
@@ -111,10 +109,7 @@ bool writeWebP(const QString& path, const QImage& picture, bool lossless) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int rounds = 11;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::max(1, std::atoi(argv[i + 1]));
+    const int rounds = bench::roundsFrom(argc, argv, 11);
 
     QTemporaryDir dir;
     const QImage photo = bench::photoLikeImage(4000, 3000);
@@ -141,22 +136,12 @@ int main(int argc, char** argv) {
         // One of each first, so neither pays for a cold cache.
         timed([&] { must(ours(c.file)); });
         timed([&] { must(floorDecode(c.file, shown)); });
-        std::vector<double> oursWall, floorWall, oursCpu, floorCpu, cpuRatio, wallRatio;
-        for (int round = 0; round < rounds; ++round) {
-            const Timing a = timed([&] { must(ours(c.file)); });
-            const Timing b = timed([&] { must(floorDecode(c.file, shown)); });
-            oursWall.push_back(a.wallMs);
-            floorWall.push_back(b.wallMs);
-            oursCpu.push_back(a.cpuMs);
-            floorCpu.push_back(b.cpuMs);
-            cpuRatio.push_back(a.cpuMs / b.cpuMs);
-            wallRatio.push_back(a.wallMs / b.wallMs);
-        }
+        const bench::Interleaved r = bench::interleaved(
+            rounds, [&] { must(ours(c.file)); }, [&] { must(floorDecode(c.file, shown)); });
         const std::string at = std::to_string(shown.width()) + "x" + std::to_string(shown.height());
         std::printf("%-18s %8.1f %9.1f %9.1f %9.1f %9.1f %9s %10.3f %10.3f\n", c.name,
-                    QFile(c.file).size() / 1048576.0, median(oursWall), median(floorWall),
-                    median(oursCpu), median(floorCpu), at.c_str(), median(cpuRatio),
-                    median(wallRatio));
+                    QFile(c.file).size() / 1048576.0, r.oursWall, r.floorWall, r.oursCpu,
+                    r.floorCpu, at.c_str(), r.cpuRatio, r.wallRatio);
     }
     std::printf("(ratios: medians of the per-round ratios, ours over the floor)\n");
     return 0;

@@ -179,12 +179,7 @@ TEST(PictureLoader, DecodesOnlyTheBytesItChecked) {
     const qsizetype data = whole.indexOf("\xFF\xDA");
     const QByteArray cut = whole.left(data + (whole.size() - data) / 8); // within the black top
     test::writeFile(path, cut);
-    const LoadedPicture p = loadPicture(path, [&](QSize s) {
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::Append));
-        f.write(whole.mid(cut.size()));
-        return DecodeRequest{s, {}};
-    });
+    const LoadedPicture p = fx::loadWhileItGrows(path, whole.mid(cut.size()));
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     EXPECT_LT(qGray(p.image.pixel(128, 240)), 200) << "the appended white bottom was decoded";
 }
@@ -299,16 +294,7 @@ TEST(PictureLoader, StopsWhenCancelled) {
     const QString bmp = dir.filePath("a.bmp");
     test::writePicture(bmp, test::patternImage(800, 600));
     for (const QString& path : {jpeg, bmp}) {
-        std::atomic<bool> cancel{false};
-        LoadControl control;
-        control.cancelled = &cancel;
-        const LoadedPicture p = loadPicture(
-            path,
-            [&](QSize s) {
-                cancel = true; // after the header, before the pixels
-                return DecodeRequest{s, {}};
-            },
-            control);
+        const LoadedPicture p = fx::loadCancelledAfterHeader(path);
         EXPECT_FALSE(p.ok);
         EXPECT_TRUE(p.cancelled) << path.toStdString();
         EXPECT_TRUE(p.image.isNull());

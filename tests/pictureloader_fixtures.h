@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -325,6 +326,30 @@ inline QByteArray encodeJpeg(const QImage& image, int quality = 90) {
 
 inline DecodePlanner fixedSize(QSize scaled, QRect visible = {}) {
     return [=](QSize) { return DecodeRequest{scaled, visible}; };
+}
+
+// A load of `path` cancelled once its header is read, before its pixels.
+inline LoadedPicture loadCancelledAfterHeader(const QString& path) {
+    std::atomic<bool> cancel{false};
+    LoadControl control;
+    control.cancelled = &cancel;
+    return loadPicture(
+        path,
+        [&](QSize s) {
+            cancel = true;
+            return DecodeRequest{s, {}};
+        },
+        control);
+}
+
+// A load of `path` during which, once its header is read, `rest` is appended to the file.
+inline LoadedPicture loadWhileItGrows(const QString& path, const QByteArray& rest) {
+    return loadPicture(path, [&](QSize s) {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::Append));
+        f.write(rest);
+        return DecodeRequest{s, {}};
+    });
 }
 
 // The largest difference of any colour channel between two pictures of the same size; 256

@@ -287,12 +287,7 @@ TEST(TiffReader, ReadsNothingPastTheSizeItOpened) {
     const QByteArray whole = tf::directoryFirst(file.readAll());
     const QByteArray cut = whole.left(whole.size() / 2);
     test::writeFile(path, cut);
-    const LoadedPicture p = loadPicture(path, [&](QSize s) {
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::Append));
-        f.write(whole.mid(cut.size()));
-        return DecodeRequest{s, {}};
-    });
+    const LoadedPicture p = fx::loadWhileItGrows(path, whole.mid(cut.size()));
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     EXPECT_FALSE(p.warning.isEmpty()) << "decoded what was added after the check";
     EXPECT_EQ(p.image.pixel(100, 145), qRgb(0, 0, 0));

@@ -319,16 +319,7 @@ TEST(WebP, RefusesWhatItCannotShow) {
 TEST(WebP, StopsWhenCancelled) {
     QTemporaryDir dir;
     const QString path = write(dir, "a.webp", wp::encode(test::patternImage(800, 600), -1));
-    std::atomic<bool> cancel{false};
-    LoadControl control;
-    control.cancelled = &cancel;
-    const LoadedPicture p = loadPicture(
-        path,
-        [&](QSize s) {
-            cancel = true; // after the header, before the pixels
-            return DecodeRequest{s, {}};
-        },
-        control);
+    const LoadedPicture p = fx::loadCancelledAfterHeader(path);
     EXPECT_FALSE(p.ok);
     EXPECT_TRUE(p.cancelled);
     EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();

@@ -19,6 +19,7 @@
 #include <QImageWriter>
 #include <QString>
 
+#include "decode/displayplan.h"
 #include "decode/pictureloader.h"
 #include "layout/layout.h"
 
@@ -37,18 +38,9 @@ inline double cpuNowMs() {
 // What the viewer asks the loader for on a 1920 x 1080 screen at 96 DPI with the panel shown,
 // stretching and centring on: the picture scaled to fit, of which the part on the screen.
 inline DecodeRequest planFor1080p(QSize orientedSize) {
-    constexpr double twipsPerPixel = 15;
-    constexpr QSize screen(1920, 1080);
-    const auto px = [](double twips) { return int(std::lround(twips / twipsPerPixel)); };
-    const DisplayOptions options{true, true, true, design::frameSettings.width};
-    const DisplayGeometry g =
-        computeDisplayGeometry(orientedSize, screen.width() * twipsPerPixel,
-                               screen.height() * twipsPerPixel, twipsPerPixel, options);
-    const QRect placed(px(g.picture.left), px(g.picture.top), std::max(1, px(g.picture.width)),
-                       std::max(1, px(g.picture.height)));
-    const QRect onScreen =
-        placed.intersected(QRect(QPoint(0, 0), screen)).translated(-placed.topLeft());
-    return {placed.size(), onScreen.intersected(QRect(QPoint(0, 0), placed.size()))};
+    const DisplayContext screen{QSize(1920, 1080), 15,
+                                DisplayOptions{true, true, true, design::frameSettings.width}};
+    return planDisplay(orientedSize, screen).request;
 }
 
 // The figure at fraction `q` of the sorted figures (0.5: the median); 0 when there are none.

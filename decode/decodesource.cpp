@@ -57,6 +57,17 @@ QString undecodableError(const QString& path, const QString& problem) {
     return QStringLiteral("%1 could not be decoded: %2.").arg(quotedFileName(path), problem);
 }
 
+QString libraryClause(QString message, const QString& fallback) {
+    message = message.trimmed();
+    while (message.endsWith(u'.'))
+        message.chop(1);
+    if (message.isEmpty())
+        return fallback;
+    if (message.size() > 1 && message[0].isUpper() && message[1].isLower())
+        message[0] = message[0].toLower();
+    return message;
+}
+
 QString noPictureError(const QString& path) {
     return undecodableError(path, QStringLiteral("it holds no picture"));
 }

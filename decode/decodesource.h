@@ -62,6 +62,10 @@ bool tooLarge(QSize size);
 QString tooLargeError(const QString& path, QSize size);
 QString overBudgetError(const QString& path, std::int64_t need, std::int64_t budget);
 QString undecodableError(const QString& path, const QString& problem); // "could not be decoded: "
+// A library's message made the clause after "could not be decoded: ": trimmed, without its
+// closing full stops, its first word in lower case unless it is a name in capitals ("IDAT");
+// `fallback` when it says nothing.
+QString libraryClause(QString message, const QString& fallback);
 QString noPictureError(const QString& path);
 QString cutShortWarning(const QString& path);
 std::int64_t pixelBytes(QSize size); // four bytes a pixel

@@ -35,14 +35,9 @@ struct HeifFile {
 // libheif's message as a clause of our sentence: "Invalid input: No 'ftyp' box" reads
 // "invalid input: No 'ftyp' box".
 QString problemOf(const heif_error& e) {
-    QString message = QString::fromUtf8(e.message ? e.message : "").trimmed();
-    while (message.endsWith(u'.'))
-        message.chop(1);
-    if (message.isEmpty() || message == QLatin1String("Success"))
-        return QStringLiteral("libheif gave no reason");
-    if (message.size() > 1 && message[0].isUpper() && message[1].isLower())
-        message[0] = message[0].toLower();
-    return message;
+    const QString message = QString::fromUtf8(e.message ? e.message : "").trimmed();
+    return libraryClause(message == QLatin1String("Success") ? QString() : message,
+                         QStringLiteral("libheif gave no reason"));
 }
 
 QString fileTooLongError(const QString& path, std::int64_t budget) {

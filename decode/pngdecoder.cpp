@@ -243,10 +243,7 @@ void premultiplyRow(std::uint8_t* row, int count) {
 
 // libpng's message, as the clause after "could not be decoded: ".
 QString problemOf(const PngFile& f) {
-    QString problem = QString::fromLatin1(f.message).trimmed();
-    while (problem.endsWith(u'.'))
-        problem.chop(1);
-    return problem.isEmpty() ? QStringLiteral("its data is damaged") : problem;
+    return libraryClause(QString::fromLatin1(f.message), QStringLiteral("its data is damaged"));
 }
 
 bool cancelledNow(const std::atomic<bool>* cancelled) {

@@ -92,13 +92,7 @@ QString clause(QString message, const QString& name, const QString& fallback) {
     message = message.trimmed();
     if (message.startsWith(name + QStringLiteral(": ")))
         message = message.mid(name.size() + 2);
-    while (message.endsWith(u'.'))
-        message.chop(1);
-    if (message.isEmpty())
-        return fallback;
-    if (message.size() > 1 && message[0].isUpper() && message[1].isLower())
-        message[0] = message[0].toLower();
-    return message;
+    return libraryClause(message, fallback);
 }
 
 // libtiff's packed pixels (red in the low byte) as Qt's (blue in the low byte).

@@ -107,11 +107,10 @@ struct BitReader {
     }
 };
 
-// An item of the file: its number, type and data, the data gathered from its extents (within
+// An item of the file: its type and data, the data gathered from its extents (within
 // the file or idat) up to `limit` bytes. The data of an item in one extent is a view on the
 // file's bytes.
 struct Item {
-    std::uint64_t id = 0;
     QByteArray type;
     QByteArray data;
 };
@@ -226,7 +225,6 @@ template <typename Limit> QList<Item> itemsOf(const QByteArray& bytes, Limit lim
                 item.data.append(first, taken);
         }
         if (l.ok && wanted && located) {
-            item.id = id;
             item.type = *type;
             items.append(item);
         }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "platform/hivestore.h"
 #include "platform/hivestore_text.h"
+#include "registry/registrymanager.h"
 #include "registry/settings.h"
 
 namespace tavlin::test {
@@ -121,6 +123,18 @@ inline IoCounts ioCounts() {
             counts.written = line.mid(7).toLongLong();
     }
     return counts;
+}
+
+// Writes text values under the program's settings key, as an earlier run or a person editing
+// the store would have.
+inline void storeSettings(const std::map<QString, QString>& values) {
+    RegistryManager rm;
+    rm.setUseAutoAppSubKeys(true);
+    rm.setCompanyName(QStringLiteral("Zan"));
+    rm.setApplication(QStringLiteral("Tavlin"));
+    rm.CreateSubKey();
+    for (const auto& [name, text] : values)
+        ASSERT_TRUE(rm.WriteValue(name, text, regtype::Sz)) << name.toStdString();
 }
 
 // Stores `folder` as the last folder, as an earlier run would have.

@@ -51,16 +51,6 @@ Values storedValues() {
     return values;
 }
 
-void store(const Values& values) {
-    RegistryManager rm;
-    rm.setUseAutoAppSubKeys(true);
-    rm.setCompanyName(QStringLiteral("Zan"));
-    rm.setApplication(QStringLiteral("Tavlin"));
-    rm.CreateSubKey();
-    for (const auto& [name, text] : values)
-        ASSERT_TRUE(rm.WriteValue(name, text, regtype::Sz)) << name.toStdString();
-}
-
 // Runs `drive` on the modal window as soon as one is open, while the caller sits in exec().
 // Gives up, closing whatever is modal, after a bounded number of event-loop turns.
 void whenModal(std::function<void(QWidget*)> drive, int turnsLeft = 2000) {
@@ -82,7 +72,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QDir(dir.path()).mkpath(QStringLiteral("holiday"));
         QDir(dir.path()).mkpath(QStringLiteral("garden"));
-        store(seeded());
+        test::storeSettings(seeded());
     }
 
     Values seeded() const {

@@ -37,16 +37,6 @@ std::map<QString, QString> storedValues() {
     return values;
 }
 
-void store(const std::map<QString, QString>& values) {
-    RegistryManager rm;
-    rm.setUseAutoAppSubKeys(true);
-    rm.setCompanyName(QStringLiteral("Zan"));
-    rm.setApplication(QStringLiteral("Tavlin"));
-    rm.CreateSubKey();
-    for (const auto& [name, text] : values)
-        ASSERT_TRUE(rm.WriteValue(name, text, regtype::Sz)) << name.toStdString();
-}
-
 // A complete set of stored values that differ from every first-start value.
 std::map<QString, QString> laterValues(const QString& folder) {
     return {
@@ -128,7 +118,7 @@ TEST(Settings, LaterStartRestoresWhatIsStored) {
     QTemporaryDir pictures;
     const QString folder = pictures.filePath(QStringLiteral("À trier"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    store(laterValues(folder));
+    test::storeSettings(laterValues(folder));
     const std::map<QString, QString> before = storedValues();
 
     const Settings s = LoadRegistrySettings(QString());
@@ -149,7 +139,7 @@ TEST(Settings, LaterStartRestoresWhatIsStored) {
 
 TEST(Settings, MissingValuesLoadAsOffAndOneSecond) {
     test::TempConfigHome home;
-    store({});
+    test::storeSettings({});
     const Settings s = LoadRegistrySettings(QString());
     EXPECT_FALSE(s.showControls || s.centerPicture || s.stretchPicture || s.loopSlideshow ||
                  s.playSlideshowSound || s.showDimensions || s.showFileSize || s.showFilename ||
@@ -187,7 +177,7 @@ TEST(Settings, LastFolderAndCommandLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempConfigHome home;
-        store({{QStringLiteral("Last Directory"), c.lastDirectory}});
+        test::storeSettings({{QStringLiteral("Last Directory"), c.lastDirectory}});
         EXPECT_EQ(LoadRegistrySettings(c.commandLine).lastDirectory, c.loaded);
         EXPECT_EQ(storedValues().at(QStringLiteral("Last Directory")), c.storedAfter);
     }
@@ -236,7 +226,7 @@ TEST(Settings, SaveNeverCreatesTheKey) {
 TEST(Settings, ScreensaverDialogStoresOnlyItsOwnValues) {
     test::TempConfigHome home;
     QTemporaryDir pictures;
-    store(laterValues(QStringLiteral("/before")));
+    test::storeSettings(laterValues(QStringLiteral("/before")));
     Settings s;
     s.showControls = true;
     s.stretchPicture = true;
@@ -269,7 +259,7 @@ TEST(Settings, ScreensaverDialogStoresOnlyItsOwnValues) {
 TEST(Settings, ReadOnlySettingsFileStillLoads) {
     test::TempConfigHome home;
     QTemporaryDir pictures;
-    store(laterValues(pictures.path()));
+    test::storeSettings(laterValues(pictures.path()));
     const QByteArray before = test::readAll(test::hiveFile());
     test::ReadOnlyFile readOnly(test::hiveFile());
     if (!readOnly.ok())

@@ -1,5 +1,7 @@
 #include "assets/artwork.h"
 
+#include "assets/look.h"
+
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -11,10 +13,8 @@ namespace tavlin::artwork {
 namespace {
 
 QFont font(int pixelSize, bool bold) {
-    QFont f(QStringLiteral("Sans Serif"));
-    f.setStyleHint(QFont::SansSerif);
+    QFont f = look::sansSerif(12, bold);
     f.setPixelSize(pixelSize);
-    f.setBold(bold);
     return f;
 }
 

@@ -15,6 +15,7 @@
 #include <QScrollBar>
 
 #include "assets/artwork.h"
+#include "assets/look.h"
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
@@ -25,22 +26,7 @@ namespace tavlin {
 
 namespace {
 
-const QColor Green(0, 255, 0);
-
-QFont sansSerif() {
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    return font;
-}
-
-void paintGreenOnBlack(QWidget* widget, bool fill) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::WindowText, Green);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(fill);
-}
+using look::paintGreenOnBlack;
 
 void paintWhite(QWidget* widget) {
     QPalette palette = widget->palette();
@@ -66,7 +52,7 @@ frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
     // A fixed tool window: a title and a close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(sansSerif());
+    setFont(look::sansSerif(8.25));
     paintGreenOnBlack(this, true);
     setFixedSize(static_cast<int>(std::lround(5175 / m_tpp)),
                  static_cast<int>(std::lround(5580 / m_tpp)));

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "assets/artwork.h"
+#include "assets/look.h"
 #include "decode/formats.h"
 #include "platform/platform.h"
 #include "viewer/drivelist.h"
@@ -28,28 +29,14 @@
 namespace tavlin {
 
 namespace {
-const QColor Green(0, 255, 0);
 const QColor LineGrey(224, 224, 224);
 
 // The information lines' sizes on a whole screen, in points.
 constexpr double kBoldLinePoints = 9.75;
 constexpr double kLinePoints = 8.25;
 
-QFont sansSerif(double points, bool bold) {
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-void paintBlackAndGreen(QWidget* widget, bool fill) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::WindowText, Green);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(fill);
-}
+using look::paintGreenOnBlack;
+using look::sansSerif;
 } // namespace
 
 Tavlin::Tavlin(TavlinOptions options)
@@ -71,7 +58,7 @@ Tavlin::Tavlin(TavlinOptions options)
     setWindowIcon(artwork::windowIcon());
     setWindowFlag(Qt::FramelessWindowHint);
     setFont(sansSerif(kLinePoints, false));
-    paintBlackAndGreen(this, true);
+    paintGreenOnBlack(this, true);
     buildWidgets();
     connectHandlers();
     connectInput();
@@ -105,7 +92,7 @@ QLabel* Tavlin::makeLabel(const QString& text, bool bold) {
     auto* label = new QLabel(text, this);
     if (bold)
         label->setFont(sansSerif(kBoldLinePoints, true));
-    paintBlackAndGreen(label, false);
+    paintGreenOnBlack(label, false);
     label->adjustSize();
     return label;
 }
@@ -149,7 +136,7 @@ void Tavlin::buildWidgets() {
     place(imgError, design::imgError);
 
     frameSettings = new QGroupBox(QStringLiteral("Settings"), this);
-    paintBlackAndGreen(frameSettings, true);
+    paintGreenOnBlack(frameSettings, true);
     place(frameSettings, design::frameSettings);
 
     myDrive = new DriveList(frameSettings);
@@ -164,12 +151,12 @@ void Tavlin::buildWidgets() {
     place(myFiles, design::myFiles);
 
     frameChecks = new QFrame(frameSettings);
-    paintBlackAndGreen(frameChecks, true);
+    paintGreenOnBlack(frameChecks, true);
     place(frameChecks, design::frameChecks);
 
     auto check = [this](const QString& caption, TwipRect r) {
         auto* box = new QCheckBox(caption, frameChecks);
-        paintBlackAndGreen(box, false);
+        paintGreenOnBlack(box, false);
         box->setChecked(true);
         place(box, r);
         return box;

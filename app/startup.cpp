@@ -46,7 +46,7 @@ bool Tavlin::Form_Load(const StartRequest& request) {
 
     if (request.mode == RunMode::Settings) {
         bScreensaverMode = true;
-        frmScreensaverSettings::ShowScreenSaverOptions(*this);
+        frmScreensaverSettings::ShowScreenSaverOptions(currentSettings(), m_tpp, this);
         ExitProgram();
         return false;
     }

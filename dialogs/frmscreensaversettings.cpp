@@ -20,7 +20,6 @@
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/secondsbox.h"
-#include "viewer/tavlin.h"
 
 namespace tavlin {
 
@@ -40,14 +39,9 @@ void paintWhite(QWidget* widget) {
 
 } // namespace
 
-int ScreensaverSecondsFromText(const QString& text) {
-    // The slideshow's own range: a value the spinner shows is the value stored.
-    return LoopSecondsFromText(text);
-}
-
-frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
-    : QDialog(&owner), m_owner(owner),
-      m_tpp(owner.twipsPerPixel() > 0 ? owner.twipsPerPixel() : 15.0) {
+frmScreensaverSettings::frmScreensaverSettings(const Settings& values, double twipsPerPixel,
+                                               QWidget* parent)
+    : QDialog(parent), m_values(values), m_tpp(twipsPerPixel > 0 ? twipsPerPixel : 15.0) {
     setWindowTitle(QStringLiteral("Tavlin 2.0 Screensaver Settings"));
     // A fixed tool window: a title and a close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -63,6 +57,7 @@ frmScreensaverSettings::frmScreensaverSettings(Tavlin& owner)
     connect(mySS_Drive, &DriveList::driveChanged, this, &frmScreensaverSettings::mySS_Drive_Change);
     connect(scrSS_Seconds, &QScrollBar::valueChanged, this,
             &frmScreensaverSettings::scrSS_Seconds_Change);
+    LoadValues();
 }
 
 void frmScreensaverSettings::place(QWidget* widget, int left, int top, int width, int height) {
@@ -149,35 +144,38 @@ void frmScreensaverSettings::buildWidgets() {
     mySS_Path->setFocus();
 }
 
-void frmScreensaverSettings::ShowScreenSaverOptions(Tavlin& owner) {
-    frmScreensaverSettings dialog(owner);
-    dialog.LoadFromMainWindow();
+std::optional<Settings> frmScreensaverSettings::ShowScreenSaverOptions(const Settings& values,
+                                                                       double twipsPerPixel,
+                                                                       QWidget* parent) {
+    frmScreensaverSettings dialog(values, twipsPerPixel, parent);
     // The main window is not shown in this run, so centre on the screen rather than on it.
-    if (QScreen* screen = owner.screen() ? owner.screen() : QGuiApplication::primaryScreen()) {
+    QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
         QRect frame = dialog.frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         dialog.move(frame.topLeft());
     }
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.values();
 }
 
-void frmScreensaverSettings::LoadFromMainWindow() {
-    mySS_Drive->setDrive(m_owner.myDrive->drive());
-    mySS_Path->setPath(m_owner.myPath->path());
-    txtSS_Seconds->setText(m_owner.txtSeconds->text());
-    // Read before the range is set: raising the lower end moves the bar, which rewrites the box.
-    const int seconds = ScreensaverSecondsFromText(txtSS_Seconds->text());
+void frmScreensaverSettings::LoadValues() {
+    const Settings& s = m_values;
+    mySS_Drive->setDrive(s.lastDirectory);
+    mySS_Path->setPath(s.lastDirectory);
+    const int seconds = std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds);
     scrSS_Seconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
     if (scrSS_Seconds->value() == seconds)
-        scrSS_Seconds_Change(); // an unchanged value runs no handler, yet the box shows it plain
+        scrSS_Seconds_Change(); // an unchanged value runs no handler, yet the box shows it
     else
         scrSS_Seconds->setValue(seconds);
-    chkSS_ShowPictureNumber->setCheckState(m_owner.chkShowPictureNumber->checkState());
-    chkSS_Filename->setCheckState(m_owner.chkFilename->checkState());
-    chkSS_FileSize->setCheckState(m_owner.chkFileSize->checkState());
-    chkSS_Dimensions->setCheckState(m_owner.chkDimensions->checkState());
-    chkSS_Shuffle->setChecked(m_owner.shufflesPictures());
-    chkSS_Subfolders->setChecked(m_owner.includesSubfolders());
+    chkSS_ShowPictureNumber->setChecked(s.showPictureNumber);
+    chkSS_Filename->setChecked(s.showFilename);
+    chkSS_FileSize->setChecked(s.showFileSize);
+    chkSS_Dimensions->setChecked(s.showDimensions);
+    chkSS_Shuffle->setChecked(s.shuffle);
+    chkSS_Subfolders->setChecked(s.includeSubfolders);
 }
 
 void frmScreensaverSettings::btnSS_Ok_Click() {
@@ -205,11 +203,8 @@ void frmScreensaverSettings::scrSS_Seconds_Change() {
         txtSS_Seconds->setText(text);
 }
 
-void frmScreensaverSettings::SaveScreenSaverOptions() {
-    // The six values the screensaver shares with the viewer, and its own "Shuffle" and
-    // "Include Subfolders"; the store
-    // ignores the rest.
-    Settings values;
+Settings frmScreensaverSettings::values() const {
+    Settings values = m_values;
     values.lastDirectory = QDir::toNativeSeparators(mySS_Path->path());
     values.showDimensions = chkSS_Dimensions->checkState() == Qt::Checked;
     values.showFileSize = chkSS_FileSize->checkState() == Qt::Checked;
@@ -218,7 +213,13 @@ void frmScreensaverSettings::SaveScreenSaverOptions() {
     values.showPictureNumber = chkSS_ShowPictureNumber->checkState() == Qt::Checked;
     values.shuffle = chkSS_Shuffle->isChecked();
     values.includeSubfolders = chkSS_Subfolders->isChecked();
-    SaveScreensaverSettings(values);
+    return values;
+}
+
+void frmScreensaverSettings::SaveScreenSaverOptions() {
+    // The six values the screensaver shares with the viewer, and its own "Shuffle" and
+    // "Include Subfolders"; the store ignores the rest.
+    SaveScreensaverSettings(values());
 }
 
 } // namespace tavlin

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+#include <optional>
+
+#include "registry/settings.h"
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -13,26 +17,24 @@ namespace tavlin {
 
 class DriveList;
 class FolderList;
-class Tavlin;
-
-// The seconds the screensaver dialog's spinner starts at for the text of the main window's
-// seconds box: the number the text begins with, rounded half to even, limited to 0..30; a text
-// that does not begin with a number gives 0.
-int ScreensaverSecondsFromText(const QString& text);
 
 // The "/C" dialog: the folder, seconds and information lines the screensaver uses. OK stores
 // them in the settings shared with the viewer; Cancel and closing the window store nothing.
 class frmScreensaverSettings : public QDialog {
     Q_OBJECT
 public:
-    explicit frmScreensaverSettings(Tavlin& owner);
+    // A dialog showing the folder (and its drive), the seconds, the four information switches,
+    // the shuffle and the subfolders of `values`, sized for `twipsPerPixel`.
+    explicit frmScreensaverSettings(const Settings& values, double twipsPerPixel = 15,
+                                    QWidget* parent = nullptr);
 
-    // Fills a dialog from the main window's widgets and shows it modally, owned by the main
-    // window; returns when it has closed.
-    static void ShowScreenSaverOptions(Tavlin& owner);
-    // Copies the drive, folder, seconds, the four information switches, the shuffle and the
-    // subfolders from the main window.
-    void LoadFromMainWindow();
+    // Shows a dialog for `values` modally, centred on the screen, and returns when it has
+    // closed: the values chosen when OK stored them, nothing on Cancel or a close.
+    static std::optional<Settings> ShowScreenSaverOptions(const Settings& values,
+                                                          double twipsPerPixel,
+                                                          QWidget* parent = nullptr);
+    // The values given, with what the dialog shows now in place of those it shows.
+    Settings values() const;
 
     // Widgets, named as the program's design names them.
     QLabel* Image1 = nullptr;
@@ -60,9 +62,10 @@ public:
 private:
     void buildWidgets();
     void place(QWidget* widget, int left, int top, int width, int height);
+    void LoadValues();
     void SaveScreenSaverOptions();
 
-    Tavlin& m_owner;
+    Settings m_values;
     double m_tpp;
 };
 

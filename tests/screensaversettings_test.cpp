@@ -130,7 +130,7 @@ Values withSix(Values values, const Values& six) {
 
 TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
     auto w = viewerAt(dir.path(), QStringLiteral("5"));
-    frmScreensaverSettings d(*w);
+    frmScreensaverSettings d(w->currentSettings());
     EXPECT_EQ(d.windowTitle(), "Tavlin 2.0 Screensaver Settings");
     EXPECT_FALSE(d.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(d.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -191,7 +191,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
     for (auto [button, caption] : captions)
         EXPECT_EQ(button->text(), caption);
     EXPECT_EQ(d.Label1->text(), "Slide Seconds:");
-    EXPECT_EQ(d.txtSS_Seconds->text(), "0");
+    EXPECT_EQ(d.txtSS_Seconds->text(), "5");
     EXPECT_TRUE(d.Frame1->title().isEmpty());
     for (QWidget* green :
          {(QWidget*)d.Label1, (QWidget*)d.chkSS_ShowPictureNumber, (QWidget*)d.chkSS_Dimensions}) {
@@ -220,8 +220,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
 
 TEST_F(ScreensaverSettingsTest, EveryTextIsWholeAndInsideItsParent) {
     auto w = viewerAt(dir.path(), QStringLiteral("5"));
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    frmScreensaverSettings d(w->currentSettings());
     const QList<QWidget*> texts = {
         d.Label1,           d.chkSS_ShowPictureNumber, d.chkSS_Filename, d.chkSS_FileSize,
         d.chkSS_Dimensions, d.chkSS_Shuffle,           d.btnSS_Ok,       d.btnSS_Cancel};
@@ -238,11 +237,10 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     auto w = viewerAt(path("holiday"), QStringLiteral("05"));
     w->chkShowPictureNumber->setChecked(true);
     w->chkFilename->setChecked(false);
-    w->chkFileSize->setCheckState(Qt::PartiallyChecked); // grayed counts as off
+    w->chkFileSize->setChecked(false);
     w->chkDimensions->setChecked(true);
 
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    frmScreensaverSettings d(w->currentSettings());
     EXPECT_EQ(d.mySS_Drive->drive(), w->myDrive->drive());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
     EXPECT_EQ(d.scrSS_Seconds->minimum(), 1);
@@ -251,7 +249,7 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     EXPECT_EQ(d.txtSS_Seconds->text(), "5");
     EXPECT_TRUE(d.chkSS_ShowPictureNumber->isChecked());
     EXPECT_FALSE(d.chkSS_Filename->isChecked());
-    EXPECT_EQ(d.chkSS_FileSize->checkState(), Qt::PartiallyChecked);
+    EXPECT_FALSE(d.chkSS_FileSize->isChecked());
     EXPECT_TRUE(d.chkSS_Dimensions->isChecked());
 
     d.btnSS_Ok->click();
@@ -275,34 +273,31 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     auto saver = start({"/s"});
     EXPECT_TRUE(saver->shufflesPictures());
     EXPECT_TRUE(saver->includesSubfolders());
-    frmScreensaverSettings again(*saver);
-    again.LoadFromMainWindow();
+    frmScreensaverSettings again(saver->currentSettings());
     EXPECT_TRUE(again.chkSS_Shuffle->isChecked());
     EXPECT_TRUE(again.chkSS_Subfolders->isChecked());
 }
 
-TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheMainWindowsBox) {
+TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheStoredText) {
     const std::pair<const char*, int> cases[] = {
         {"05", 5},  {"7", 7},    {"12abc", 12}, {" 9", 9},  {"7.5", 8},
         {"6.5", 6}, {"2.51", 3}, {"30", 30},    {"45", 30}, {"99999999999999999999", 30},
         {"-3", 1},  {"abc", 1},  {"", 1},       {".", 1},   {"0", 1},
         {"+4", 4},
     };
-    auto w = viewerAt(dir.path(), QString());
     for (auto [text, seconds] : cases) {
-        EXPECT_EQ(ScreensaverSecondsFromText(QString::fromUtf8(text)), seconds) << text;
-        w->txtSeconds->setText(QString::fromUtf8(text));
-        frmScreensaverSettings d(*w);
-        d.LoadFromMainWindow();
+        test::storeSettings({{QStringLiteral("Loop Seconds"), QString::fromUtf8(text)}});
+        auto w = start({dir.path()});
+        frmScreensaverSettings d(w->currentSettings());
         EXPECT_EQ(d.scrSS_Seconds->value(), seconds) << text;
         EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(seconds)) << text;
     }
 }
 
 TEST_F(ScreensaverSettingsTest, ANonNumberStoresSecondsTheViewerCanRun) {
-    auto w = viewerAt(dir.path(), QStringLiteral("soon"));
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    test::storeSettings({{QStringLiteral("Loop Seconds"), QStringLiteral("soon")}});
+    auto w = start({dir.path()});
+    frmScreensaverSettings d(w->currentSettings());
     // The spinner shows the slideshow's lowest value and stores exactly that.
     ASSERT_EQ(d.scrSS_Seconds->value(), 1);
     EXPECT_EQ(d.txtSS_Seconds->text(), "1");
@@ -324,8 +319,7 @@ TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
     };
     for (const auto& c : cases) {
         auto w = viewerAt(dir.path(), QString::number(c.from));
-        frmScreensaverSettings d(*w);
-        d.LoadFromMainWindow();
+        frmScreensaverSettings d(w->currentSettings());
         d.scrSS_Seconds->triggerAction(c.arrow);
         EXPECT_EQ(d.scrSS_Seconds->value(), c.to) << c.from;
         EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(c.to)) << c.from;
@@ -347,8 +341,7 @@ TEST_F(ScreensaverSettingsTest, TypingInTheBoxMovesTheSpinnerAndStoresWhatItShow
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         auto w = viewerAt(dir.path(), QStringLiteral("7"));
-        frmScreensaverSettings d(*w);
-        d.LoadFromMainWindow();
+        frmScreensaverSettings d(w->currentSettings());
         d.txtSS_Seconds->selectAll();
         QTest::keyClicks(d.txtSS_Seconds, c.typed);
         EXPECT_EQ(d.txtSS_Seconds->text(), c.shown);
@@ -358,8 +351,7 @@ TEST_F(ScreensaverSettingsTest, TypingInTheBoxMovesTheSpinnerAndStoresWhatItShow
     }
     // A box emptied shows the spinner's value again when the typing ends, and stores it.
     auto w = viewerAt(dir.path(), QStringLiteral("7"));
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    frmScreensaverSettings d(w->currentSettings());
     d.txtSS_Seconds->clear();
     QTest::keyClick(d.txtSS_Seconds, Qt::Key_Return);
     EXPECT_EQ(d.txtSS_Seconds->text(), "7");
@@ -377,8 +369,7 @@ TEST_F(ScreensaverSettingsTest, CancelClosingAndEscapeWriteNothing) {
     };
     auto w = viewerAt(path("garden"), QStringLiteral("9"));
     for (const auto& [way, leave] : ways) {
-        frmScreensaverSettings d(*w);
-        d.LoadFromMainWindow();
+        frmScreensaverSettings d(w->currentSettings());
         d.mySS_Path->setPath(path("holiday"));
         d.scrSS_Seconds->setValue(20);
         d.chkSS_Filename->setChecked(!d.chkSS_Filename->isChecked());
@@ -392,8 +383,7 @@ TEST_F(ScreensaverSettingsTest, CancelClosingAndEscapeWriteNothing) {
 
 TEST_F(ScreensaverSettingsTest, AnotherDriveMovesTheFolderListAndAVolumeNotReadyIsRefused) {
     auto w = viewerAt(path("garden"), QStringLiteral("5"));
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    frmScreensaverSettings d(w->currentSettings());
     const QString drive = d.mySS_Drive->drive();
 
     // A volume listed while mounted whose medium is gone by the time it is chosen.
@@ -480,8 +470,7 @@ TEST_F(ScreensaverSettingsTest, AFolderStillBeingReadIsTheOneTheDialogShowsAndSt
     // previous folder, and a large "Last Directory" was saved as another one.
     EXPECT_EQ(w->myPath->path(), path("holiday"));
 
-    frmScreensaverSettings d(*w);
-    d.LoadFromMainWindow();
+    frmScreensaverSettings d(w->currentSettings());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
     d.btnSS_Ok->click();
     EXPECT_EQ(storedValues().at("Last Directory"), path("holiday"));

@@ -56,6 +56,9 @@ Settings Tavlin::currentSettings() const {
     s.loopSeconds = scrSeconds->value();
     s.showFilename = chkFilename->checkState() == Qt::Checked;
     s.showPictureNumber = chkShowPictureNumber->checkState() == Qt::Checked;
+    // The screensaver's own two, which the viewer shows nowhere and never stores.
+    s.shuffle = m_draw.shuffle();
+    s.includeSubfolders = m_includeSubfolders;
     return s;
 }
 

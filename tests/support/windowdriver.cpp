@@ -1,5 +1,7 @@
 #include "support/windowdriver.h"
 
+#include <utility>
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -83,6 +85,7 @@ void WindowDriver::press(Part p, Qt::Key key, Qt::KeyboardModifiers modifiers) {
 }
 
 TwipRect WindowDriver::twips(Part p) const { return m_window.twipGeometry(part(p)); }
+void WindowDriver::click(Part button) { qobject_cast<QAbstractButton*>(part(button))->click(); }
 
 const QImage& WindowDriver::picture() const { return m_window.myPicture->picture(); }
 QRect WindowDriver::pictureGeometry() const { return m_window.myPicture->geometry(); }
@@ -99,6 +102,10 @@ void WindowDriver::setFolderBackgroundBytes(qint64 bytes) {
     m_window.myPath->setBackgroundBytes(bytes);
 }
 bool WindowDriver::driveListOpen() const { return m_window.myDrive->view()->isVisible(); }
+void WindowDriver::refreshFiles() { m_window.myFiles->refresh(); }
+void WindowDriver::onSelectionChanged(std::function<void()> handler) {
+    QObject::connect(m_window.myFiles, &FileList::selectionChanged, std::move(handler));
+}
 
 bool WindowDriver::slideshowRunning() const { return m_window.myTimer->isActive(); }
 int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interval(); }
@@ -115,6 +122,11 @@ void WindowDriver::typeSeconds(const QString& text) {
 }
 int WindowDriver::minimumSeconds() const { return m_window.scrSeconds->minimum(); }
 int WindowDriver::maximumSeconds() const { return m_window.scrSeconds->maximum(); }
+void WindowDriver::setSecondsText(const QString& text, int cursor) {
+    m_window.txtSeconds->setText(text);
+    m_window.txtSeconds->setCursorPosition(cursor);
+}
+int WindowDriver::secondsCursor() const { return m_window.txtSeconds->cursorPosition(); }
 
 void WindowDriver::keyDown(int keyCode, int shift) { m_window.Form_KeyDown(keyCode, shift); }
 void WindowDriver::keyUp(int keyCode, int shift) { m_window.Form_KeyUp(keyCode, shift); }
@@ -133,6 +145,7 @@ void WindowDriver::pictureMouseMove(int button, int shift, double x, double y) {
 void WindowDriver::doubleClick() { m_window.Form_DblClick(); }
 void WindowDriver::pictureDoubleClick() { m_window.myPicture_DblClick(); }
 void WindowDriver::cursorTimerTick() { m_window.mySeconds_Timer(); }
+void WindowDriver::setCursorVisible(bool visible) { m_window.SetCursorVisible(visible); }
 
 bool WindowDriver::screensaverMode() const { return m_window.bScreensaverMode; }
 bool WindowDriver::controlsShown() const { return m_window.bShowControls; }

@@ -7,6 +7,7 @@
 #include <Qt>
 
 #include <cstdint>
+#include <functional>
 
 #include "layout/layout.h"
 #include "viewer/startrequest.h"
@@ -73,6 +74,8 @@ public:
     void press(Part part, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // The geometry of a part in twips, relative to its parent.
     TwipRect twips(Part part) const;
+    // Clicks a button as a person would.
+    void click(Part button);
 
     // --- The picture on show ---
     const QImage& picture() const;
@@ -93,6 +96,10 @@ public:
     // Folders larger than this are read in the background; 0 reads every folder there.
     void setFolderBackgroundBytes(qint64 bytes);
     bool driveListOpen() const;
+    // Reads the folder's files again, as after another program changed them.
+    void refreshFiles();
+    // Calls `handler` each time the selection moves to another file.
+    void onSelectionChanged(std::function<void()> handler);
 
     // --- The slideshow ---
     bool slideshowRunning() const;
@@ -110,6 +117,10 @@ public:
     void typeSeconds(const QString& text);
     int minimumSeconds() const;
     int maximumSeconds() const;
+    // Puts `text` in the seconds box with the cursor before character `cursor`, typing nothing.
+    void setSecondsText(const QString& text, int cursor);
+    // Where the cursor stands in the seconds box.
+    int secondsCursor() const;
 
     // --- Keys and the mouse, in the program's own terms ---
     // Key handlers take virtual-key codes and the shift state (1 Shift, 2 Ctrl, 4 Alt).
@@ -124,6 +135,8 @@ public:
     void pictureDoubleClick();
     // The timer that hides the pointer again in the screensaver fires once.
     void cursorTimerTick();
+    // Shows or hides the pointer as the program does.
+    void setCursorVisible(bool visible);
 
     // --- State ---
     bool screensaverMode() const;

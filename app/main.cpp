@@ -5,6 +5,7 @@
 #include <QWindow>
 
 #include "app/commandline.h"
+#include "app/startup.h"
 #include "decode/colour.h"
 #include "platform/display.h"
 #include "platform/displayprofile.h"
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     tavlin::Tavlin window(std::move(options));
     // Before the splash, so a log-out during start-up still leaves through the normal exit.
     tavlin::onTerminationSignal([&window] { window.ExitProgram(); });
-    if (!window.Form_Load(request))
+    if (!tavlin::startUp(window, request))
         return 0;
     if (request.mode == tavlin::RunMode::Display)
         showForDaemon(window, host.get());

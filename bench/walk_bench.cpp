@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include "app/commandline.h"
+#include "app/startup.h"
 #include "bench/benchfixtures.h"
 #include "bench/heifgrid.h"
 #include "decode/picturedecoder.h"
@@ -147,7 +148,7 @@ int runCase(const Case& c, bool prefetch, const QString& folder, int steps) {
     };
     Tavlin w(options);
     const bool saver = c.kind == Case::Screensaver;
-    w.Form_Load(parseCommandLine({saver ? QStringLiteral("/s") : folder}));
+    startUp(w, parseCommandLine({saver ? QStringLiteral("/s") : folder}));
     w.show();
     if (!saver && !w.frameSettings->isHidden()) {
         w.bShowControls = true;

@@ -11,6 +11,7 @@
 #include "app/commandline.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -305,7 +306,7 @@ TEST_F(BrowsingWindow, PictureNamedAtStartIsShownOnceALargeFolderIsRead) {
         test::writePicture(dir.filePath(name), test::patternImage(64, 48));
     auto w = make();
     w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
-    ASSERT_TRUE(w->Form_Load(parseCommandLine({dir.filePath("b.jpg")})));
+    ASSERT_TRUE(test::drive(*w).start(parseCommandLine({dir.filePath("b.jpg")})));
     // Start-up did not wait for the read; the lists fill, then the picture is selected.
     QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->selectedName(), QString("b.jpg"), 5000);
     EXPECT_EQ(w->myPath->path(), dir.path());
@@ -324,7 +325,7 @@ TEST_F(BrowsingWindow, OpeningAFolderFinishesACutShortBatchBeforeListingIt) {
     test::writeFile(trip.filePath(".tavlin-rename.journal"),
                     "tavlin-batch-rename 1\nphase 2\ncount 1\ne old.jpg * trip1.jpg\nend\n");
     auto w = make();
-    ASSERT_TRUE(w->Form_Load(parseCommandLine({dir.path()})));
+    ASSERT_TRUE(test::drive(*w).start(parseCommandLine({dir.path()})));
     ASSERT_TRUE(w->myPath->setPath(trip.path()));
     EXPECT_EQ(w->myFiles->names(), (QStringList{"other.jpg", "trip1.jpg"}));
     EXPECT_FALSE(QFile::exists(trip.filePath(".tavlin-rename.journal")));

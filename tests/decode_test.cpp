@@ -24,6 +24,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/imageview.h"
@@ -77,7 +78,7 @@ protected:
         if (random)
             options.random = random;
         auto w = std::make_unique<Tavlin>(options);
-        w->Form_Load(parseCommandLine(args));
+        test::drive(*w).start(parseCommandLine(args));
         return w;
     }
 
@@ -323,7 +324,7 @@ TEST_F(DecodeTest, TheFirstPictureIsDecodedWhileTheSplashIsUp) {
         options.showSplash = true;
         options.random = random;
         Tavlin w(options);
-        ASSERT_TRUE(w.Form_Load(parseCommandLine(args)));
+        ASSERT_TRUE(test::drive(w).start(parseCommandLine(args)));
         // Painted the moment start-up ends, from the decode made during the splash.
         EXPECT_FALSE(w.pictureRequestPending());
         EXPECT_FALSE(w.myPicture->isHidden());

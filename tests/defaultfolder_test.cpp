@@ -10,6 +10,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/folderlist.h"
 
 using namespace tavlin;
@@ -61,7 +62,7 @@ TEST(DefaultFolder, FirstStartAndAVanishedFolderOpenPictures) {
     int exits = 0;
     {
         Tavlin window(test::windowOptions(platform, exits));
-        ASSERT_TRUE(window.Form_Load(parseCommandLine({})));
+        ASSERT_TRUE(test::drive(window).start(parseCommandLine({})));
         EXPECT_EQ(window.myPath->path(), home.file("Pictures"));
     }
 

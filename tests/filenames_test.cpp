@@ -20,6 +20,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
@@ -144,7 +145,7 @@ protected:
 
     std::unique_ptr<Tavlin> start(const QStringList& args = {}) {
         auto w = std::make_unique<Tavlin>(test::windowOptions(platform, exits));
-        w->Form_Load(parseCommandLine(args));
+        test::drive(*w).start(parseCommandLine(args));
         return w;
     }
 

@@ -18,6 +18,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/filelist.h"
 
 using namespace tavlin;
@@ -36,7 +37,7 @@ protected:
 
     std::unique_ptr<Tavlin> start(const QStringList& args) {
         auto w = std::make_unique<Tavlin>(test::windowOptions(platform, exits));
-        shown = w->Form_Load(parseCommandLine(args));
+        shown = test::drive(*w).start(parseCommandLine(args));
         return w;
     }
 
@@ -218,7 +219,7 @@ TEST_F(RunModeTest, DisplayModeWritesNoFirstStartSettingsAndShrinksItsLinesInAPr
         options.screenPixels = window;
         options.wholeScreenPixels = whole;
         auto w = std::make_unique<Tavlin>(options);
-        shown = w->Form_Load(parseCommandLine({"-window-id", "0x400001", "-folder", dir.path()}));
+        shown = test::drive(*w).start(parseCommandLine({"-window-id", "0x400001", "-folder", dir.path()}));
         EXPECT_TRUE(shown);
         EXPECT_TRUE(test::waitForPicture(*w));
         for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})

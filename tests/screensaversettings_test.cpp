@@ -22,6 +22,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -97,7 +98,7 @@ protected:
         TavlinOptions options = test::windowOptions(platform, exits);
         options.showSplash = splash;
         auto window = std::make_unique<Tavlin>(options);
-        shown = window->Form_Load(parseCommandLine(args));
+        shown = test::drive(*window).start(parseCommandLine(args));
         return window;
     }
 

@@ -18,6 +18,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -48,7 +49,7 @@ protected:
         options.screenPixels = screen;
         options.random = [] { return 0.5; };
         auto window = std::make_unique<Tavlin>(options);
-        shown = window->Form_Load(parseCommandLine(args));
+        shown = test::drive(*window).start(parseCommandLine(args));
         return window;
     }
 
@@ -276,7 +277,7 @@ TEST_F(TavlinTest, HighDensityScreenDecodesUpToOnePixelPerDevicePixel) {
     TavlinOptions options = test::windowOptions(platform, exits);
     options.devicePixelRatio = 2;
     Tavlin w(options);
-    ASSERT_TRUE(w.Form_Load(parseCommandLine({big.path()})));
+    ASSERT_TRUE(test::drive(w).start(parseCommandLine({big.path()})));
 
     w.myFiles->setSelectedIndex(0);
     ASSERT_TRUE(test::waitForPicture(w));

@@ -23,6 +23,7 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/frmabout.h"
@@ -47,7 +48,7 @@ protected:
     std::unique_ptr<Tavlin> start(const QStringList& args) {
         TavlinOptions options = test::windowOptions(platform, exits);
         auto w = std::make_unique<Tavlin>(options);
-        w->Form_Load(parseCommandLine(args));
+        test::drive(*w).start(parseCommandLine(args));
         return w;
     }
 

@@ -65,9 +65,13 @@ public:
     explicit Tavlin(TavlinOptions options = {});
     ~Tavlin() override;
 
-    // Start-up: decides the run mode, loads the settings, lays the window out.
-    // False when the program has already ended (preview, settings dialog).
-    bool Form_Load(const StartRequest& request);
+    // Start-up, as the program runs it (see app/startup.h): the run mode and the stored
+    // settings into the window, false for a preview, which ends at once; then, once the first
+    // picture is on its way, the window laid out with the screensaver's random pick or the
+    // picture named.
+    bool loadStart(const StartRequest& request);
+    void showStart(const StartRequest& request);
+    bool showsSplash() const { return m_options.showSplash; }
     // The one way out: saves the settings outside the screensaver, shows the
     // cursor again and ends the process.
     void ExitProgram();

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/startup.h"
 #include "viewer/drivelist.h"
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
@@ -21,7 +22,7 @@
 
 namespace tavlin::test {
 
-bool WindowDriver::start(const StartRequest& request) { return m_window.Form_Load(request); }
+bool WindowDriver::start(const StartRequest& request) { return startUp(m_window, request); }
 
 QWidget* WindowDriver::part(Part part) const {
     Tavlin& w = m_window;

@@ -83,10 +83,16 @@ void WindowDriver::press(Part p, Qt::Key key, Qt::KeyboardModifiers modifiers) {
 }
 
 TwipRect WindowDriver::twips(Part p) const { return m_window.twipGeometry(part(p)); }
+void WindowDriver::setCheckState(Part box, Qt::CheckState state) {
+    qobject_cast<QCheckBox*>(part(box))->setCheckState(state);
+}
 
 const QImage& WindowDriver::picture() const { return m_window.myPicture->picture(); }
 QRect WindowDriver::pictureGeometry() const { return m_window.myPicture->geometry(); }
 QRectF WindowDriver::pictureRect() const { return m_window.myPicture->pictureRect(); }
+void WindowDriver::showPicture(const QString& file) {
+    m_window.DisplayPict(m_window.myPicture, file);
+}
 
 std::int64_t WindowDriver::count() const { return m_window.myFiles->count(); }
 QStringList WindowDriver::names() const { return m_window.myFiles->names(); }
@@ -99,6 +105,14 @@ void WindowDriver::setFolderBackgroundBytes(qint64 bytes) {
     m_window.myPath->setBackgroundBytes(bytes);
 }
 bool WindowDriver::driveListOpen() const { return m_window.myDrive->view()->isVisible(); }
+QString WindowDriver::filePattern() const { return m_window.myFiles->pattern(); }
+QString WindowDriver::listedText(std::int64_t index) const {
+    return m_window.myFiles->model()->index(int(index), 0).data().toString();
+}
+QString WindowDriver::listedFolder() const { return m_window.myFiles->folder(); }
+bool WindowDriver::folderReading() const { return m_window.myPath->isReading(); }
+QString WindowDriver::drive() const { return m_window.myDrive->drive(); }
+void WindowDriver::setDrive(const QString& path) { m_window.myDrive->setDrive(path); }
 
 bool WindowDriver::slideshowRunning() const { return m_window.myTimer->isActive(); }
 int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interval(); }
@@ -115,6 +129,7 @@ void WindowDriver::typeSeconds(const QString& text) {
 }
 int WindowDriver::minimumSeconds() const { return m_window.scrSeconds->minimum(); }
 int WindowDriver::maximumSeconds() const { return m_window.scrSeconds->maximum(); }
+void WindowDriver::setSecondsText(const QString& text) { m_window.txtSeconds->setText(text); }
 
 void WindowDriver::keyDown(int keyCode, int shift) { m_window.Form_KeyDown(keyCode, shift); }
 void WindowDriver::keyUp(int keyCode, int shift) { m_window.Form_KeyUp(keyCode, shift); }
@@ -133,11 +148,13 @@ void WindowDriver::pictureMouseMove(int button, int shift, double x, double y) {
 void WindowDriver::doubleClick() { m_window.Form_DblClick(); }
 void WindowDriver::pictureDoubleClick() { m_window.myPicture_DblClick(); }
 void WindowDriver::cursorTimerTick() { m_window.mySeconds_Timer(); }
+int WindowDriver::cursorTimerIntervalMs() const { return m_window.mySeconds->interval(); }
 
 bool WindowDriver::screensaverMode() const { return m_window.bScreensaverMode; }
 bool WindowDriver::controlsShown() const { return m_window.bShowControls; }
 void WindowDriver::setControlsShown(bool shown) { m_window.bShowControls = shown; }
 bool WindowDriver::topMost() const { return m_window.bTopMost; }
 frmMenus& WindowDriver::menus() const { return m_window.Menus(); }
+void WindowDriver::toggleControls() { m_window.ToggleVisibility(); }
 
 } // namespace tavlin::test

@@ -73,12 +73,16 @@ public:
     void press(Part part, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // The geometry of a part in twips, relative to its parent.
     TwipRect twips(Part part) const;
+    // Sets a check box to one of its three states, grayed included; its handler runs on a change.
+    void setCheckState(Part box, Qt::CheckState state);
 
     // --- The picture on show ---
     const QImage& picture() const;
     QRect pictureGeometry() const;
     // Where the picture lies in its view, in the view's logical pixels.
     QRectF pictureRect() const;
+    // Shows a file's picture as the program does, or the error picture and a beep.
+    void showPicture(const QString& file);
 
     // --- The files of the folder ---
     std::int64_t count() const;
@@ -93,6 +97,17 @@ public:
     // Folders larger than this are read in the background; 0 reads every folder there.
     void setFolderBackgroundBytes(qint64 bytes);
     bool driveListOpen() const;
+    // The patterns of the names the file list shows, ";" between them.
+    QString filePattern() const;
+    // The text the file list shows for an entry; names() are the names on disk.
+    QString listedText(std::int64_t index) const;
+    // The folder whose files the file list holds.
+    QString listedFolder() const;
+    // Whether the folder list is still reading a folder in the background.
+    bool folderReading() const;
+    // The drive the drive list shows, and choosing one as the program does.
+    QString drive() const;
+    void setDrive(const QString& path);
 
     // --- The slideshow ---
     bool slideshowRunning() const;
@@ -110,6 +125,8 @@ public:
     void typeSeconds(const QString& text);
     int minimumSeconds() const;
     int maximumSeconds() const;
+    // Puts `text` in the seconds box as the program does, without typing it.
+    void setSecondsText(const QString& text);
 
     // --- Keys and the mouse, in the program's own terms ---
     // Key handlers take virtual-key codes and the shift state (1 Shift, 2 Ctrl, 4 Alt).
@@ -124,6 +141,7 @@ public:
     void pictureDoubleClick();
     // The timer that hides the pointer again in the screensaver fires once.
     void cursorTimerTick();
+    int cursorTimerIntervalMs() const;
 
     // --- State ---
     bool screensaverMode() const;
@@ -132,6 +150,8 @@ public:
     void setControlsShown(bool shown);
     bool topMost() const;
     frmMenus& menus() const;
+    // Shows or hides the panel and lays the picture out again.
+    void toggleControls();
 
 private:
     Tavlin& m_window;

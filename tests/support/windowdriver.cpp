@@ -86,6 +86,7 @@ TwipRect WindowDriver::twips(Part p) const { return m_window.twipGeometry(part(p
 void WindowDriver::setCheckState(Part box, Qt::CheckState state) {
     qobject_cast<QCheckBox*>(part(box))->setCheckState(state);
 }
+void WindowDriver::click(Part button) { qobject_cast<QAbstractButton*>(part(button))->click(); }
 
 const QImage& WindowDriver::picture() const { return m_window.myPicture->picture(); }
 QRect WindowDriver::pictureGeometry() const { return m_window.myPicture->geometry(); }

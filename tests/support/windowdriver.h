@@ -75,6 +75,8 @@ public:
     TwipRect twips(Part part) const;
     // Sets a check box to one of its three states, grayed included; its handler runs on a change.
     void setCheckState(Part box, Qt::CheckState state);
+    // Clicks a button as the mouse would; its handler runs.
+    void click(Part button);
 
     // --- The picture on show ---
     const QImage& picture() const;

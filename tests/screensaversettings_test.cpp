@@ -22,12 +22,13 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/drivelist.h"
-#include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -97,16 +98,17 @@ protected:
         TavlinOptions options = test::windowOptions(platform, exits);
         options.showSplash = splash;
         auto window = std::make_unique<Tavlin>(options);
-        shown = window->Form_Load(parseCommandLine(args));
+        shown = test::drive(*window).start(parseCommandLine(args));
         return window;
     }
 
     // The main window in the state the settings loader leaves it in.
     std::unique_ptr<Tavlin> viewerAt(const QString& folder, const QString& seconds) {
         auto w = start({dir.path()});
-        w->myDrive->setDrive(folder);
-        w->myPath->setPath(folder);
-        w->txtSeconds->setText(seconds);
+        auto viewer = test::drive(*w);
+        viewer.setDrive(folder);
+        viewer.openFolder(folder);
+        viewer.setSecondsText(seconds);
         return w;
     }
 
@@ -236,14 +238,15 @@ TEST_F(ScreensaverSettingsTest, EveryTextIsWholeAndInsideItsParent) {
 
 TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     auto w = viewerAt(path("holiday"), QStringLiteral("05"));
-    w->chkShowPictureNumber->setChecked(true);
-    w->chkFilename->setChecked(false);
-    w->chkFileSize->setCheckState(Qt::PartiallyChecked); // grayed counts as off
-    w->chkDimensions->setChecked(true);
+    auto viewer = test::drive(*w);
+    viewer.setChecked(Part::ShowNumber, true);
+    viewer.setChecked(Part::ShowFilename, false);
+    viewer.setCheckState(Part::ShowFileSize, Qt::PartiallyChecked); // grayed counts as off
+    viewer.setChecked(Part::ShowDimensions, true);
 
     frmScreensaverSettings d(*w);
     d.LoadFromMainWindow();
-    EXPECT_EQ(d.mySS_Drive->drive(), w->myDrive->drive());
+    EXPECT_EQ(d.mySS_Drive->drive(), viewer.drive());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
     EXPECT_EQ(d.scrSS_Seconds->minimum(), 1);
     EXPECT_EQ(d.scrSS_Seconds->maximum(), 30);
@@ -291,7 +294,7 @@ TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheMainWindowsB
     auto w = viewerAt(dir.path(), QString());
     for (auto [text, seconds] : cases) {
         EXPECT_EQ(ScreensaverSecondsFromText(QString::fromUtf8(text)), seconds) << text;
-        w->txtSeconds->setText(QString::fromUtf8(text));
+        test::drive(*w).setSecondsText(QString::fromUtf8(text));
         frmScreensaverSettings d(*w);
         d.LoadFromMainWindow();
         EXPECT_EQ(d.scrSS_Seconds->value(), seconds) << text;
@@ -445,7 +448,7 @@ TEST_F(ScreensaverSettingsTest, SettingsRunShowsTheDialogWithoutSplashStoresOkAn
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(sawSplash);
     EXPECT_FALSE(shown);
-    EXPECT_TRUE(w->bScreensaverMode);
+    EXPECT_TRUE(test::drive(*w).screensaverMode());
     EXPECT_EQ(exits, 1);
     EXPECT_FALSE(w->isVisible());
     // Only the dialog's six values: the main window's exit in this run saves nothing.
@@ -473,12 +476,13 @@ TEST_F(ScreensaverSettingsTest, AFolderStillBeingReadIsTheOneTheDialogShowsAndSt
     for (int i = 0; i < 5; ++i)
         test::writeFile(QDir(path("holiday")).filePath(QStringLiteral("p%1.jpg").arg(i)), "x");
     auto w = start({dir.path()});
-    w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
-    ASSERT_TRUE(w->myPath->setPath(path("holiday")));
-    ASSERT_TRUE(w->myPath->isReading());
+    auto viewer = test::drive(*w);
+    viewer.setFolderBackgroundBytes(0); // read on the worker, as a large folder is
+    ASSERT_TRUE(viewer.openFolder(path("holiday")));
+    ASSERT_TRUE(viewer.folderReading());
     // The folder asked for, before its listing has arrived: copying the path then took the
     // previous folder, and a large "Last Directory" was saved as another one.
-    EXPECT_EQ(w->myPath->path(), path("holiday"));
+    EXPECT_EQ(viewer.folder(), path("holiday"));
 
     frmScreensaverSettings d(*w);
     d.LoadFromMainWindow();
@@ -486,6 +490,6 @@ TEST_F(ScreensaverSettingsTest, AFolderStillBeingReadIsTheOneTheDialogShowsAndSt
     d.btnSS_Ok->click();
     EXPECT_EQ(storedValues().at("Last Directory"), path("holiday"));
     // The window's lists still show the folder they were read from until the new one is in.
-    QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->count(), 5, 5000);
-    EXPECT_EQ(w->myFiles->folder(), path("holiday"));
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.count(), 5, 5000);
+    EXPECT_EQ(viewer.listedFolder(), path("holiday"));
 }

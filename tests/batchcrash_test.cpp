@@ -19,6 +19,7 @@
 #include "fileops/batchrename.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
+#include "support/windowdriver.h"
 #include "viewer/tavlin.h"
 
 extern char** environ;
@@ -197,7 +198,7 @@ TEST(BatchRenameCrash, TheNextStartFinishesTheBatchWhicheverFolderItOpens) {
     test::CountingPlatform platform;
     int exits = 0;
     Tavlin window(test::windowOptions(platform, exits));
-    window.Form_Load(parseCommandLine({elsewhere.path()}));
+    test::drive(window).start(parseCommandLine({elsewhere.path()}));
     expectAllVisible(dir.path(), expected, "after the next start");
     EXPECT_TRUE(BatchFoldersInFlight().isEmpty());
 }

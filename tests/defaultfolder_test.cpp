@@ -10,7 +10,8 @@
 #include "registry/settings.h"
 #include "registry_testutil.h"
 #include "support/testsupport.h"
-#include "viewer/folderlist.h"
+#include "support/windowdriver.h"
+#include "viewer/tavlin.h"
 
 using namespace tavlin;
 
@@ -61,8 +62,9 @@ TEST(DefaultFolder, FirstStartAndAVanishedFolderOpenPictures) {
     int exits = 0;
     {
         Tavlin window(test::windowOptions(platform, exits));
-        ASSERT_TRUE(window.Form_Load(parseCommandLine({})));
-        EXPECT_EQ(window.myPath->path(), home.file("Pictures"));
+        auto d = test::drive(window);
+        ASSERT_TRUE(d.start(parseCommandLine({})));
+        EXPECT_EQ(d.folder(), home.file("Pictures"));
     }
 
     // The stored folder is gone: Pictures again, and stored back.

@@ -16,10 +16,10 @@
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
-#include "viewer/imageview.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -305,14 +305,15 @@ TEST_F(BrowsingWindow, PictureNamedAtStartIsShownOnceALargeFolderIsRead) {
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
         test::writePicture(dir.filePath(name), test::patternImage(64, 48));
     auto w = make();
-    w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
-    ASSERT_TRUE(test::drive(*w).start(parseCommandLine({dir.filePath("b.jpg")})));
+    auto d = test::drive(*w);
+    d.setFolderBackgroundBytes(0); // read on the worker, as a large folder is
+    ASSERT_TRUE(d.start(parseCommandLine({dir.filePath("b.jpg")})));
     // Start-up did not wait for the read; the lists fill, then the picture is selected.
-    QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->selectedName(), QString("b.jpg"), 5000);
-    EXPECT_EQ(w->myPath->path(), dir.path());
-    EXPECT_EQ(w->myFiles->count(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(d.selectedName(), QString("b.jpg"), 5000);
+    EXPECT_EQ(d.folder(), dir.path());
+    EXPECT_EQ(d.count(), 3);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_FALSE(w->myPicture->isHidden());
+    EXPECT_TRUE(d.shown(Part::Picture));
     EXPECT_EQ(platform.beeps, 0);
 }
 
@@ -325,9 +326,10 @@ TEST_F(BrowsingWindow, OpeningAFolderFinishesACutShortBatchBeforeListingIt) {
     test::writeFile(trip.filePath(".tavlin-rename.journal"),
                     "tavlin-batch-rename 1\nphase 2\ncount 1\ne old.jpg * trip1.jpg\nend\n");
     auto w = make();
-    ASSERT_TRUE(test::drive(*w).start(parseCommandLine({dir.path()})));
-    ASSERT_TRUE(w->myPath->setPath(trip.path()));
-    EXPECT_EQ(w->myFiles->names(), (QStringList{"other.jpg", "trip1.jpg"}));
+    auto d = test::drive(*w);
+    ASSERT_TRUE(d.start(parseCommandLine({dir.path()})));
+    ASSERT_TRUE(d.openFolder(trip.path()));
+    EXPECT_EQ(d.names(), (QStringList{"other.jpg", "trip1.jpg"}));
     EXPECT_FALSE(QFile::exists(trip.filePath(".tavlin-rename.journal")));
 }
 

@@ -5,11 +5,8 @@
 #include <unistd.h>
 
 #include <QBuffer>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QGroupBox>
-#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -25,12 +22,10 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/filelist.h"
-#include "viewer/folderlist.h"
-#include "viewer/imageview.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -88,8 +83,8 @@ protected:
         return QTest::qWaitFor([&w] { return w.decoder().idle(); }, 20000);
     }
 
-    static QColor shownColour(const Tavlin& w) {
-        const QImage& image = w.myPicture->picture();
+    static QColor shownColour(Tavlin& w) {
+        const QImage& image = test::drive(w).picture();
         return image.pixelColor(image.width() / 2, image.height() / 2);
     }
 
@@ -119,26 +114,28 @@ TEST_F(DecodeTest, ManyRequestsInARowEndWithTheLastPictureAndItsOwnLines) {
         pictures.insert(path(name), s);
     }
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     for (int i = 0; i < 12; ++i) {
-        w->myFiles->setSelectedIndex(i);
+        d.select(i);
         // Some requests are superseded before they start, some while they decode.
         if (i % 3 != 0)
             continue;
         for (int turn = 0; turn < 5; ++turn) {
             QTest::qWait(2);
-            if (w->myPicture->isHidden())
+            if (!d.shown(Part::Picture))
                 continue;
-            const Shown& s = pictures.value(w->txtFile->text());
-            ASSERT_EQ(shownColour(*w).rgb(), s.colour.rgb()) << w->txtFile->text().toStdString();
-            ASSERT_EQ(w->txtWidth->text(), widthText(s.width));
+            const Shown& s = pictures.value(d.text(Part::FileLine));
+            ASSERT_EQ(shownColour(*w).rgb(), s.colour.rgb())
+                << d.text(Part::FileLine).toStdString();
+            ASSERT_EQ(d.text(Part::WidthLine), widthText(s.width));
         }
     }
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->txtFile->text(), path("p11.bmp"));
-    EXPECT_EQ(w->txtPicture->text(), "Picture:  12 of  12");
-    EXPECT_EQ(w->txtWidth->text(), "Width: 1420");
+    EXPECT_EQ(d.text(Part::FileLine), path("p11.bmp"));
+    EXPECT_EQ(d.text(Part::NumberLine), "Picture:  12 of  12");
+    EXPECT_EQ(d.text(Part::WidthLine), "Width: 1420");
     EXPECT_EQ(shownColour(*w).rgb(), pictures.value(path("p11.bmp")).colour.rgb());
-    EXPECT_FALSE(w->myPicture->isHidden());
+    EXPECT_TRUE(d.shown(Part::Picture));
     EXPECT_EQ(platform.beeps, 0);
     // No queue of stale decodes: the superseded requests mostly never started.
     EXPECT_LT(w->decoder().stats().decodes, 12 + 2);
@@ -156,7 +153,8 @@ TEST_F(DecodeTest, APictureWhoseFileChangedAfterItsPrefetchShowsTheNewContent) {
         test::writePicture(a, solid({400, 300}, Qt::red));
         test::writePicture(b, solid({400, 300}, Qt::green));
         auto w = start({folder.path()});
-        w->myFiles->setSelectedIndex(0);
+        auto d = test::drive(*w);
+        d.select(0);
         ASSERT_TRUE(test::waitForPicture(*w));
         ASSERT_TRUE(settle(*w));
         ASSERT_NE(w->decoder().cached(b, w->displayContext()), nullptr) << "b was not prefetched";
@@ -186,10 +184,10 @@ TEST_F(DecodeTest, APictureWhoseFileChangedAfterItsPrefetchShowsTheNewContent) {
         touched.close();
         ASSERT_EQ(QFileInfo(b).size(), size);
 
-        w->myFiles->setSelectedIndex(1);
+        d.select(1);
         ASSERT_TRUE(test::waitForPicture(*w));
         EXPECT_EQ(shownColour(*w), QColor(Qt::blue));
-        EXPECT_EQ(w->txtFile->text(), b);
+        EXPECT_EQ(d.text(Part::FileLine), b);
     }
 }
 
@@ -197,25 +195,26 @@ TEST_F(DecodeTest, AChangedOptionOrPanelNeverReusesAPictureLaidOutForTheOld) {
     for (int i = 1; i <= 2; ++i)
         test::writePicture(path(QString("land%1.jpg").arg(i)), test::patternImage(800, 600));
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(0);
+    auto d = test::drive(*w);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
     ASSERT_TRUE(settle(*w)); // land2 is decoded ahead for the panel shown
-    ASSERT_EQ(w->myPicture->geometry(), QRect(0, 72, 831, 623));
+    ASSERT_EQ(d.pictureGeometry(), QRect(0, 72, 831, 623));
 
-    w->ToggleVisibility(); // panel hidden: the whole width is free
+    d.toggleControls(); // panel hidden: the whole width is free
     ASSERT_TRUE(test::waitForPicture(*w));
-    w->myFiles->setSelectedIndex(1);
+    d.select(1);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->myPicture->geometry(), QRect(0, 0, 1024, 768));
-    EXPECT_EQ(w->myPicture->picture().size(), QSize(1024, 768));
+    EXPECT_EQ(d.pictureGeometry(), QRect(0, 0, 1024, 768));
+    EXPECT_EQ(d.picture().size(), QSize(1024, 768));
 
     ASSERT_TRUE(settle(*w));
-    w->chkStretch->setChecked(false); // its own size, centred
+    d.setChecked(Part::Stretch, false); // its own size, centred
     ASSERT_TRUE(test::waitForPicture(*w));
-    w->myFiles->setSelectedIndex(0);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->myPicture->geometry(), QRect(112, 84, 800, 600));
-    EXPECT_EQ(w->myPicture->picture().size(), QSize(800, 600));
+    EXPECT_EQ(d.pictureGeometry(), QRect(112, 84, 800, 600));
+    EXPECT_EQ(d.picture().size(), QSize(800, 600));
     EXPECT_EQ(platform.beeps, 0);
 }
 
@@ -229,15 +228,16 @@ TEST_F(DecodeTest, ScreensaverShowsTheSameRandomSequenceWithAndWithoutPrefetchin
         auto generator = std::make_shared<std::mt19937>(2024);
         random = [generator] { return std::uniform_real_distribution<double>(0, 1)(*generator); };
         auto w = start({"/s"}, prefetch);
+        auto d = test::drive(*w);
         auto& seen = sequences[prefetch];
         ASSERT_TRUE(test::waitForPicture(*w));
-        seen.push_back(w->myFiles->selectedIndex());
+        seen.push_back(d.selected());
         for (int tick = 0; tick < 20; ++tick) {
             ASSERT_TRUE(settle(*w)); // the next pick has had its chance to be decoded
-            w->myTimer_Timer();
+            d.slideshowTick();
             ASSERT_TRUE(test::waitForPicture(*w));
-            seen.push_back(w->myFiles->selectedIndex());
-            EXPECT_EQ(w->txtFile->text(), w->selectedFilePath());
+            seen.push_back(d.selected());
+            EXPECT_EQ(d.text(Part::FileLine), w->selectedFilePath());
         }
         if (prefetch) { // every pick was decoded ahead and shown from there
             const DecoderStats& stats = w->decoder().stats();
@@ -281,22 +281,23 @@ TEST_F(DecodeTest, AFaultyFileMetWhilePrefetchingStaysSilentUntilItIsShown) {
         platform.beeps = 0;
         StderrCapture errors;
         auto w = start({folder.path()});
-        w->myFiles->setSelectedIndex(0);
+        auto d = test::drive(*w);
+        d.select(0);
         ASSERT_TRUE(test::waitForPicture(*w));
         ASSERT_TRUE(settle(*w)) << "the prefetch did not end";
         EXPECT_EQ(platform.beeps, 0);
-        EXPECT_TRUE(w->imgError->isHidden());
-        EXPECT_FALSE(w->myPicture->isHidden());
+        EXPECT_FALSE(d.shown(Part::ErrorPicture));
+        EXPECT_TRUE(d.shown(Part::Picture));
         EXPECT_LE(w->decoder().cachedBytes(), w->decoder().cacheLimit());
 
         const bool shows = outcome != Refused;
         for (int round = 1; round <= 2; ++round) {
-            w->myFiles->setSelectedIndex(1);
+            d.select(1);
             ASSERT_TRUE(test::waitForPicture(*w));
-            EXPECT_EQ(w->imgError->isHidden(), shows);
-            EXPECT_EQ(w->myPicture->isHidden(), !shows);
+            EXPECT_EQ(d.shown(Part::ErrorPicture), !shows);
+            EXPECT_EQ(d.shown(Part::Picture), shows);
             EXPECT_EQ(platform.beeps, shows ? 0 : round);
-            w->myFiles->setSelectedIndex(0);
+            d.select(0);
             ASSERT_TRUE(test::waitForPicture(*w));
         }
         const QStringList lines = errors.lines();
@@ -324,11 +325,12 @@ TEST_F(DecodeTest, TheFirstPictureIsDecodedWhileTheSplashIsUp) {
         options.showSplash = true;
         options.random = random;
         Tavlin w(options);
-        ASSERT_TRUE(test::drive(w).start(parseCommandLine(args)));
+        auto d = test::drive(w);
+        ASSERT_TRUE(d.start(parseCommandLine(args)));
         // Painted the moment start-up ends, from the decode made during the splash.
         EXPECT_FALSE(w.pictureRequestPending());
-        EXPECT_FALSE(w.myPicture->isHidden());
-        EXPECT_EQ(w.txtFile->text(), path(args[0] == "/s" ? "f2.jpg" : "f1.jpg"));
+        EXPECT_TRUE(d.shown(Part::Picture));
+        EXPECT_EQ(d.text(Part::FileLine), path(args[0] == "/s" ? "f2.jpg" : "f1.jpg"));
         EXPECT_EQ(w.decoder().stats().fromCache, 1);
     }
 }

@@ -11,7 +11,7 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/folderlist.h"
+#include "viewer/tavlin.h"
 
 using namespace tavlin;
 
@@ -62,8 +62,9 @@ TEST(DefaultFolder, FirstStartAndAVanishedFolderOpenPictures) {
     int exits = 0;
     {
         Tavlin window(test::windowOptions(platform, exits));
-        ASSERT_TRUE(test::drive(window).start(parseCommandLine({})));
-        EXPECT_EQ(window.myPath->path(), home.file("Pictures"));
+        auto d = test::drive(window);
+        ASSERT_TRUE(d.start(parseCommandLine({})));
+        EXPECT_EQ(d.folder(), home.file("Pictures"));
     }
 
     // The stored folder is gone: Pictures again, and stored back.

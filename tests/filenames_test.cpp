@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -21,14 +20,12 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/filelist.h"
-#include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
-#include "viewer/imageview.h"
 #include "viewer/keymap.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -181,31 +178,32 @@ TEST_F(NonUtf8Names, ExistenceTestsAndScanSeeTheExactBytes) {
 
 TEST_F(NonUtf8Names, ListedShownAndDeletedUnderTheirOwnBytes) {
     auto w = start({tmp.path()});
+    auto d = test::drive(*w);
     // Opened from the folder list, as a double click on it does.
-    ASSERT_TRUE(w->myPath->setPath(folder));
-    ASSERT_EQ(w->myPath->path(), folder);
-    const QStringList names = w->myFiles->names();
+    ASSERT_TRUE(d.openFolder(folder));
+    ASSERT_EQ(d.folder(), folder);
+    const QStringList names = d.names();
     ASSERT_EQ(names.size(), 2);
     const qsizetype index = names.indexOf(stray());
     ASSERT_GE(index, 0);
 
     // Shown: the stray-byte file is 320 x 200, the other one 200 x 320.
-    w->myFiles->setSelectedIndex(index);
+    d.select(index);
     ASSERT_TRUE(test::waitForPicture(*w));
     EXPECT_EQ(platform.beeps, 0);
-    EXPECT_FALSE(w->myPicture->isHidden());
-    EXPECT_EQ(w->txtWidth->text(), "Width: 320");
+    EXPECT_TRUE(d.shown(Part::Picture));
+    EXPECT_EQ(d.text(Part::WidthLine), "Width: 320");
     // The list draws U+FFFD for the stray byte.
-    EXPECT_EQ(w->myFiles->model()->index(int(index), 0).data().toString(), u"a\uFFFD.jpg"_qs);
+    EXPECT_EQ(d.listedText(index), u"a\uFFFD.jpg"_qs);
 
     // Delete removes that file only, never the other one whose name looks alike.
     const QByteArray other = contentOf(replacementBytes());
-    w->myFiles->setSelectedIndex(index);
-    w->Form_KeyDown(vk::Delete, 0);
+    d.select(index);
+    d.keyDown(vk::Delete, 0);
     EXPECT_FALSE(existsBytes(strayBytes()));
     ASSERT_TRUE(existsBytes(replacementBytes()));
     EXPECT_EQ(contentOf(replacementBytes()), other);
-    EXPECT_EQ(w->myFiles->names(), QStringList{u"a\uFFFD.jpg"_qs});
+    EXPECT_EQ(d.names(), QStringList{u"a\uFFFD.jpg"_qs});
 }
 
 TEST_F(NonUtf8Names, RenamedAndBatchRenamedUnderTheirOwnBytes) {
@@ -229,17 +227,19 @@ TEST_F(NonUtf8Names, RenamedAndBatchRenamedUnderTheirOwnBytes) {
 TEST_F(NonUtf8Names, FolderIsRememberedAndOpenedAgainAtTheNextStart) {
     {
         auto w = start({tmp.path()});
-        ASSERT_EQ(w->myPath->path(), tmp.path());
+        auto d = test::drive(*w);
+        ASSERT_EQ(d.folder(), tmp.path());
         // The user opens the folder from the folder list.
-        ASSERT_TRUE(w->myPath->setPath(folder));
-        ASSERT_EQ(w->myFiles->count(), 2);
+        ASSERT_TRUE(d.openFolder(folder));
+        ASSERT_EQ(d.count(), 2);
         w->ExitProgram();
     }
     const Settings stored = LoadRegistrySettings(QString());
     EXPECT_EQ(encodeFileName(stored.lastDirectory), folderBytes);
     auto w = start();
-    EXPECT_EQ(w->myPath->path(), folder);
-    EXPECT_EQ(w->myFiles->count(), 2);
+    auto d = test::drive(*w);
+    EXPECT_EQ(d.folder(), folder);
+    EXPECT_EQ(d.count(), 2);
 }
 
 TEST_F(NonUtf8Names, BatchInFlightListKeepsTheFolderBytes) {

@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -19,9 +17,9 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/filelist.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -62,7 +60,7 @@ TEST_F(RunModeTest, SettingsDialogKeepsTheCursorWhateverTheSwitchLooksLike) {
             }
             for (QWidget* top : QApplication::topLevelWidgets())
                 if (auto* window = qobject_cast<Tavlin*>(top)) {
-                    window->mySeconds_Timer();
+                    test::drive(*window).cursorTimerTick();
                     ticked = true;
                 }
             if (modal)
@@ -83,12 +81,13 @@ TEST_F(RunModeTest, DashSwitchesActAsSlashSwitches) {
         SCOPED_TRACE(line.toStdString());
         platform = {};
         auto w = start({line});
+        auto d = test::drive(*w);
         EXPECT_TRUE(shown);
         EXPECT_EQ(w->runMode(), RunMode::Screensaver);
-        EXPECT_TRUE(w->bScreensaverMode);
-        EXPECT_TRUE(w->TopMost());
+        EXPECT_TRUE(d.screensaverMode());
+        EXPECT_TRUE(d.topMost());
         w->SetCursorVisible(true);
-        w->mySeconds_Timer();
+        d.cursorTimerTick();
         EXPECT_FALSE(platform.cursorVisible);
     }
 }
@@ -96,13 +95,13 @@ TEST_F(RunModeTest, DashSwitchesActAsSlashSwitches) {
 TEST_F(RunModeTest, ScreenStaysAwakeExactlyWhileASlideshowRuns) {
     auto viewer = start({});
     EXPECT_FALSE(platform.screenAwake); // start-up stops the slideshow
-    viewer->StartSlideshow();
+    test::drive(*viewer).startSlideshow();
     EXPECT_TRUE(platform.screenAwake);
-    viewer->StartSlideshow();
+    test::drive(*viewer).startSlideshow();
     EXPECT_EQ(platform.awakeHolds, 1);
-    viewer->StopSlideShow();
+    test::drive(*viewer).stopSlideshow();
     EXPECT_FALSE(platform.screenAwake);
-    viewer->StartSlideshow();
+    test::drive(*viewer).startSlideshow();
     viewer->ExitProgram(); // leaving with a slideshow running gives the hold back
     EXPECT_FALSE(platform.screenAwake);
     EXPECT_EQ(platform.awakeHolds, 2);
@@ -118,7 +117,7 @@ TEST_F(RunModeTest, ScreenStaysAwakeExactlyWhileASlideshowRuns) {
     auto display = start({"-root"});
     EXPECT_TRUE(shown);
     EXPECT_EQ(display->runMode(), RunMode::Display);
-    EXPECT_TRUE(display->myTimer->isActive());
+    EXPECT_TRUE(test::drive(*display).slideshowRunning());
     EXPECT_EQ(platform.awakeHolds, 0);
 }
 
@@ -127,11 +126,12 @@ TEST_F(RunModeTest, DisplayModeUsesTheDaemonsFolderAndSecondsAndSavesNothing) {
     test::writePicture(QDir(other.path()).filePath("only.jpg"), test::patternImage(40, 30));
     const QByteArray before = test::readAll(test::hiveFile());
     auto w = start({"-window-id", "0x400001", "-folder", other.path(), "-seconds", "3"});
+    auto d = test::drive(*w);
     EXPECT_TRUE(shown);
-    EXPECT_EQ(w->myFiles->count(), 1);
-    EXPECT_EQ(w->myTimer->interval(), 3000);
-    EXPECT_TRUE(w->frameSettings->isHidden());
-    EXPECT_FALSE(w->TopMost());
+    EXPECT_EQ(d.count(), 1);
+    EXPECT_EQ(d.slideshowIntervalMs(), 3000);
+    EXPECT_FALSE(d.shown(Part::Panel));
+    EXPECT_FALSE(d.topMost());
     w->ExitProgram();
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(test::readAll(test::hiveFile()), before);
@@ -152,14 +152,15 @@ TEST_F(RunModeTest, ShuffledScreensaverShowsEveryPictureOnceBeforeAnyRepeats) {
                 rm.WriteValue(QStringLiteral("Shuffle"), QStringLiteral("false"), regtype::Sz));
         }
         auto w = start(args);
+        auto d = test::drive(*w);
         ASSERT_TRUE(shown);
-        ASSERT_EQ(w->myFiles->count(), 7);
+        ASSERT_EQ(d.count(), 7);
         for (int round = 0; round < 3; ++round) {
             std::set<std::int64_t> seen;
             for (int i = 0; i < 7; ++i) {
                 if (round > 0 || i > 0)
-                    w->myTimer_Timer();
-                seen.insert(w->myFiles->selectedIndex());
+                    d.slideshowTick();
+                seen.insert(d.selected());
             }
             EXPECT_EQ(seen.size(), 7u) << "round " << round;
         }
@@ -188,25 +189,26 @@ TEST_F(RunModeTest, ScreensaverOverAPictureTreeShowsEveryPictureOfIt) {
         rm.WriteValue(QStringLiteral("Include Subfolders"), QStringLiteral("true"), regtype::Sz));
     ASSERT_TRUE(rm.WriteValue(QStringLiteral("Shuffle"), QStringLiteral("true"), regtype::Sz));
     auto w = start({"/s"});
+    auto d = test::drive(*w);
     ASSERT_TRUE(shown);
-    for (int turns = 0; turns < 2000 && w->myFiles->count() < all.size(); ++turns)
+    for (int turns = 0; turns < 2000 && d.count() < all.size(); ++turns)
         QTest::qWait(5);
     all.sort();
-    QStringList listed = w->myFiles->names();
+    QStringList listed = d.names();
     listed.sort();
     EXPECT_EQ(listed, all);
-    ASSERT_GE(w->myFiles->selectedIndex(), 0) << "the first picture is picked once listed";
+    ASSERT_GE(d.selected(), 0) << "the first picture is picked once listed";
     for (int round = 0; round < 2; ++round) {
         std::set<std::int64_t> seen;
         for (qsizetype i = 0; i < all.size(); ++i) {
-            w->myTimer_Timer();
-            seen.insert(w->myFiles->selectedIndex());
+            d.slideshowTick();
+            seen.insert(d.selected());
         }
         EXPECT_EQ(seen.size(), std::size_t(all.size())) << "round " << round;
     }
     EXPECT_TRUE(test::waitForPicture(*w));
-    EXPECT_TRUE(w->txtFile->text().startsWith(tree.path() + "/album "))
-        << w->txtFile->text().toStdString();
+    EXPECT_TRUE(d.text(Part::FileLine).startsWith(tree.path() + "/album "))
+        << d.text(Part::FileLine).toStdString();
 }
 
 // Drawn for a daemon on a first start, nothing is written: the run saves nothing, so it leaves
@@ -219,12 +221,16 @@ TEST_F(RunModeTest, DisplayModeWritesNoFirstStartSettingsAndShrinksItsLinesInAPr
         options.screenPixels = window;
         options.wholeScreenPixels = whole;
         auto w = std::make_unique<Tavlin>(options);
-        shown = test::drive(*w).start(parseCommandLine({"-window-id", "0x400001", "-folder", dir.path()}));
+        auto d = test::drive(*w);
+        shown = d.start(parseCommandLine({"-window-id", "0x400001", "-folder", dir.path()}));
         EXPECT_TRUE(shown);
         EXPECT_TRUE(test::waitForPicture(*w));
-        for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})
-            EXPECT_LE(label->geometry().bottom(), window.height()) << label->text().toStdString();
-        return std::pair(w->txtFile->font().pointSizeF(), w->txtWidth->font().pointSizeF());
+        for (Part line : {Part::FileLine, Part::NumberLine, Part::WidthLine, Part::HeightLine,
+                          Part::FileSizeLine})
+            EXPECT_LE(d.part(line)->geometry().bottom(), window.height())
+                << d.text(line).toStdString();
+        return std::pair(d.part(Part::FileLine)->font().pointSizeF(),
+                         d.part(Part::WidthLine)->font().pointSizeF());
     };
     const auto full = linesIn({1920, 1080}, {});
     const auto preview = linesIn({1440, 810}, {1920, 1080});

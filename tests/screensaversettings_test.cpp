@@ -24,11 +24,11 @@
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
 #include "viewer/drivelist.h"
-#include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -105,9 +105,10 @@ protected:
     // The main window in the state the settings loader leaves it in.
     std::unique_ptr<Tavlin> viewerAt(const QString& folder, const QString& seconds) {
         auto w = start({dir.path()});
-        w->myDrive->setDrive(folder);
-        w->myPath->setPath(folder);
-        w->txtSeconds->setText(seconds);
+        auto viewer = test::drive(*w);
+        viewer.setDrive(folder);
+        viewer.openFolder(folder);
+        viewer.setSecondsText(seconds);
         return w;
     }
 
@@ -236,13 +237,14 @@ TEST_F(ScreensaverSettingsTest, EveryTextIsWholeAndInsideItsParent) {
 
 TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     auto w = viewerAt(path("holiday"), QStringLiteral("05"));
-    w->chkShowPictureNumber->setChecked(true);
-    w->chkFilename->setChecked(false);
-    w->chkFileSize->setChecked(false);
-    w->chkDimensions->setChecked(true);
+    auto viewer = test::drive(*w);
+    viewer.setChecked(Part::ShowNumber, true);
+    viewer.setChecked(Part::ShowFilename, false);
+    viewer.setChecked(Part::ShowFileSize, false);
+    viewer.setChecked(Part::ShowDimensions, true);
 
     frmScreensaverSettings d(w->currentSettings());
-    EXPECT_EQ(d.mySS_Drive->drive(), w->myDrive->drive());
+    EXPECT_EQ(d.mySS_Drive->drive(), viewer.drive());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
     EXPECT_EQ(d.scrSS_Seconds->minimum(), 1);
     EXPECT_EQ(d.scrSS_Seconds->maximum(), 30);
@@ -436,7 +438,7 @@ TEST_F(ScreensaverSettingsTest, SettingsRunShowsTheDialogWithoutSplashStoresOkAn
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(sawSplash);
     EXPECT_FALSE(shown);
-    EXPECT_TRUE(w->bScreensaverMode);
+    EXPECT_TRUE(test::drive(*w).screensaverMode());
     EXPECT_EQ(exits, 1);
     EXPECT_FALSE(w->isVisible());
     // Only the dialog's six values: the main window's exit in this run saves nothing.
@@ -464,18 +466,19 @@ TEST_F(ScreensaverSettingsTest, AFolderStillBeingReadIsTheOneTheDialogShowsAndSt
     for (int i = 0; i < 5; ++i)
         test::writeFile(QDir(path("holiday")).filePath(QStringLiteral("p%1.jpg").arg(i)), "x");
     auto w = start({dir.path()});
-    w->myPath->setBackgroundBytes(0); // read on the worker, as a large folder is
-    ASSERT_TRUE(w->myPath->setPath(path("holiday")));
-    ASSERT_TRUE(w->myPath->isReading());
+    auto viewer = test::drive(*w);
+    viewer.setFolderBackgroundBytes(0); // read on the worker, as a large folder is
+    ASSERT_TRUE(viewer.openFolder(path("holiday")));
+    ASSERT_TRUE(viewer.folderReading());
     // The folder asked for, before its listing has arrived: copying the path then took the
     // previous folder, and a large "Last Directory" was saved as another one.
-    EXPECT_EQ(w->myPath->path(), path("holiday"));
+    EXPECT_EQ(viewer.folder(), path("holiday"));
 
     frmScreensaverSettings d(w->currentSettings());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
     d.btnSS_Ok->click();
     EXPECT_EQ(storedValues().at("Last Directory"), path("holiday"));
     // The window's lists still show the folder they were read from until the new one is in.
-    QTRY_COMPARE_WITH_TIMEOUT(w->myFiles->count(), 5, 5000);
-    EXPECT_EQ(w->myFiles->folder(), path("holiday"));
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.count(), 5, 5000);
+    EXPECT_EQ(viewer.listedFolder(), path("holiday"));
 }

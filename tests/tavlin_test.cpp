@@ -2,14 +2,8 @@
 #include <sys/stat.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -19,13 +13,10 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/drivelist.h"
-#include "viewer/filelist.h"
-#include "viewer/folderlist.h"
-#include "viewer/imageview.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -72,152 +63,152 @@ void PrintTo(const Texts& t, std::ostream* os) {
         *os << '"' << line.toStdString() << "\" ";
 }
 
-Texts textsOf(const Tavlin& w) {
-    return {w.txtFile->text(), w.txtPicture->text(), w.txtWidth->text(), w.txtHeight->text(),
-            w.txtFileSize->text()};
+Texts textsOf(const test::WindowDriver& d) {
+    return {d.text(Part::FileLine), d.text(Part::NumberLine), d.text(Part::WidthLine),
+            d.text(Part::HeightLine), d.text(Part::FileSizeLine)};
 }
 
 } // namespace
 
 TEST_F(TavlinTest, WidgetTreeHasItsCaptionsAndColours) {
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     EXPECT_EQ(w->windowTitle(), "Tavlin 2.0");
     EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(w->palette().color(QPalette::Window), QColor(Qt::black));
-    EXPECT_EQ(w->frameSettings->title(), "Settings");
-    const std::pair<QAbstractButton*, const char*> captions[] = {
-        {w->chkCenter, "Center Picture"},
-        {w->chkStretch, "Stretch to Screen"},
-        {w->chkLoop, "Loop Slideshow"},
-        {w->chkPlaySound, "Play Slide Sound"},
-        {w->chkShowPictureNumber, "Show Pict Number"},
-        {w->chkFilename, "Show Filename"},
-        {w->chkFileSize, "Show File Size"},
-        {w->chkDimensions, "Show Dimensions"},
-        {w->btnRename, "Batch &Rename"},
-        {w->btnExit, "E&xit"},
-        {w->btnStartSlideshow, "&Start"}, // start-up stopped the slideshow once
+    EXPECT_EQ(d.text(Part::Panel), "Settings");
+    const std::pair<Part, const char*> captions[] = {
+        {Part::Center, "Center Picture"},       {Part::Stretch, "Stretch to Screen"},
+        {Part::Loop, "Loop Slideshow"},         {Part::PlaySound, "Play Slide Sound"},
+        {Part::ShowNumber, "Show Pict Number"}, {Part::ShowFilename, "Show Filename"},
+        {Part::ShowFileSize, "Show File Size"}, {Part::ShowDimensions, "Show Dimensions"},
+        {Part::RenameButton, "Batch &Rename"},  {Part::ExitButton, "E&xit"},
+        {Part::StartButton, "&Start"}, // start-up stopped the slideshow once
     };
     for (auto [button, caption] : captions)
-        EXPECT_EQ(button->text(), caption);
-    for (QLabel* label : {w->txtFile, w->txtPicture, w->txtWidth, w->txtHeight, w->txtFileSize})
-        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_EQ(w->myFiles->pattern(),
-              "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.webp;*.tif;*.tiff;*.heic;"
-              "*.heif;*.hif;*.avif;*.jxl");
-    EXPECT_EQ(w->mySeconds->interval(), 3000);
-    EXPECT_FALSE(w->myTimer->isActive());
-    EXPECT_EQ(w->scrSeconds->minimum(), 1);
-    EXPECT_EQ(w->scrSeconds->maximum(), 30);
+        EXPECT_EQ(d.text(button), caption);
+    for (Part line :
+         {Part::FileLine, Part::NumberLine, Part::WidthLine, Part::HeightLine, Part::FileSizeLine})
+        EXPECT_EQ(d.part(line)->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    EXPECT_EQ(d.filePattern(), "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.webp;*.tif;*.tiff;*.heic;"
+                               "*.heif;*.hif;*.avif;*.jxl");
+    EXPECT_EQ(d.cursorTimerIntervalMs(), 3000);
+    EXPECT_FALSE(d.slideshowRunning());
+    EXPECT_EQ(d.minimumSeconds(), 1);
+    EXPECT_EQ(d.maximumSeconds(), 30);
     // The panel draws over the information lines, which draw over the picture.
     const QObjectList kids = w->children();
-    EXPECT_LT(kids.indexOf(w->myPicture), kids.indexOf(w->txtPicture));
-    EXPECT_LT(kids.indexOf(w->txtFile), kids.indexOf(w->imgError));
-    EXPECT_LT(kids.indexOf(w->imgError), kids.indexOf(w->frameSettings));
+    EXPECT_LT(kids.indexOf(d.part(Part::Picture)), kids.indexOf(d.part(Part::NumberLine)));
+    EXPECT_LT(kids.indexOf(d.part(Part::FileLine)), kids.indexOf(d.part(Part::ErrorPicture)));
+    EXPECT_LT(kids.indexOf(d.part(Part::ErrorPicture)), kids.indexOf(d.part(Part::Panel)));
 }
 
 TEST_F(TavlinTest, ViewerStartLaysOutForTheScreenAndShowsNothingYet) {
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     ASSERT_TRUE(shown);
-    EXPECT_FALSE(w->bScreensaverMode);
-    EXPECT_FALSE(w->bTopMost);
-    EXPECT_EQ(w->twipGeometry(w->frameSettings).left, 12435);
-    EXPECT_EQ(w->twipGeometry(w->frameSettings).height, 11520);
-    EXPECT_EQ(w->twipGeometry(w->frameChecks).top, 7320); // 7325 to whole pixels
-    EXPECT_EQ(w->twipGeometry(w->imgError), (TwipRect{4680, 4635, 6000, 2250}));
-    EXPECT_EQ(w->myPath->path(), dir.path());
-    EXPECT_EQ(w->myFiles->count(), 12);
-    EXPECT_EQ(w->myFiles->selectedIndex(), -1);
-    EXPECT_TRUE(w->myPicture->isHidden());
-    EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_EQ(w->txtFile->text(), "");
-    EXPECT_EQ(w->txtPicture->text(), "Picture:");
+    EXPECT_FALSE(d.screensaverMode());
+    EXPECT_FALSE(d.topMost());
+    EXPECT_EQ(d.twips(Part::Panel).left, 12435);
+    EXPECT_EQ(d.twips(Part::Panel).height, 11520);
+    EXPECT_EQ(d.twips(Part::Checks).top, 7320); // 7325 to whole pixels
+    EXPECT_EQ(d.twips(Part::ErrorPicture), (TwipRect{4680, 4635, 6000, 2250}));
+    EXPECT_EQ(d.folder(), dir.path());
+    EXPECT_EQ(d.count(), 12);
+    EXPECT_EQ(d.selected(), -1);
+    EXPECT_FALSE(d.shown(Part::Picture));
+    EXPECT_FALSE(d.shown(Part::ErrorPicture));
+    EXPECT_EQ(d.text(Part::FileLine), "");
+    EXPECT_EQ(d.text(Part::NumberLine), "Picture:");
     EXPECT_EQ(platform.beeps, 0);
 }
 
 TEST_F(TavlinTest, SelectingAPictureShowsItFittedWithItsInformation) {
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(2); // land3.jpg
+    auto d = test::drive(*w);
+    d.select(2); // land3.jpg
     ASSERT_TRUE(test::waitForPicture(*w));
-    ASSERT_FALSE(w->myPicture->isHidden());
-    EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_EQ(textsOf(*w),
+    ASSERT_TRUE(d.shown(Part::Picture));
+    EXPECT_FALSE(d.shown(Part::ErrorPicture));
+    EXPECT_EQ(textsOf(d),
               (Texts{path("land3.jpg"), "Picture:  3 of  12", "Width: 800", "Height: 600",
                      "File Size:  " + QString::number(QFileInfo(path("land3.jpg")).size())}));
     // 800 x 600 fills the 831 pixels left of the panel, centred on the height.
-    EXPECT_EQ(w->myPicture->geometry(), QRect(0, 72, 831, 623));
-    EXPECT_EQ(w->myPicture->picture().size(), QSize(831, 623));
+    EXPECT_EQ(d.pictureGeometry(), QRect(0, 72, 831, 623));
+    EXPECT_EQ(d.picture().size(), QSize(831, 623));
 
-    w->myFiles->setSelectedIndex(9); // portrait.bmp fills the height
+    d.select(9); // portrait.bmp fills the height
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->myPicture->geometry(), QRect(128, 0, 576, 768));
-    EXPECT_EQ(w->txtWidth->text(), "Width: 600");
-    EXPECT_EQ(w->txtHeight->text(), "Height: 800");
+    EXPECT_EQ(d.pictureGeometry(), QRect(128, 0, 576, 768));
+    EXPECT_EQ(d.text(Part::WidthLine), "Width: 600");
+    EXPECT_EQ(d.text(Part::HeightLine), "Height: 800");
 
     // Layout options redraw the current picture at once.
-    w->chkStretch->setChecked(false);
+    d.setChecked(Part::Stretch, false);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->myPicture->geometry(), QRect(116, -16, 600, 800));
-    w->chkCenter->setChecked(false);
+    EXPECT_EQ(d.pictureGeometry(), QRect(116, -16, 600, 800));
+    d.setChecked(Part::Center, false);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->myPicture->geometry(), QRect(0, 0, 600, 800));
+    EXPECT_EQ(d.pictureGeometry(), QRect(0, 0, 600, 800));
     // Only the part on the screen is decoded.
-    EXPECT_EQ(w->myPicture->picture().size(), QSize(600, 768));
+    EXPECT_EQ(d.picture().size(), QSize(600, 768));
     EXPECT_EQ(platform.beeps, 0);
 }
 
 TEST_F(TavlinTest, OverlayOptionsShowAndHideTheirLines) {
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(0);
+    auto d = test::drive(*w);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
-    w->chkDimensions->setChecked(false);
-    EXPECT_TRUE(w->txtWidth->isHidden());
-    EXPECT_TRUE(w->txtHeight->isHidden());
-    w->myFiles->setSelectedIndex(9); // texts still follow the picture while hidden
+    d.setChecked(Part::ShowDimensions, false);
+    EXPECT_FALSE(d.shown(Part::WidthLine));
+    EXPECT_FALSE(d.shown(Part::HeightLine));
+    d.select(9); // texts still follow the picture while hidden
     ASSERT_TRUE(test::waitForPicture(*w));
-    w->chkDimensions->setChecked(true);
-    EXPECT_FALSE(w->txtWidth->isHidden());
-    EXPECT_EQ(w->txtWidth->text(), "Width: 600");
-    for (auto [box, label] : {std::pair{w->chkShowPictureNumber, w->txtPicture},
-                              {w->chkFilename, w->txtFile},
-                              {w->chkFileSize, w->txtFileSize}}) {
-        box->setChecked(false);
-        EXPECT_TRUE(label->isHidden());
-        box->setChecked(true);
-        EXPECT_FALSE(label->isHidden());
+    d.setChecked(Part::ShowDimensions, true);
+    EXPECT_TRUE(d.shown(Part::WidthLine));
+    EXPECT_EQ(d.text(Part::WidthLine), "Width: 600");
+    for (auto [box, line] : {std::pair{Part::ShowNumber, Part::NumberLine},
+                             {Part::ShowFilename, Part::FileLine},
+                             {Part::ShowFileSize, Part::FileSizeLine}}) {
+        d.setChecked(box, false);
+        EXPECT_FALSE(d.shown(line));
+        d.setChecked(box, true);
+        EXPECT_TRUE(d.shown(line));
     }
 }
 
 TEST_F(TavlinTest, LayoutOptionWithoutSelectionDrawsNothing) {
     auto w = start({dir.path()});
-    w->chkStretch->setChecked(false);
-    w->chkCenter->setChecked(false);
-    EXPECT_TRUE(w->myPicture->isHidden());
-    EXPECT_TRUE(w->imgError->isHidden());
+    auto d = test::drive(*w);
+    d.setChecked(Part::Stretch, false);
+    d.setChecked(Part::Center, false);
+    EXPECT_FALSE(d.shown(Part::Picture));
+    EXPECT_FALSE(d.shown(Part::ErrorPicture));
     EXPECT_EQ(platform.beeps, 0);
 }
 
 TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndNameTheFailedFile) {
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(0);
+    auto d = test::drive(*w);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
 
     // Chosen in the list: the lines name the failed file, its number and its size,
     // not those of the picture shown before; a file that did not load has no dimensions.
-    const qsizetype text = w->myFiles->names().indexOf("text.jpg");
+    const qsizetype text = d.names().indexOf("text.jpg");
     ASSERT_EQ(text, 11);
-    w->myFiles->setSelectedIndex(text);
+    d.select(text);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_TRUE(w->myPicture->isHidden());
-    EXPECT_FALSE(w->imgError->isHidden());
-    EXPECT_EQ(textsOf(*w), (Texts{path("text.jpg"), "Picture:  12 of  12",
-                                  "Width:", "Height:", "File Size:  13"}));
+    EXPECT_FALSE(d.shown(Part::Picture));
+    EXPECT_TRUE(d.shown(Part::ErrorPicture));
+    EXPECT_EQ(textsOf(d), (Texts{path("text.jpg"), "Picture:  12 of  12",
+                                 "Width:", "Height:", "File Size:  13"}));
     int beeps = 1;
     EXPECT_EQ(platform.beeps, beeps);
 
-    QDir d(dir.path());
     test::writeFile(path("empty.jpg"), "");
-    ASSERT_TRUE(d.mkdir("folder.jpg"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.jpg"));
     ASSERT_EQ(::mkfifo(path("pipe.jpg").toLocal8Bit().constData(), 0600), 0);
     test::writePicture(path("gone.jpg"), test::patternImage(20, 20));
     ASSERT_TRUE(QFile::remove(path("gone.jpg")));
@@ -228,12 +219,12 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndNameTheFailedFile) {
         {path("gone.jpg"), "File Size:"},     {dir.path(), nullptr}};
     for (const auto& [file, size] : cases) {
         SCOPED_TRACE(file.toStdString());
-        w->DisplayPict(w->myPicture, file);
+        d.showPicture(file);
         ASSERT_TRUE(test::waitForPicture(*w));
-        EXPECT_TRUE(w->myPicture->isHidden());
-        EXPECT_FALSE(w->imgError->isHidden());
+        EXPECT_FALSE(d.shown(Part::Picture));
+        EXPECT_TRUE(d.shown(Part::ErrorPicture));
         EXPECT_EQ(platform.beeps, ++beeps);
-        const Texts shown = textsOf(*w);
+        const Texts shown = textsOf(d);
         EXPECT_EQ(shown.file, file);
         EXPECT_EQ(shown.picture, "Picture:  12 of  12");
         EXPECT_EQ(shown.width, "Width:");
@@ -243,30 +234,32 @@ TEST_F(TavlinTest, FailuresShowTheErrorPictureBeepOnceAndNameTheFailedFile) {
         }
     }
     // The next good picture hides the error picture again and has its own lines.
-    w->myFiles->setSelectedIndex(1);
+    d.select(1);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_FALSE(w->myPicture->isHidden());
-    EXPECT_EQ(textsOf(*w), (Texts{path("land2.jpg"), "Picture:  2 of  12", "Width: 800",
-                                  "Height: 600", w->txtFileSize->text()}));
+    EXPECT_FALSE(d.shown(Part::ErrorPicture));
+    EXPECT_TRUE(d.shown(Part::Picture));
+    EXPECT_EQ(textsOf(d), (Texts{path("land2.jpg"), "Picture:  2 of  12", "Width: 800",
+                                 "Height: 600", d.text(Part::FileSizeLine)}));
 }
 
 TEST_F(TavlinTest, DisabledWindowShowsNothing) {
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     w->setEnabled(false);
-    w->DisplayPict(w->myPicture, path("land1.jpg"));
+    d.showPicture(path("land1.jpg"));
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_TRUE(w->myPicture->isHidden());
-    EXPECT_EQ(w->txtFile->text(), "");
+    EXPECT_FALSE(d.shown(Part::Picture));
+    EXPECT_EQ(d.text(Part::FileLine), "");
 }
 
 TEST_F(TavlinTest, HugeScreenWithoutPanelDisplays) {
     auto w = start({dir.path()}, {7680, 4320});
-    w->frameSettings->hide();
-    w->myFiles->setSelectedIndex(0);
+    auto d = test::drive(*w);
+    d.part(Part::Panel)->hide();
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
-    ASSERT_FALSE(w->myPicture->isHidden());
-    EXPECT_EQ(w->myPicture->geometry(), QRect(960, 0, 5760, 4320));
+    ASSERT_TRUE(d.shown(Part::Picture));
+    EXPECT_EQ(d.pictureGeometry(), QRect(960, 0, 5760, 4320));
     EXPECT_EQ(platform.beeps, 0);
 }
 
@@ -277,29 +270,31 @@ TEST_F(TavlinTest, HighDensityScreenDecodesUpToOnePixelPerDevicePixel) {
     TavlinOptions options = test::windowOptions(platform, exits);
     options.devicePixelRatio = 2;
     Tavlin w(options);
-    ASSERT_TRUE(test::drive(w).start(parseCommandLine({big.path()})));
+    auto d = test::drive(w);
+    ASSERT_TRUE(d.start(parseCommandLine({big.path()})));
 
-    w.myFiles->setSelectedIndex(0);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(w));
     // Laid out in logical pixels as on any screen, decoded at twice that.
-    EXPECT_EQ(w.myPicture->geometry(), QRect(0, 72, 831, 623));
-    EXPECT_EQ(w.myPicture->picture().size(), QSize(1662, 1246));
-    EXPECT_EQ(w.myPicture->picture().devicePixelRatio(), 2.0);
-    EXPECT_EQ(w.myPicture->pictureRect(), QRectF(0, 0, 831, 623));
+    EXPECT_EQ(d.pictureGeometry(), QRect(0, 72, 831, 623));
+    EXPECT_EQ(d.picture().size(), QSize(1662, 1246));
+    EXPECT_EQ(d.picture().devicePixelRatio(), 2.0);
+    EXPECT_EQ(d.pictureRect(), QRectF(0, 0, 831, 623));
 
-    w.myFiles->setSelectedIndex(1); // never more pixels than the picture has
+    d.select(1); // never more pixels than the picture has
     ASSERT_TRUE(test::waitForPicture(w));
-    EXPECT_EQ(w.myPicture->picture().size(), QSize(1200, 900));
-    EXPECT_EQ(w.myPicture->pictureRect().size().toSize(), QSize(831, 623));
+    EXPECT_EQ(d.picture().size(), QSize(1200, 900));
+    EXPECT_EQ(d.pictureRect().size().toSize(), QSize(831, 623));
     EXPECT_EQ(platform.beeps, 0);
 }
 
 TEST_F(TavlinTest, PictureOnTheCommandLineOpensSelected) {
     auto w = start({path("square.gif")});
-    EXPECT_EQ(w->myPath->path(), dir.path());
-    EXPECT_EQ(w->myFiles->selectedName(), "square.gif");
+    auto d = test::drive(*w);
+    EXPECT_EQ(d.folder(), dir.path());
+    EXPECT_EQ(d.selectedName(), "square.gif");
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->txtFile->text(), path("square.gif"));
+    EXPECT_EQ(d.text(Part::FileLine), path("square.gif"));
 }
 
 TEST_F(TavlinTest, PreviewEndsAtOnce) {
@@ -319,8 +314,9 @@ TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
             modal->close();
     });
     auto w = start({"/c:1234"});
+    auto d = test::drive(*w);
     EXPECT_FALSE(shown);
-    EXPECT_TRUE(w->bScreensaverMode);
+    EXPECT_TRUE(d.screensaverMode());
     EXPECT_EQ(exits, 1);
     EXPECT_FALSE(w->isVisible());
 }
@@ -328,23 +324,24 @@ TEST_F(TavlinTest, SettingsRunModeEndsWithoutTheViewer) {
 TEST_F(TavlinTest, ScreensaverStartsARandomFullScreenSlideshow) {
     test::rememberFolder(dir.path()); // the screensaver shows the remembered folder
     auto w = start({"/S"});
+    auto d = test::drive(*w);
     ASSERT_TRUE(shown);
-    EXPECT_TRUE(w->bScreensaverMode);
-    EXPECT_FALSE(w->bShowControls);
-    EXPECT_TRUE(w->frameSettings->isHidden());
-    EXPECT_TRUE(w->bTopMost);
+    EXPECT_TRUE(d.screensaverMode());
+    EXPECT_FALSE(d.controlsShown());
+    EXPECT_FALSE(d.shown(Part::Panel));
+    EXPECT_TRUE(d.topMost());
     EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(platform.cursorCalls, 1);
     EXPECT_FALSE(platform.cursorVisible);
-    EXPECT_TRUE(w->myTimer->isActive());
-    EXPECT_EQ(w->btnStartSlideshow->text(), "&Stop");
-    EXPECT_FALSE(w->chkPlaySound->isChecked());
+    EXPECT_TRUE(d.slideshowRunning());
+    EXPECT_EQ(d.text(Part::StartButton), "&Stop");
+    EXPECT_FALSE(d.checked(Part::PlaySound));
     // 0.5 of twelve entries picks the seventh.
-    EXPECT_EQ(w->myFiles->selectedIndex(), 6);
+    EXPECT_EQ(d.selected(), 6);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_FALSE(w->myPicture->isHidden());
+    EXPECT_TRUE(d.shown(Part::Picture));
     // Without the panel the whole width is free.
-    EXPECT_EQ(w->myPicture->geometry(), QRect(0, 0, 1024, 768));
+    EXPECT_EQ(d.pictureGeometry(), QRect(0, 0, 1024, 768));
 
     w->ExitProgram();
     EXPECT_EQ(exits, 1);
@@ -355,13 +352,14 @@ TEST_F(TavlinTest, ScreensaverOnAFolderWithoutPicturesShowsBlack) {
     QTemporaryDir empty;
     test::rememberFolder(empty.path());
     auto w = start({"/s"});
-    EXPECT_EQ(w->myFiles->count(), 0);
+    auto d = test::drive(*w);
+    EXPECT_EQ(d.count(), 0);
     QTest::qWait(100); // a bounded look for a late error picture
     // Not the error picture of a folder, nor a beep: a black screen.
-    EXPECT_TRUE(w->imgError->isHidden());
-    EXPECT_TRUE(w->myPicture->isHidden());
+    EXPECT_FALSE(d.shown(Part::ErrorPicture));
+    EXPECT_FALSE(d.shown(Part::Picture));
     EXPECT_EQ(platform.beeps, 0);
-    EXPECT_TRUE(w->myTimer->isActive());
+    EXPECT_TRUE(d.slideshowRunning());
 }
 
 TEST_F(TavlinTest, ClosingFromOutsideRunsTheNormalExit) {
@@ -376,14 +374,15 @@ TEST_F(TavlinTest, ClosingFromOutsideRunsTheNormalExit) {
 
 TEST_F(TavlinTest, FolderChangeStopsTheSlideshowAndKeepsThePicture) {
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
-    w->myFiles->setSelectedIndex(0);
+    d.select(0);
     ASSERT_TRUE(test::waitForPicture(*w));
-    w->StartSlideshow();
-    ASSERT_TRUE(w->myPath->setPath(path("sub")));
-    EXPECT_FALSE(w->myTimer->isActive());
-    EXPECT_EQ(w->btnStartSlideshow->text(), "&Start");
-    EXPECT_EQ(w->myFiles->count(), 0);
-    EXPECT_EQ(w->myFiles->selectedIndex(), -1);
-    EXPECT_FALSE(w->myPicture->isHidden());
+    d.startSlideshow();
+    ASSERT_TRUE(d.openFolder(path("sub")));
+    EXPECT_FALSE(d.slideshowRunning());
+    EXPECT_EQ(d.text(Part::StartButton), "&Start");
+    EXPECT_EQ(d.count(), 0);
+    EXPECT_EQ(d.selected(), -1);
+    EXPECT_TRUE(d.shown(Part::Picture));
 }

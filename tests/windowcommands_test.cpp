@@ -1,15 +1,10 @@
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QGroupBox>
 #include <QInputDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -24,15 +19,13 @@
 #include "registry_testutil.h"
 #include "support/testsupport.h"
 #include "support/windowdriver.h"
-#include "viewer/filelist.h"
-#include "viewer/folderlist.h"
 #include "viewer/frmabout.h"
 #include "viewer/frmmenus.h"
-#include "viewer/imageview.h"
 #include "viewer/keymap.h"
 #include "viewer/tavlin.h"
 
 using namespace tavlin;
+using test::Part;
 
 namespace {
 
@@ -73,19 +66,20 @@ protected:
 
 TEST_F(WindowCommandsTest, F2RenamesTheSelectedPictureAndKeepsItSelected) {
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(1); // cat.gif
+    auto d = test::drive(*w);
+    d.select(1); // cat.gif
     whenModal([](QWidget* modal) {
         auto* input = qobject_cast<QInputDialog*>(modal);
         ASSERT_NE(input, nullptr);
         input->setTextValue("kitten");
         input->accept();
     });
-    w->Menus().CheckShortcut(vk::F1 + 1);
+    d.menus().CheckShortcut(vk::F1 + 1);
     EXPECT_FALSE(QFile::exists(path("cat.gif")));
     EXPECT_TRUE(QFile::exists(path("kitten.gif")));
-    EXPECT_EQ(w->myFiles->selectedName(), "kitten.gif");
+    EXPECT_EQ(d.selectedName(), "kitten.gif");
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->txtFile->text(), path("kitten.gif"));
+    EXPECT_EQ(d.text(Part::FileLine), path("kitten.gif"));
 }
 
 TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile) {
@@ -95,11 +89,12 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
     for (const char* name : {"a.jpg", "b.jpg"})
         test::writePicture(QDir(mount.source()).filePath(name), test::patternImage(60, 40));
     auto w = start({mount.view()});
-    ASSERT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
-    w->myFiles->setSelectedIndex(1);
+    auto d = test::drive(*w);
+    ASSERT_EQ(d.names(), (QStringList{"a.jpg", "b.jpg"}));
+    d.select(1);
     ASSERT_TRUE(test::waitForPicture(*w));
     const QString shown = QDir(mount.view()).filePath("b.jpg");
-    ASSERT_EQ(w->txtFile->text(), shown);
+    ASSERT_EQ(d.text(Part::FileLine), shown);
 
     // Delete: the removal failed silently before; now it says so and nothing moves.
     QString told;
@@ -109,7 +104,7 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
         told = QTextDocumentFragment::fromHtml(box->text()).toPlainText().remove(QChar(0x200B));
         box->accept();
     });
-    w->Form_KeyDown(vk::Delete, 0);
+    d.keyDown(vk::Delete, 0);
     EXPECT_EQ(told, "b.jpg could not be moved to the Trash: the folder is on a read-only file "
                     "system. It is still there; Shift+Delete deletes it for good.");
     whenModal([&told](QWidget* modal) {
@@ -118,12 +113,12 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
         told = QTextDocumentFragment::fromHtml(box->text()).toPlainText().remove(QChar(0x200B));
         box->accept();
     });
-    w->Form_KeyDown(vk::Delete, ShiftMask);
+    d.keyDown(vk::Delete, ShiftMask);
     EXPECT_EQ(told, "b.jpg could not be deleted: the folder is on a read-only file system.");
     EXPECT_TRUE(QFile::exists(QDir(mount.source()).filePath("b.jpg")));
-    EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
-    EXPECT_EQ(w->myFiles->selectedName(), "b.jpg");
-    EXPECT_EQ(w->txtFile->text(), shown);
+    EXPECT_EQ(d.names(), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(d.selectedName(), "b.jpg");
+    EXPECT_EQ(d.text(Part::FileLine), shown);
 
     // F2: a read-only file system is said as such, not as "access is denied".
     told.clear();
@@ -139,15 +134,16 @@ TEST_F(WindowCommandsTest, DeleteAndRenameInAReadOnlyFolderSayWhyAndKeepTheFile)
         });
         input->accept();
     });
-    w->Menus().CheckShortcut(vk::F1 + 1);
+    d.menus().CheckShortcut(vk::F1 + 1);
     EXPECT_TRUE(told.endsWith("the folder is on a read-only file system."))
         << told.toStdString();
-    EXPECT_EQ(w->myFiles->names(), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(d.names(), (QStringList{"a.jpg", "b.jpg"}));
 }
 
 TEST_F(WindowCommandsTest, ARenameToAnEndingTheListDoesNotShowIsRefusedAndTheLinesStayTrue) {
     auto w = start({dir.path()});
-    w->myFiles->setSelectedIndex(1); // cat.gif
+    auto d = test::drive(*w);
+    d.select(1); // cat.gif
     ASSERT_TRUE(test::waitForPicture(*w));
     for (const char* answer : {"notes.txt", "cat.gif.bak"}) {
         QString told;
@@ -165,35 +161,36 @@ TEST_F(WindowCommandsTest, ARenameToAnEndingTheListDoesNotShowIsRefusedAndTheLin
             });
             input->accept();
         });
-        w->Menus().CheckShortcut(vk::F1 + 1);
+        d.menus().CheckShortcut(vk::F1 + 1);
         // Accepted without a word before: the file left the list and the lines went stale.
         EXPECT_TRUE(told.contains("the picture would leave it")) << told.toStdString();
         EXPECT_TRUE(QFile::exists(path("cat.gif"))) << answer;
-        EXPECT_EQ(w->myFiles->names(), (QStringList{"Beach.JPG", "cat.gif", "dog.bmp"}));
-        EXPECT_EQ(w->myFiles->selectedName(), "cat.gif");
-        EXPECT_EQ(w->txtFile->text(), path("cat.gif"));
+        EXPECT_EQ(d.names(), (QStringList{"Beach.JPG", "cat.gif", "dog.bmp"}));
+        EXPECT_EQ(d.selectedName(), "cat.gif");
+        EXPECT_EQ(d.text(Part::FileLine), path("cat.gif"));
     }
 }
 
 TEST_F(WindowCommandsTest, BatchRenameNumbersTheFolderAndResumesTheSlideshow) {
     auto w = start({dir.path()});
-    w->StartSlideshow();
+    auto d = test::drive(*w);
+    d.startSlideshow();
     whenModal([](QWidget* modal) {
         auto* dialog = qobject_cast<frmGetPrefix*>(modal);
         ASSERT_NE(dialog, nullptr);
         dialog->txtPrefix->setText("trip");
         dialog->btnOk_Click();
     });
-    w->btnRename->click();
+    d.click(Part::RenameButton);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
               (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
-    EXPECT_EQ(w->myFiles->names(), (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
-    EXPECT_EQ(w->myFiles->selectedIndex(), 0);
+    EXPECT_EQ(d.names(), (QStringList{"trip1.jpg", "trip2.gif", "trip3.bmp"}));
+    EXPECT_EQ(d.selected(), 0);
     ASSERT_TRUE(test::waitForPicture(*w));
-    EXPECT_EQ(w->txtFile->text(), path("trip1.jpg"));
-    EXPECT_TRUE(w->myTimer->isActive());
-    for (QWidget* control : std::initializer_list<QWidget*>{w->myFiles, w->btnExit, w->btnRename})
-        EXPECT_TRUE(control->isEnabled());
+    EXPECT_EQ(d.text(Part::FileLine), path("trip1.jpg"));
+    EXPECT_TRUE(d.slideshowRunning());
+    for (Part control : {Part::Files, Part::ExitButton, Part::RenameButton})
+        EXPECT_TRUE(d.part(control)->isEnabled());
 }
 
 TEST_F(WindowCommandsTest, AboutAndHelpOpenFromTheirKeys) {
@@ -202,19 +199,20 @@ TEST_F(WindowCommandsTest, AboutAndHelpOpenFromTheirKeys) {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(working.path()); // the first start records the working folder
     auto w = start({dir.path()});
+    auto d = test::drive(*w);
     QDir::setCurrent(previous);
 
-    w->Form_KeyUp(vk::F1, CtrlMask); // F1 opens the help whatever the shift state
+    d.keyUp(vk::F1, CtrlMask); // F1 opens the help whatever the shift state
     ASSERT_EQ(platform.openedUrls.size(), 1);
     EXPECT_EQ(platform.openedUrls[0].toLocalFile(), QDir(working.path()).filePath("Tavlin.html"));
 
-    w->Form_KeyUp(vk::F12, 0);
+    d.keyUp(vk::F12, 0);
     int abouts = 0;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (qobject_cast<frmAbout*>(top) && top->isVisible())
             ++abouts;
     EXPECT_EQ(abouts, 1);
-    w->Form_KeyUp(vk::F12, 0);
+    d.keyUp(vk::F12, 0);
     int again = 0;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (qobject_cast<frmAbout*>(top) && top->isVisible())
@@ -225,29 +223,31 @@ TEST_F(WindowCommandsTest, AboutAndHelpOpenFromTheirKeys) {
 TEST_F(WindowCommandsTest, SettingsComeBackOnTheNextStart) {
     {
         auto first = start({dir.path()});
+        auto d = test::drive(*first);
         // The very first start runs at ten seconds with everything on.
-        EXPECT_EQ(first->scrSeconds->value(), 10);
-        EXPECT_EQ(first->myTimer->interval(), 10000);
-        EXPECT_EQ(first->myPath->path(), dir.path()); // a folder named on the first start opens
-        first->chkStretch->setChecked(false);
-        first->chkFilename->setChecked(false);
-        first->chkPlaySound->setChecked(false);
-        first->scrSeconds->setValue(7);
-        first->Menus().ToggleVisibility();
+        EXPECT_EQ(d.seconds(), 10);
+        EXPECT_EQ(d.slideshowIntervalMs(), 10000);
+        EXPECT_EQ(d.folder(), dir.path()); // a folder named on the first start opens
+        d.setChecked(Part::Stretch, false);
+        d.setChecked(Part::ShowFilename, false);
+        d.setChecked(Part::PlaySound, false);
+        d.setSeconds(7);
+        d.menus().ToggleVisibility();
         first->ExitProgram();
     }
     auto w = start({});
-    EXPECT_EQ(w->myPath->path(), dir.path());
-    EXPECT_FALSE(w->chkStretch->isChecked());
-    EXPECT_FALSE(w->chkFilename->isChecked());
-    EXPECT_TRUE(w->txtFile->isHidden());
-    EXPECT_FALSE(w->chkPlaySound->isChecked());
-    EXPECT_TRUE(w->chkCenter->isChecked());
-    EXPECT_EQ(w->scrSeconds->value(), 7);
-    EXPECT_EQ(w->txtSeconds->text(), "7");
-    EXPECT_EQ(w->myTimer->interval(), 7000);
-    EXPECT_FALSE(w->bShowControls);
-    EXPECT_TRUE(w->frameSettings->isHidden());
+    auto d = test::drive(*w);
+    EXPECT_EQ(d.folder(), dir.path());
+    EXPECT_FALSE(d.checked(Part::Stretch));
+    EXPECT_FALSE(d.checked(Part::ShowFilename));
+    EXPECT_FALSE(d.shown(Part::FileLine));
+    EXPECT_FALSE(d.checked(Part::PlaySound));
+    EXPECT_TRUE(d.checked(Part::Center));
+    EXPECT_EQ(d.seconds(), 7);
+    EXPECT_EQ(d.secondsText(), "7");
+    EXPECT_EQ(d.slideshowIntervalMs(), 7000);
+    EXPECT_FALSE(d.controlsShown());
+    EXPECT_FALSE(d.shown(Part::Panel));
 }
 
 TEST_F(WindowCommandsTest, ScreensaverRunsSaveNothing) {
@@ -256,7 +256,7 @@ TEST_F(WindowCommandsTest, ScreensaverRunsSaveNothing) {
     ASSERT_FALSE(stored.isEmpty());
     for (const char* line : {"/s", "-S"}) {
         auto w = start({line});
-        w->chkFilename->setChecked(false);
+        test::drive(*w).setChecked(Part::ShowFilename, false);
         w->ExitProgram();
         EXPECT_EQ(storedSettings(), stored) << line;
     }
@@ -267,7 +267,8 @@ TEST_F(WindowCommandsTest, ACommandLineFolderWinsOverTheLastOne) {
     QTemporaryDir other;
     start({dir.path()})->ExitProgram();
     auto w = start({other.path()});
-    EXPECT_EQ(w->myPath->path(), other.path());
+    auto d = test::drive(*w);
+    EXPECT_EQ(d.folder(), other.path());
     w->ExitProgram();
     EXPECT_TRUE(storedSettings().contains(other.path().toUtf8()));
 }

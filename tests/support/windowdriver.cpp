@@ -91,6 +91,9 @@ void WindowDriver::click(Part button) { qobject_cast<QAbstractButton*>(part(butt
 const QImage& WindowDriver::picture() const { return m_window.myPicture->picture(); }
 QRect WindowDriver::pictureGeometry() const { return m_window.myPicture->geometry(); }
 QRectF WindowDriver::pictureRect() const { return m_window.myPicture->pictureRect(); }
+void WindowDriver::showPicture(const QString& file) {
+    m_window.DisplayPict(m_window.myPicture, file);
+}
 
 std::int64_t WindowDriver::count() const { return m_window.myFiles->count(); }
 QStringList WindowDriver::names() const { return m_window.myFiles->names(); }
@@ -107,6 +110,14 @@ void WindowDriver::refreshFiles() { m_window.myFiles->refresh(); }
 void WindowDriver::onSelectionChanged(std::function<void()> handler) {
     QObject::connect(m_window.myFiles, &FileList::selectionChanged, std::move(handler));
 }
+QString WindowDriver::filePattern() const { return m_window.myFiles->pattern(); }
+QString WindowDriver::listedText(std::int64_t index) const {
+    return m_window.myFiles->model()->index(int(index), 0).data().toString();
+}
+QString WindowDriver::listedFolder() const { return m_window.myFiles->folder(); }
+bool WindowDriver::folderReading() const { return m_window.myPath->isReading(); }
+QString WindowDriver::drive() const { return m_window.myDrive->drive(); }
+void WindowDriver::setDrive(const QString& path) { m_window.myDrive->setDrive(path); }
 
 bool WindowDriver::slideshowRunning() const { return m_window.myTimer->isActive(); }
 int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interval(); }
@@ -125,7 +136,8 @@ int WindowDriver::minimumSeconds() const { return m_window.scrSeconds->minimum()
 int WindowDriver::maximumSeconds() const { return m_window.scrSeconds->maximum(); }
 void WindowDriver::setSecondsText(const QString& text, int cursor) {
     m_window.txtSeconds->setText(text);
-    m_window.txtSeconds->setCursorPosition(cursor);
+    if (cursor >= 0)
+        m_window.txtSeconds->setCursorPosition(cursor);
 }
 int WindowDriver::secondsCursor() const { return m_window.txtSeconds->cursorPosition(); }
 
@@ -147,11 +159,13 @@ void WindowDriver::doubleClick() { m_window.Form_DblClick(); }
 void WindowDriver::pictureDoubleClick() { m_window.myPicture_DblClick(); }
 void WindowDriver::cursorTimerTick() { m_window.mySeconds_Timer(); }
 void WindowDriver::setCursorVisible(bool visible) { m_window.SetCursorVisible(visible); }
+int WindowDriver::cursorTimerIntervalMs() const { return m_window.mySeconds->interval(); }
 
 bool WindowDriver::screensaverMode() const { return m_window.bScreensaverMode; }
 bool WindowDriver::controlsShown() const { return m_window.bShowControls; }
 void WindowDriver::setControlsShown(bool shown) { m_window.bShowControls = shown; }
 bool WindowDriver::topMost() const { return m_window.bTopMost; }
 frmMenus& WindowDriver::menus() const { return m_window.Menus(); }
+void WindowDriver::toggleControls() { m_window.ToggleVisibility(); }
 
 } // namespace tavlin::test

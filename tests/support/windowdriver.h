@@ -74,7 +74,7 @@ public:
     void press(Part part, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // The geometry of a part in twips, relative to its parent.
     TwipRect twips(Part part) const;
-    // Clicks a button as a person would.
+    // Clicks a button as the mouse would; its handler runs.
     void click(Part button);
 
     // --- The picture on show ---
@@ -82,6 +82,8 @@ public:
     QRect pictureGeometry() const;
     // Where the picture lies in its view, in the view's logical pixels.
     QRectF pictureRect() const;
+    // Shows a file's picture as the program does, or the error picture and a beep.
+    void showPicture(const QString& file);
 
     // --- The files of the folder ---
     std::int64_t count() const;
@@ -100,6 +102,17 @@ public:
     void refreshFiles();
     // Calls `handler` each time the selection moves to another file.
     void onSelectionChanged(std::function<void()> handler);
+    // The patterns of the names the file list shows, ";" between them.
+    QString filePattern() const;
+    // The text the file list shows for an entry; names() are the names on disk.
+    QString listedText(std::int64_t index) const;
+    // The folder whose files the file list holds.
+    QString listedFolder() const;
+    // Whether the folder list is still reading a folder in the background.
+    bool folderReading() const;
+    // The drive the drive list shows, and choosing one as the program does.
+    QString drive() const;
+    void setDrive(const QString& path);
 
     // --- The slideshow ---
     bool slideshowRunning() const;
@@ -117,8 +130,9 @@ public:
     void typeSeconds(const QString& text);
     int minimumSeconds() const;
     int maximumSeconds() const;
-    // Puts `text` in the seconds box with the cursor before character `cursor`, typing nothing.
-    void setSecondsText(const QString& text, int cursor);
+    // Puts `text` in the seconds box as the program does, typing nothing, with the cursor before
+    // character `cursor` (at the end when it is negative).
+    void setSecondsText(const QString& text, int cursor = -1);
     // Where the cursor stands in the seconds box.
     int secondsCursor() const;
 
@@ -137,6 +151,7 @@ public:
     void cursorTimerTick();
     // Shows or hides the pointer as the program does.
     void setCursorVisible(bool visible);
+    int cursorTimerIntervalMs() const;
 
     // --- State ---
     bool screensaverMode() const;
@@ -145,6 +160,8 @@ public:
     void setControlsShown(bool shown);
     bool topMost() const;
     frmMenus& menus() const;
+    // Shows or hides the panel and lays the picture out again.
+    void toggleControls();
 
 private:
     Tavlin& m_window;

@@ -34,9 +34,7 @@
 #include "decode/picturedecoder.h"
 #include "platform/platform.h"
 #include "registry/settings.h"
-#include "viewer/filelist.h"
-#include "viewer/folderlist.h"
-#include "viewer/imageview.h"
+#include "support/windowdriver.h"
 #include "viewer/keymap.h"
 #include "viewer/tavlin.h"
 
@@ -150,11 +148,12 @@ int runCase(const Case& c, bool prefetch, const QString& folder, int steps) {
     const bool saver = c.kind == Case::Screensaver;
     startUp(w, parseCommandLine({saver ? QStringLiteral("/s") : folder}));
     w.show();
-    if (!saver && !w.frameSettings->isHidden()) {
-        w.bShowControls = true;
-        w.ToggleVisibility(); // full-screen viewing: the window gets the keys
+    test::WindowDriver d(w);
+    if (!saver && d.shown(test::Part::Panel)) {
+        d.setControlsShown(true);
+        d.toggleControls(); // full-screen viewing: the window gets the keys
     }
-    w.myTimer->setInterval(3600 * 1000); // the benchmark ticks the slideshow itself
+    d.setSlideshowIntervalMs(3600 * 1000); // the benchmark ticks the slideshow itself
 
     QElapsedTimer clock;
     clock.start();
@@ -163,13 +162,15 @@ int runCase(const Case& c, bool prefetch, const QString& folder, int steps) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         QCoreApplication::processEvents();
     };
-    const std::int64_t last = w.myFiles->count() - 1;
+    const std::int64_t last = d.count() - 1;
     if (!saver) {
-        w.myFiles->setSelectedIndex(c.kind == Case::Backward ? last : 0);
+        d.select(c.kind == Case::Backward ? last : 0);
         settle();
     }
-    if (c.kind == Case::Slideshow)
-        w.StartSlideshow();
+    if (c.kind == Case::Slideshow) {
+        d.startSlideshow();
+        d.setSlideshowIntervalMs(3600 * 1000);
+    }
 
     // The event loop's longest stall, seen by a timer that should tick every 2 ms.
     double maxBlockMs = 0;
@@ -205,9 +206,9 @@ int runCase(const Case& c, bool prefetch, const QString& folder, int steps) {
         stepStart = clock.nsecsElapsed();
         waiting = false;
         if (c.kind == Case::Slideshow || saver)
-            w.myTimer_Timer();
+            d.slideshowTick();
         else
-            w.Form_KeyDown(c.kind == Case::Backward ? vk::Up : vk::Down, 0);
+            d.keyDown(c.kind == Case::Backward ? vk::Up : vk::Down);
         if (w.pictureRequestPending())
             waiting = true;
         else
@@ -241,7 +242,8 @@ int runCase(const Case& c, bool prefetch, const QString& folder, int steps) {
     getrusage(RUSAGE_SELF, &usage);
     const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    const bool lastShown = w.txtFile->text() == w.selectedFilePath() && !w.myPicture->isHidden();
+    const bool lastShown =
+        d.text(test::Part::FileLine) == w.selectedFilePath() && d.shown(test::Part::Picture);
     std::printf("RESULT %.3f %.3f %.3f %.3f %.3f %d %.1f %.0f\n", median(latencies),
                 percentile(latencies, 0.95), within5, requests ? double(served) / requests : 0.0,
                 maxBlockMs, lastShown ? 1 : 0, peakMiB, cpuMs);

@@ -124,6 +124,7 @@ int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interva
 void WindowDriver::startSlideshow() { m_window.StartSlideshow(); }
 void WindowDriver::stopSlideshow() { m_window.StopSlideShow(); }
 void WindowDriver::slideshowTick() { m_window.myTimer_Timer(); }
+void WindowDriver::setSlideshowIntervalMs(int ms) { m_window.myTimer->setInterval(ms); }
 int WindowDriver::seconds() const { return m_window.scrSeconds->value(); }
 QString WindowDriver::secondsText() const { return m_window.txtSeconds->text(); }
 void WindowDriver::setSeconds(int seconds) { m_window.scrSeconds->setValue(seconds); }

@@ -121,6 +121,9 @@ public:
     void stopSlideshow();
     // The slideshow's timer fires once.
     void slideshowTick();
+    // Makes the slideshow's timer wait `ms` from now on, beyond what the seconds box allows
+    // (a benchmark that ticks the slideshow itself).
+    void setSlideshowIntervalMs(int ms);
     // The seconds the slideshow waits, and what the seconds box shows.
     int seconds() const;
     QString secondsText() const;

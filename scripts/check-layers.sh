@@ -27,6 +27,12 @@ rank() {
 }
 
 status=0
+# The build links each folder as a library of its own in the same order (CMakeLists.txt).
+built=$(sed -nE 's/^set\(TAVLIN_LAYERS (.*)\)$/\1/p' CMakeLists.txt)
+if [ "$built" != "${layers[*]}" ]; then
+  echo "CMakeLists.txt links the folders as \"$built\", not in the order \"${layers[*]}\" of $0"
+  status=1
+fi
 for dir in */; do
   dir=${dir%/}
   own=$(rank "$dir")

@@ -9,11 +9,11 @@
 
 namespace tavlin {
 
-QStringList helpFileCandidates(const QString& svWorkingDirectory, const QString& programDir) {
+QStringList helpFileCandidates(const QString& workingDirectory, const QString& programDir) {
     const QString name = QString::fromLatin1(kHelpFileName);
-    const QString working = svWorkingDirectory.isEmpty()
+    const QString working = workingDirectory.isEmpty()
                                 ? QDir::currentPath()
-                                : QDir::fromNativeSeparators(svWorkingDirectory);
+                                : QDir::fromNativeSeparators(workingDirectory);
     QStringList candidates{QDir(working).filePath(name)};
     if (!programDir.isEmpty()) {
         candidates.append(QDir(programDir).filePath(name));
@@ -27,10 +27,10 @@ QStringList helpFileCandidates(const QString& svWorkingDirectory, const QString&
     return candidates;
 }
 
-bool OpenHelpFile(const QString& svWorkingDirectory, Platform& platform) {
+bool OpenHelpFile(const QString& workingDirectory, Platform& platform) {
     const QString programDir =
         QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    for (const QString& path : helpFileCandidates(svWorkingDirectory, programDir)) {
+    for (const QString& path : helpFileCandidates(workingDirectory, programDir)) {
         const QFileInfo file(path);
         // A plain file only: a folder of that name or a dangling link is no help.
         if (file.isFile() && file.isReadable())

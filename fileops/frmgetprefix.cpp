@@ -141,7 +141,7 @@ void frmGetPrefix::btnOk_Click() {
         m_lastPaint.invalidate();
         QString prefix = txtPrefix->text();
         m_renaming = true;
-        Q_EMIT PrefixChanged(prefix);
+        Q_EMIT prefixAccepted(prefix);
         m_renaming = false;
     }
     hide();

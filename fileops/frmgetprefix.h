@@ -15,7 +15,7 @@ class QPushButton;
 namespace tavlin {
 
 // The batch-rename dialog: asks for a prefix, then shows the batch running (old name, new
-// name, progress bar). Hands the prefix to its owner through PrefixChanged; hidden, not
+// name, progress bar). Hands the prefix to its owner through prefixAccepted; hidden, not
 // destroyed, between uses.
 class frmGetPrefix : public QDialog {
     Q_OBJECT
@@ -25,11 +25,11 @@ public:
 
     // Prompt state: prefix box emptied and focused, buttons shown, file labels hidden.
     void Form_Activate();
-    // Starts the batch when a prefix was typed (PrefixChanged runs it), then hides.
+    // Starts the batch when a prefix was typed (prefixAccepted runs it), then hides.
     void btnOk_Click();
     void btnCancel_Click();
 
-    // True while PrefixChanged runs; the dialog cannot be closed or reset meanwhile.
+    // True while prefixAccepted runs; the dialog cannot be closed or reset meanwhile.
     bool isRenaming() const { return m_renaming; }
 
     // One step of the batch: old and new name and the progress bar. Yields to the event
@@ -54,7 +54,7 @@ public:
 Q_SIGNALS:
     // Raised once per accepted prefix; the batch runs inside the connected slot, which
     // must be a direct connection since the prefix travels by reference.
-    void PrefixChanged(QString& svPrefix);
+    void prefixAccepted(QString& svPrefix);
 
 protected:
     void showEvent(QShowEvent* event) override;

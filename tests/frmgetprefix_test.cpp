@@ -213,7 +213,7 @@ TEST_F(PrefixDialog, PromptStateAndEnterStartsTheBatchInTheProgressState) {
     makeFiles(dir.path(), {"b.jpg", "a.jpg", "c.jpg"});
     FolderHost host(dir.path());
     QStringList seen;
-    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString& prefix) {
+    QObject::connect(&dialog, &frmGetPrefix::prefixAccepted, [&](QString& prefix) {
         seen << prefix;
         EXPECT_EQ(dialog.windowTitle(), "Renaming Files:");
         EXPECT_EQ(dialog.txtText->text(), "Renaming:  ");
@@ -252,7 +252,7 @@ TEST_F(PrefixDialog, ARefusedPrefixIsToldWhileThePromptStillShows) {
         told << title + ": " + text;
     });
     int batches = 0;
-    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    QObject::connect(&dialog, &frmGetPrefix::prefixAccepted, [&](QString&) { ++batches; });
     const int promptHeight = dialog.height();
     for (const char* bad : {".x", "a/b"}) {
         dialog.txtPrefix->setText(QString::fromUtf8(bad));
@@ -269,7 +269,7 @@ TEST_F(PrefixDialog, ARefusedPrefixIsToldWhileThePromptStillShows) {
 
 TEST_F(PrefixDialog, EnterOnAFocusedButtonPressesThatButton) {
     int batches = 0;
-    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    QObject::connect(&dialog, &frmGetPrefix::prefixAccepted, [&](QString&) { ++batches; });
     QTest::keyClicks(dialog.txtPrefix, "trip");
     dialog.btnCancel->setFocus();
     QTest::keyClick(dialog.btnCancel, Qt::Key_Return);
@@ -324,7 +324,7 @@ TEST(PrefixDialogText, EveryTextFitsAtTheDesignedFontAndAtTwiceItsSize) {
         const QString longName = QString(120, QLatin1Char('c')) + ".jpg";
         makeFiles(dir.path(), {"a.jpg", longName});
         FolderHost host(dir.path());
-        QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString& prefix) {
+        QObject::connect(&dialog, &frmGetPrefix::prefixAccepted, [&](QString& prefix) {
             EXPECT_EQ(dialog.txtText->text(), "Renaming:  ");
             expectWhole(dialog.txtText);
             RenameFilesUsingPrefix(host, prefix, &dialog);
@@ -341,7 +341,7 @@ TEST(PrefixDialogText, EveryTextFitsAtTheDesignedFontAndAtTwiceItsSize) {
 
 TEST_F(PrefixDialog, EscapeCancelAndAnEmptyPrefixCloseWithoutABatch) {
     int batches = 0;
-    QObject::connect(&dialog, &frmGetPrefix::PrefixChanged, [&](QString&) { ++batches; });
+    QObject::connect(&dialog, &frmGetPrefix::prefixAccepted, [&](QString&) { ++batches; });
     const int promptHeight = dialog.height();
 
     QTest::keyClicks(dialog.txtPrefix, "trip");

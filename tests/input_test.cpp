@@ -19,7 +19,6 @@
 #include "support/windowdriver.h"
 #include "viewer/frmabout.h"
 #include "viewer/frmmenus.h"
-#include "viewer/globals.h"
 #include "viewer/keymap.h"
 #include "viewer/tavlin.h"
 
@@ -131,7 +130,7 @@ TEST_F(InputTest, HiddenPanelGivesTheWindowTheKeysAndShortcuts) {
     makePictures(3);
     auto w = start();
     auto d = test::drive(*w);
-    d.menus().ToggleVisibility();
+    d.menus().mToggleVisibility_Click();
     ASSERT_FALSE(d.shown(Part::Panel));
     ASSERT_FALSE(d.controlsShown());
     w->setFocus();
@@ -160,7 +159,7 @@ TEST_F(InputTest, MenuShortcutsActWhicheverPanelWidgetHasTheFocus) {
     auto d = test::drive(*w);
     // F1 opens the help document in the working folder.
     test::writeFile(path(kHelpFileName), "<html></html>");
-    svWorkingDirectory = dir.path();
+    d.setWorkingDirectory(dir.path());
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
     // Right after start the panel is shown and one of its widgets has the focus.
     ASSERT_TRUE(d.part(Part::Panel)->isAncestorOf(QApplication::focusWidget()));

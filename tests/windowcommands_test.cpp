@@ -232,7 +232,7 @@ TEST_F(WindowCommandsTest, SettingsComeBackOnTheNextStart) {
         d.setChecked(Part::ShowFilename, false);
         d.setChecked(Part::PlaySound, false);
         d.setSeconds(7);
-        d.menus().ToggleVisibility();
+        d.menus().mToggleVisibility_Click();
         first->ExitProgram();
     }
     auto w = start({});

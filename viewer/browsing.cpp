@@ -22,7 +22,7 @@ void Tavlin::myDrive_Change() {
     }
     // The file list follows the folder in myPath_Change, which has run by now, or runs
     // when a large folder's read is done.
-    StopSlideShow();
+    stopSlideshow();
 }
 
 void Tavlin::myPath_Change() {
@@ -32,7 +32,7 @@ void Tavlin::myPath_Change() {
         myFiles->setFolder(myPath->path()); // the recovery renamed files: read them again
     else
         myFiles->setListing(myPath->path(), myPath->takeFiles());
-    StopSlideShow();
+    stopSlideshow();
     Menus().mStartSlideshow->setEnabled(myFiles->count() > 0);
 }
 

@@ -14,7 +14,6 @@
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/frmabout.h"
-#include "viewer/globals.h"
 #include "viewer/imageview.h"
 #include "viewer/tavlin.h"
 
@@ -39,13 +38,13 @@ void Tavlin::RenameSingleFile() {
 }
 
 frmGetPrefix* Tavlin::prefixDialog() {
-    if (!HandlePrefixChange) {
-        HandlePrefixChange = new frmGetPrefix(this, m_tpp);
-        connect(HandlePrefixChange, &frmGetPrefix::PrefixChanged, this, [this](QString& svPrefix) {
-            RenameFilesUsingPrefix(*this, svPrefix, HandlePrefixChange);
+    if (!m_prefixDialog) {
+        m_prefixDialog = new frmGetPrefix(this, m_tpp);
+        connect(m_prefixDialog, &frmGetPrefix::prefixAccepted, this, [this](QString& svPrefix) {
+            RenameFilesUsingPrefix(*this, svPrefix, m_prefixDialog);
         });
     }
-    return HandlePrefixChange;
+    return m_prefixDialog;
 }
 
 void Tavlin::btnRename_Click() {
@@ -75,10 +74,10 @@ bool Tavlin::batchSlideshowRunning() const {
     return myTimer->isActive();
 }
 void Tavlin::batchStopSlideshow() {
-    StopSlideShow();
+    stopSlideshow();
 }
 void Tavlin::batchStartSlideshow() {
-    StartSlideshow();
+    startSlideshow();
 }
 
 void Tavlin::batchSetControlsEnabled(bool enabled) {
@@ -111,7 +110,7 @@ void Tavlin::ShowAbout() {
 }
 
 void Tavlin::OpenHelp() {
-    OpenHelpFile(svWorkingDirectory, *m_platform);
+    OpenHelpFile(m_workingDirectory, *m_platform);
 }
 
 } // namespace tavlin

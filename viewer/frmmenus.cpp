@@ -72,10 +72,6 @@ void frmMenus::CheckShortcut(int keyCode) {
     }
 }
 
-void frmMenus::ToggleVisibility() {
-    mToggleVisibility_Click();
-}
-
 void frmMenus::mRenameFile_Click() {
     m_window.RenameSingleFile();
 }
@@ -83,14 +79,14 @@ void frmMenus::mBatchRename_Click() {
     m_window.btnRename_Click();
 }
 void frmMenus::mStartSlideshow_Click() {
-    m_window.StartSlideshow();
+    m_window.startSlideshow();
 }
 void frmMenus::mStopSlideshow_Click() {
-    m_window.StopSlideShow();
+    m_window.stopSlideshow();
 }
 
 void frmMenus::mToggleVisibility_Click() {
-    m_window.ToggleVisibility();
+    m_window.toggleSettingsPanel();
     mToggleVisibility->setChecked(!m_window.frameSettings->isHidden());
 }
 

@@ -22,8 +22,6 @@ public:
     // Runs the menu command of a function key (virtual-key code), whether the
     // item is enabled or not; other keys do nothing.
     void CheckShortcut(int keyCode);
-    // Shows or hides the settings panel and sets the item's check mark.
-    void ToggleVisibility();
 
     std::unique_ptr<QMenu> myPopup;
     QAction* mRenameFile = nullptr;

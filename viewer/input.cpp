@@ -218,7 +218,7 @@ void Tavlin::Form_KeyDown(int keyCode, int shift) {
     case KeyAction::None:
         break;
     case KeyAction::StopSlideshow:
-        StopSlideShow();
+        stopSlideshow();
         break;
     case KeyAction::Select:
         myFiles->setSelectedIndex(d.index);
@@ -332,7 +332,7 @@ void Tavlin::mySeconds_Timer() {
 }
 
 void Tavlin::Form_DblClick() {
-    Menus().ToggleVisibility();
+    Menus().mToggleVisibility_Click();
 }
 
 void Tavlin::myPicture_DblClick() {
@@ -340,7 +340,7 @@ void Tavlin::myPicture_DblClick() {
         Form_DblClick();
 }
 
-void Tavlin::ToggleVisibility() {
+void Tavlin::toggleSettingsPanel() {
     bShowControls = !bShowControls;
     frameSettings->setVisible(bShowControls);
     if (myFiles->selectedIndex() != -1)

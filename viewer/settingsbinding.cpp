@@ -8,7 +8,6 @@
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
-#include "viewer/globals.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -19,7 +18,7 @@ void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     const Settings s = tavlin::LoadRegistrySettings(
         request.folder.isEmpty() ? request.commandLine : request.folder,
         request.mode != RunMode::Display);
-    svWorkingDirectory = s.workingDirectory;
+    m_workingDirectory = s.workingDirectory;
     bShowControls = s.showControls;
     // Each assignment runs the box's own handler, as a click would.
     chkCenter->setChecked(s.centerPicture);
@@ -49,7 +48,7 @@ Settings Tavlin::currentSettings() const {
     s.loopSlideshow = chkLoop->checkState() == Qt::Checked;
     s.playSlideshowSound = chkPlaySound->checkState() == Qt::Checked;
     s.lastDirectory = myPath->path();
-    s.workingDirectory = svWorkingDirectory;
+    s.workingDirectory = m_workingDirectory;
     s.showDimensions = chkDimensions->checkState() == Qt::Checked;
     s.showFileSize = chkFileSize->checkState() == Qt::Checked;
     // The bar holds the seconds the slideshow uses; the box only shows them.

@@ -19,7 +19,7 @@
 
 namespace tavlin {
 
-void Tavlin::StartSlideshow() {
+void Tavlin::startSlideshow() {
     Menus().mStartSlideshow->setEnabled(false);
     Menus().mStopSlideshow->setEnabled(true);
     myTimer->setInterval(scrSeconds->value() * 1000);
@@ -30,7 +30,7 @@ void Tavlin::StartSlideshow() {
         m_platform->keepScreenAwake(true);
 }
 
-void Tavlin::StopSlideShow() {
+void Tavlin::stopSlideshow() {
     Menus().mStartSlideshow->setEnabled(true);
     Menus().mStopSlideshow->setEnabled(false);
     myTimer->stop();
@@ -40,9 +40,9 @@ void Tavlin::StopSlideShow() {
 
 void Tavlin::btnStartSlideshow_Click() {
     if (!myTimer->isActive())
-        StartSlideshow();
+        startSlideshow();
     else
-        StopSlideShow();
+        stopSlideshow();
 }
 
 void Tavlin::myTimer_Timer() {

@@ -37,6 +37,9 @@ class Platform;
 class PictureDecoder;
 struct DecodedPicture;
 struct DisplayContext;
+namespace test {
+class WindowDriver;
+}
 
 // How the main window is set up; tests shrink the screen and skip the splash.
 struct TavlinOptions {
@@ -61,6 +64,9 @@ struct TavlinOptions {
 // one picture with its information lines, and the settings panel on the right.
 class Tavlin : public QWidget, public BatchRenameHost {
     Q_OBJECT
+    // The tests' and benchmarks' way in: they reach the widgets only through it.
+    friend class test::WindowDriver;
+
 public:
     explicit Tavlin(TavlinOptions options = {});
     ~Tavlin() override;
@@ -87,11 +93,11 @@ public:
     // The folder path, "/" unless it ends in one, and the selected entry's name.
     QString selectedFilePath() const;
 
-    void StartSlideshow();
-    void StopSlideShow();
+    void startSlideshow();
+    void stopSlideshow();
     void SetCursorVisible(bool visible);
     // Shows or hides the settings panel and lays the picture out again.
-    void ToggleVisibility();
+    void toggleSettingsPanel();
     bool TopMost() const { return bTopMost; }
     void setTopMost(bool topMost);
     // The holder of the pop-up menu, made on first use.
@@ -110,7 +116,7 @@ public:
     void OpenHelp();
     // The batch-rename prefix dialog, made on first use.
     frmGetPrefix* prefixDialog();
-    frmGetPrefix* HandlePrefixChange = nullptr;
+    frmGetPrefix* m_prefixDialog = nullptr;
 
     // What the batch rename asks of the window.
     QString batchFolder() const override;
@@ -263,6 +269,7 @@ private:
     void readPictureTree();
     QThreadPool m_treeReader;
     std::atomic<bool> m_treeStop{false}; // the window waits for the walk before it goes
+    QString m_workingDirectory; // the folder of the very first start; the help is looked for there
     QString m_requestedNumber; // the picture number line as it was when the picture was asked for
     ImageView* m_requestedView = nullptr;
 };

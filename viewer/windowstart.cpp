@@ -49,7 +49,7 @@ bool Tavlin::loadStart(const StartRequest& request) {
 void Tavlin::showStart(const StartRequest& request) {
     const bool display = request.mode == RunMode::Display;
     applyStartupLayout();
-    StopSlideShow();
+    stopSlideshow();
 
     if (bScreensaverMode) {
         chkCenter->setChecked(true);
@@ -64,7 +64,7 @@ void Tavlin::showStart(const StartRequest& request) {
             setWindowState(windowState() | Qt::WindowMaximized);
             setTopMost(true);
         }
-        StartSlideshow();
+        startSlideshow();
         // Selecting shows the picture; a folder without pictures leaves the screen black.
         // A large folder is still being read: the pick waits for its list.
         myPath->whenRead([this] {

@@ -121,8 +121,8 @@ void WindowDriver::setDrive(const QString& path) { m_window.myDrive->setDrive(pa
 
 bool WindowDriver::slideshowRunning() const { return m_window.myTimer->isActive(); }
 int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interval(); }
-void WindowDriver::startSlideshow() { m_window.StartSlideshow(); }
-void WindowDriver::stopSlideshow() { m_window.StopSlideShow(); }
+void WindowDriver::startSlideshow() { m_window.startSlideshow(); }
+void WindowDriver::stopSlideshow() { m_window.stopSlideshow(); }
 void WindowDriver::slideshowTick() { m_window.myTimer_Timer(); }
 void WindowDriver::setSlideshowIntervalMs(int ms) { m_window.myTimer->setInterval(ms); }
 int WindowDriver::seconds() const { return m_window.scrSeconds->value(); }
@@ -167,6 +167,9 @@ bool WindowDriver::controlsShown() const { return m_window.bShowControls; }
 void WindowDriver::setControlsShown(bool shown) { m_window.bShowControls = shown; }
 bool WindowDriver::topMost() const { return m_window.bTopMost; }
 frmMenus& WindowDriver::menus() const { return m_window.Menus(); }
-void WindowDriver::toggleControls() { m_window.ToggleVisibility(); }
+void WindowDriver::setWorkingDirectory(const QString& folder) {
+    m_window.m_workingDirectory = folder;
+}
+void WindowDriver::toggleControls() { m_window.toggleSettingsPanel(); }
 
 } // namespace tavlin::test

@@ -163,6 +163,8 @@ public:
     void setControlsShown(bool shown);
     bool topMost() const;
     frmMenus& menus() const;
+    // The folder of the very first start, where the help document is looked for first.
+    void setWorkingDirectory(const QString& folder);
     // Shows or hides the panel and lays the picture out again.
     void toggleControls();
 

@@ -15,6 +15,7 @@
 #include "viewer/folderlist.h"
 #include "viewer/frmabout.h"
 #include "viewer/imageview.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -71,7 +72,7 @@ void Tavlin::batchSelectFirstFile() {
 }
 
 bool Tavlin::batchSlideshowRunning() const {
-    return myTimer->isActive();
+    return m_slideshow->isRunning();
 }
 void Tavlin::batchStopSlideshow() {
     stopSlideshow();

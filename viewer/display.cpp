@@ -16,6 +16,7 @@
 #include "viewer/folderlist.h"
 #include "viewer/folderscan.h"
 #include "viewer/imageview.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -82,13 +83,13 @@ void Tavlin::prefetchLikelyNext() {
     BrowsingState state;
     state.selected = myFiles->selectedIndex();
     state.count = myFiles->count();
-    state.slideshow = myTimer->isActive();
+    state.slideshow = m_slideshow->isRunning();
     state.screensaver = bScreensaverMode;
-    state.loop = chkLoop->isChecked();
+    state.loop = m_slideshow->loops();
     // The screensaver's next pick is known only once its number is drawn: draw it a
     // tick early. The tick then uses this number, so the pictures shown are the same.
     if (state.slideshow && state.screensaver && state.count > 0)
-        state.nextPick = m_draw.peek(state.count);
+        state.nextPick = m_slideshow->nextPick(state.count);
     QStringList paths;
     for (const std::int64_t index : likelyNextIndices(state))
         paths.append(joinPath(myFiles->folder(), myFiles->names().at(index)));
@@ -107,34 +108,13 @@ void Tavlin::startFirstPictureEarly(const StartRequest& request) {
         context.options.stretch = true;
         context.options.center = true;
         context.options.panelVisible = false;
-        name = myFiles->names().at(m_draw.peek(myFiles->count()));
+        name = myFiles->names().at(m_slideshow->nextPick(myFiles->count()));
     } else if (myFiles->names().contains(request.picture)) {
         name = request.picture;
     } else {
         return;
     }
     decoder().prefetch({joinPath(myFiles->folder(), name)}, context, myFiles->folder());
-}
-
-std::int64_t Tavlin::randomIndex(std::int64_t count) {
-    const bool drawnEarly = m_draw.drawn();
-    const std::int64_t index = m_draw.take(count);
-    if (drawnEarly) {
-        // A pick of the picture already on show changes nothing on screen; draw the
-        // one after it all the same.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!pictureRequestPending())
-                    prefetchLikelyNext();
-            },
-            Qt::QueuedConnection);
-    }
-    return index;
-}
-
-double Tavlin::drawRandom() {
-    return m_options.random ? m_options.random() : std::generate_canonical<double, 53>(m_rng);
 }
 
 PictureDecoder& Tavlin::decoder() {

@@ -13,11 +13,13 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "decode/picturedecoder.h"
@@ -30,6 +32,7 @@
 #include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
 #include "viewer/keymap.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -101,7 +104,8 @@ private:
     }
 
     static PanelWidget kindOf(const QWidget* widget) {
-        if (qobject_cast<const QLineEdit*>(widget))
+        // A spin box steps with the arrows and edits its number with the rest.
+        if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget))
             return PanelWidget::TextBox;
         if (qobject_cast<const QAbstractSlider*>(widget))
             return PanelWidget::ScrollBar;
@@ -140,7 +144,7 @@ void Tavlin::connectInput() {
     // These widgets hand every key on and then handle it themselves; the other
     // check boxes and the buttons keep their keys.
     for (QWidget* widget :
-         std::initializer_list<QWidget*>{btnStartSlideshow, scrSeconds, txtSeconds, chkCenter})
+         std::initializer_list<QWidget*>{btnStartSlideshow, spnSeconds, chkCenter})
         widget->installEventFilter(this);
     myFiles->installEventFilter(this);
     // A key the focused widget did not use would climb on to the window; it
@@ -157,7 +161,6 @@ void Tavlin::connectInput() {
                             e->position().y() * m_tpp);
     });
     connect(myPicture, &ImageView::doubleClicked, this, &Tavlin::myPicture_DblClick);
-    connect(myTimer, &QTimer::timeout, this, &Tavlin::myTimer_Timer);
     connect(mySeconds, &QTimer::timeout, this, &Tavlin::mySeconds_Timer);
     mySeconds->start();
 }
@@ -208,8 +211,8 @@ void Tavlin::Form_KeyDown(int keyCode, int shift) {
     state.selected = myFiles->selectedIndex();
     state.count = myFiles->count();
     state.panelShown = bShowControls;
-    state.slideshowRunning = myTimer->isActive();
-    state.loop = chkLoop->isChecked();
+    state.slideshowRunning = m_slideshow->isRunning();
+    state.loop = m_slideshow->loops();
     state.screensaver = bScreensaverMode;
     const KeyDecision d = decideKey(state);
     if (d.selectFirst)
@@ -245,9 +248,9 @@ void Tavlin::Form_KeyUp(int keyCode, int) {
 void Tavlin::DeleteCurrentFile(Deletion how) {
     if (myFiles->selectedName().isEmpty())
         return; // nothing selected: nothing to delete
-    const bool wasRunning = myTimer->isActive();
+    const bool wasRunning = m_slideshow->isRunning();
     if (wasRunning)
-        myTimer->stop();
+        m_slideshow->stop();
     const std::int64_t index = myFiles->selectedIndex();
     // By the name's exact bytes: a name that is not UTF-8 must not lead to another file.
     QString failure;
@@ -265,7 +268,7 @@ void Tavlin::DeleteCurrentFile(Deletion how) {
         // The file stays, and so do the selection and the lines that name it.
         showWrappedWarning(this, QStringLiteral("Delete Failed"), failure);
         if (wasRunning)
-            myTimer->start();
+            m_slideshow->start();
         return;
     }
     myFiles->refresh();
@@ -278,7 +281,7 @@ void Tavlin::DeleteCurrentFile(Deletion how) {
         myPicture->hide();
     }
     if (wasRunning)
-        myTimer->start();
+        m_slideshow->start();
 }
 
 void Tavlin::mouseReleaseEvent(QMouseEvent* event) {

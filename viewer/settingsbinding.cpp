@@ -1,13 +1,12 @@
 // Moving the stored settings into the main window's widgets and back.
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QScrollBar>
-#include <QTimer>
+#include <QSpinBox>
 
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -29,13 +28,11 @@ void Tavlin::LoadRegistrySettings(const StartRequest& request) {
     chkFileSize->setChecked(s.showFileSize);
     chkFilename->setChecked(s.showFilename);
     chkShowPictureNumber->setChecked(s.showPictureNumber);
-    txtSeconds->setText(QString::number(s.loopSeconds));
-    scrSeconds->setValue(s.loopSeconds);
-    myTimer->setInterval(scrSeconds->value() * 1000);
+    spnSeconds->setValue(s.loopSeconds);
     myDrive->setDrive(s.lastDirectory);
     myPath->setPath(s.lastDirectory);
     frameSettings->setVisible(bShowControls);
-    m_draw.setShuffle(s.shuffle);
+    m_slideshow->setShuffle(s.shuffle);
     m_includeSubfolders = s.includeSubfolders;
 }
 
@@ -51,12 +48,12 @@ Settings Tavlin::currentSettings() const {
     s.workingDirectory = m_workingDirectory;
     s.showDimensions = chkDimensions->checkState() == Qt::Checked;
     s.showFileSize = chkFileSize->checkState() == Qt::Checked;
-    // The bar holds the seconds the slideshow uses; the box only shows them.
-    s.loopSeconds = scrSeconds->value();
+    // The seconds the slideshow waits, as the box shows them.
+    s.loopSeconds = m_slideshow->seconds();
     s.showFilename = chkFilename->checkState() == Qt::Checked;
     s.showPictureNumber = chkShowPictureNumber->checkState() == Qt::Checked;
     // The screensaver's own two, which the viewer shows nowhere and never stores.
-    s.shuffle = m_draw.shuffle();
+    s.shuffle = m_slideshow->shuffles();
     s.includeSubfolders = m_includeSubfolders;
     return s;
 }

@@ -1,106 +1,63 @@
-// The timed slideshow.
-#include <cmath>
-#include <utility>
+#include "viewer/slideshow.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTimer>
+#include <algorithm>
 
-#include "decode/prefetchplan.h"
-#include "platform/platform.h"
-#include "viewer/filelist.h"
-#include "viewer/frmmenus.h"
-#include "viewer/keymap.h"
-#include "viewer/picturetree.h"
-#include "viewer/tavlin.h"
+#include "registry/settings.h"
 
 namespace tavlin {
 
-void Tavlin::startSlideshow() {
-    Menus().mStartSlideshow->setEnabled(false);
-    Menus().mStopSlideshow->setEnabled(true);
-    myTimer->setInterval(scrSeconds->value() * 1000);
-    myTimer->start();
-    btnStartSlideshow->setText(QStringLiteral("&Stop"));
-    // Drawn for a screensaver daemon, the screen is meant to blank afterwards.
-    if (m_runMode != RunMode::Display)
-        m_platform->keepScreenAwake(true);
+Slideshow::Slideshow(std::function<double()> random, QObject* parent)
+    : QObject(parent), m_seconds(kMinLoopSeconds), m_randomSource(std::move(random)) {
+    m_timer.setInterval(m_seconds * 1000);
+    connect(&m_timer, &QTimer::timeout, this, &Slideshow::due);
 }
 
-void Tavlin::stopSlideshow() {
-    Menus().mStartSlideshow->setEnabled(true);
-    Menus().mStopSlideshow->setEnabled(false);
-    myTimer->stop();
-    btnStartSlideshow->setText(QStringLiteral("&Start"));
-    m_platform->keepScreenAwake(false);
+void Slideshow::start() {
+    m_timer.start();
 }
 
-void Tavlin::btnStartSlideshow_Click() {
-    if (!myTimer->isActive())
-        startSlideshow();
-    else
-        stopSlideshow();
+void Slideshow::stop() {
+    m_timer.stop();
 }
 
-void Tavlin::myTimer_Timer() {
-    if (chkPlaySound->isChecked())
-        m_platform->playSlideSound();
-    if (bScreensaverMode) {
-        if (myFiles->count() > 0)
-            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
-        return;
-    }
-    Form_KeyDown(vk::Down, 0);
-}
-
-void Tavlin::scrSeconds_Change() {
-    if (scrSeconds->value() == 0) {
-        scrSeconds->setValue(1); // runs this handler again with 1
-        return;
-    }
-    // Unchanged text stays as it is, so typing in the box keeps its cursor.
-    if (const QString text = QString::number(scrSeconds->value()); txtSeconds->text() != text)
-        txtSeconds->setText(text);
+void Slideshow::setSeconds(int seconds) {
+    m_seconds = std::clamp(seconds, kMinLoopSeconds, kMaxLoopSeconds);
     // QTimer restarts a running timer on a new interval: counted from the change.
-    myTimer->setInterval(scrSeconds->value() * 1000);
+    m_timer.setInterval(m_seconds * 1000);
 }
 
-void Tavlin::readPictureTree() {
-    const QString root = myFiles->folder();
-    const NamePattern pattern = myFiles->namePattern();
-    // The list follows the walk twice: once the first pictures are found, so the screensaver
-    // starts at once even on a folder that holds only subfolders, and once at the end.
-    auto deliver = [this, root](QStringList names) {
-        // The same list again (the tree's pictures were all in its first folder) changes nothing.
-        if (m_exited || myFiles->folder() != root || names == myFiles->names())
+std::int64_t Slideshow::pick(std::int64_t count) {
+    const bool drawnEarly = m_draw.drawn();
+    const std::int64_t index = m_draw.take(count);
+    if (drawnEarly)
+        Q_EMIT earlyPickTaken();
+    return index;
+}
+
+void Slideshow::advance(std::int64_t selected, std::int64_t count) {
+    if (count <= 0)
+        return;
+    if (m_random) {
+        Q_EMIT goTo(pick(count));
+        return;
+    }
+    if (selected == count - 1) {
+        // Only a running show goes round again or ends; a step by hand stays on the last.
+        if (!isRunning())
             return;
-        // The picture on show stays selected, so its number counts in the new list.
-        const QString shown = myFiles->selectedName();
-        myFiles->setListing(root, std::move(names));
-        const qsizetype at = shown.isEmpty() ? -1 : myFiles->names().indexOf(shown);
-        if (at >= 0)
-            myFiles->setSelectedIndex(at);
-        else if (myFiles->count() > 0)
-            myFiles->setSelectedIndex(randomIndex(myFiles->count()));
-    };
-    m_treeReader.start([this, root, pattern, deliver] {
-        bool first = true;
-        const QStringList all = listPictureTree(
-            root, pattern,
-            [&](const QStringList& soFar) {
-                if (!std::exchange(first, false))
-                    return;
-                QMetaObject::invokeMethod(
-                    this, [deliver, soFar] { deliver(soFar); }, Qt::QueuedConnection);
-            },
-            &m_treeStop);
-        if (!m_treeStop.load())
-            QMetaObject::invokeMethod(
-                this, [deliver, all] { deliver(all); }, Qt::QueuedConnection);
-    });
+        if (m_loop) {
+            Q_EMIT goTo(0);
+        } else {
+            Q_EMIT ended();
+        }
+        return;
+    }
+    // With nothing selected the show starts at the first picture.
+    Q_EMIT goTo(selected < 0 ? 0 : selected + 1);
+}
+
+double Slideshow::drawRandom() {
+    return m_randomSource ? m_randomSource() : std::generate_canonical<double, 53>(m_rng);
 }
 
 } // namespace tavlin

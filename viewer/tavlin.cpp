@@ -9,10 +9,9 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "assets/artwork.h"
@@ -24,7 +23,7 @@
 #include "viewer/folderlist.h"
 #include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
-#include "viewer/secondsbox.h"
+#include "viewer/slideshow.h"
 
 namespace tavlin {
 
@@ -60,6 +59,7 @@ Tavlin::Tavlin(TavlinOptions options)
     setFont(sansSerif(kLinePoints, false));
     paintGreenOnBlack(this, true);
     buildWidgets();
+    connectSlideshow();
     connectHandlers();
     connectInput();
 }
@@ -111,7 +111,6 @@ void Tavlin::sizeInformationLines(double scale) {
 void Tavlin::buildWidgets() {
     mySeconds = new QTimer(this);
     mySeconds->setInterval(3000);
-    myTimer = new QTimer(this);
 
     // Later siblings draw over earlier ones: the picture lies lowest, the
     // information lines over it, the panel on top of all.
@@ -179,15 +178,11 @@ void Tavlin::buildWidgets() {
 
     btnStartSlideshow = new QPushButton(QStringLiteral("&Start Slideshow"), frameChecks);
     place(btnStartSlideshow, {120, 240, 1335, 285});
-    // The text box lies over the middle of the scroll bar so only its two
-    // arrows show, left and right of the number: a spin control.
-    scrSeconds = new QScrollBar(Qt::Horizontal, frameChecks);
-    scrSeconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
-    place(scrSeconds, {1560, 210, 975, 285});
-    txtSeconds = new QLineEdit(QStringLiteral("0"), frameChecks);
-    txtSeconds->setAlignment(Qt::AlignCenter);
-    place(txtSeconds, {1800, 210, 495, 285});
-    bindSecondsBox(scrSeconds, txtSeconds);
+    // The slideshow's seconds: typed, or stepped with the arrows and Up and Down.
+    spnSeconds = new QSpinBox(frameChecks);
+    spnSeconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
+    spnSeconds->setAlignment(Qt::AlignCenter);
+    place(spnSeconds, {1560, 210, 975, 285});
     btnRename = new QPushButton(QStringLiteral("Batch &Rename"), frameChecks);
     place(btnRename, {120, 3720, 1335, 285});
     btnExit = new QPushButton(QStringLiteral("E&xit"), frameChecks);
@@ -205,7 +200,8 @@ void Tavlin::connectHandlers() {
     connect(chkFilename, &QCheckBox::toggled, this, &Tavlin::chkFilename_Click);
     connect(chkFileSize, &QCheckBox::toggled, this, &Tavlin::chkFileSize_Click);
     connect(chkDimensions, &QCheckBox::toggled, this, &Tavlin::chkDimensions_Click);
-    connect(scrSeconds, &QScrollBar::valueChanged, this, &Tavlin::scrSeconds_Change);
+    connect(spnSeconds, &QSpinBox::valueChanged, m_slideshow, &Slideshow::setSeconds);
+    connect(chkLoop, &QCheckBox::toggled, m_slideshow, &Slideshow::setLoop);
     connect(btnStartSlideshow, &QPushButton::clicked, this, &Tavlin::btnStartSlideshow_Click);
     connect(btnExit, &QPushButton::clicked, this, &Tavlin::ExitProgram);
     connect(btnRename, &QPushButton::clicked, this, &Tavlin::btnRename_Click);

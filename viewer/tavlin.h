@@ -8,12 +8,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 
 #include "fileops/batchrenamehost.h"
 #include "layout/layout.h"
 #include "registry/settings.h"
-#include "viewer/picturedraw.h"
 #include "viewer/startrequest.h"
 
 class QCheckBox;
@@ -22,7 +20,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QScrollBar;
+class QSpinBox;
 class QTimer;
 
 namespace tavlin {
@@ -33,6 +31,7 @@ class FileList;
 class frmGetPrefix;
 class FolderList;
 class ImageView;
+class Slideshow;
 class Platform;
 class PictureDecoder;
 struct DecodedPicture;
@@ -133,10 +132,8 @@ public:
     // that takes its place.
     enum class Deletion { ToTrash, ForGood };
     void DeleteCurrentFile(Deletion how);
-    // An index in [0, count) drawn from the random source.
-    std::int64_t randomIndex(std::int64_t count);
     // The screensaver shows every picture once before any comes back ("Shuffle").
-    bool shufflesPictures() const { return m_draw.shuffle(); }
+    bool shufflesPictures() const;
     // The screensaver shows the pictures of the folder's whole tree ("Include Subfolders").
     bool includesSubfolders() const { return m_includeSubfolders; }
 
@@ -154,7 +151,6 @@ public:
 
     // Widgets, named as the program's design names them.
     QTimer* mySeconds = nullptr;
-    QTimer* myTimer = nullptr;
     QGroupBox* frameSettings = nullptr;
     QFrame* frameChecks = nullptr;
     QCheckBox* chkCenter = nullptr;
@@ -167,8 +163,7 @@ public:
     QCheckBox* chkFileSize = nullptr;
     QCheckBox* chkDimensions = nullptr;
     QPushButton* btnStartSlideshow = nullptr;
-    QScrollBar* scrSeconds = nullptr;
-    QLineEdit* txtSeconds = nullptr;
+    QSpinBox* spnSeconds = nullptr;
     QPushButton* btnRename = nullptr;
     QPushButton* btnExit = nullptr;
     DriveList* myDrive = nullptr;
@@ -192,9 +187,7 @@ public:
     void chkFilename_Click();
     void chkFileSize_Click();
     void chkDimensions_Click();
-    void scrSeconds_Change();
     void btnStartSlideshow_Click();
-    void myTimer_Timer();
     void mySeconds_Timer();
     // Key handlers take virtual-key codes and the shift state (1 Shift, 2 Ctrl, 4 Alt).
     void Form_KeyDown(int keyCode, int shift);
@@ -239,7 +232,6 @@ private:
     StartupLayout m_layout;
     bool m_exited = false;
     bool m_cursorVisible = true;
-    std::mt19937_64 m_rng;
     std::unique_ptr<frmMenus> m_menus;
     RunMode m_runMode = RunMode::Viewer;
     QString m_shownPicture; // the file whose picture myPicture holds
@@ -259,11 +251,10 @@ public:
 private:
     void showDecoded(const DecodedPicture& decoded);
     void prefetchLikelyNext();
-    // The screensaver's next random number; drawn early when a prefetch needed it.
-    double drawRandom();
     PictureDecoder* m_decoder = nullptr;
-    // The screensaver's picks, drawn from drawRandom().
-    PictureDraw m_draw{[this] { return drawRandom(); }};
+    // The slideshow's timer, seconds and looping, and the screensaver's random picks.
+    void connectSlideshow();
+    Slideshow* m_slideshow = nullptr;
     bool m_includeSubfolders = false;
     // The screensaver's walk of the folder's tree, in the background.
     void readPictureTree();

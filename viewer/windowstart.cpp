@@ -8,8 +8,8 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
-#include <QScrollBar>
 #include <QTime>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "fileops/batchinflight.h"
@@ -20,6 +20,7 @@
 #include "viewer/filelist.h"
 #include "viewer/folderlist.h"
 #include "viewer/imageview.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin {
@@ -33,6 +34,7 @@ bool Tavlin::loadStart(const StartRequest& request) {
     const bool display = request.mode == RunMode::Display;
     if (request.mode == RunMode::Screensaver || display || request.mode == RunMode::Settings)
         bScreensaverMode = true;
+    m_slideshow->setPicksAtRandom(bScreensaverMode);
 
     // A batch rename cut short by a crash is finished in its own folder, whichever opens.
     for (const QString& problem : RecoverBatchesInFlight())
@@ -42,7 +44,7 @@ bool Tavlin::loadStart(const StartRequest& request) {
     if (display)
         applyDisplaySwitches(request);
     if (bScreensaverMode)
-        m_rng.seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
+        m_slideshow->seed(static_cast<std::uint64_t>(QTime::currentTime().msecsSinceStartOfDay()));
     return true;
 }
 
@@ -69,7 +71,7 @@ void Tavlin::showStart(const StartRequest& request) {
         // A large folder is still being read: the pick waits for its list.
         myPath->whenRead([this] {
             if (myFiles->count() > 0)
-                myFiles->setSelectedIndex(randomIndex(myFiles->count()));
+                myFiles->setSelectedIndex(m_slideshow->pick(myFiles->count()));
             if (m_includeSubfolders)
                 readPictureTree();
         });
@@ -94,7 +96,6 @@ void Tavlin::applyStartupLayout() {
     place(frameSettings, m_layout.frameSettings);
     myPicture->hide();
     myPicture->move(0, 0);
-    scrSeconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
     frameChecks->move(frameChecks->x(), px(m_layout.frameChecksTop));
     place(myPath, m_layout.myPath);
     place(myFiles, m_layout.myFiles);
@@ -113,9 +114,9 @@ void Tavlin::applyDisplaySwitches(const StartRequest& request) {
         myPath->setPath(request.displayFolder);
     }
     if (request.displaySeconds > 0)
-        scrSeconds->setValue(request.displaySeconds);
+        spnSeconds->setValue(request.displaySeconds);
     if (request.displayShuffle)
-        m_draw.setShuffle(true);
+        m_slideshow->setShuffle(true);
     if (request.displaySubfolders)
         m_includeSubfolders = true;
 }

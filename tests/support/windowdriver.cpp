@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -18,6 +18,7 @@
 #include "viewer/folderlist.h"
 #include "viewer/frmmenus.h"
 #include "viewer/imageview.h"
+#include "viewer/slideshow.h"
 #include "viewer/tavlin.h"
 
 namespace tavlin::test {
@@ -48,8 +49,7 @@ QWidget* WindowDriver::part(Part part) const {
     case Part::ShowFileSize: return w.chkFileSize;
     case Part::ShowDimensions: return w.chkDimensions;
     case Part::StartButton: return w.btnStartSlideshow;
-    case Part::Seconds: return w.txtSeconds;
-    case Part::SecondsArrows: return w.scrSeconds;
+    case Part::Seconds: return w.spnSeconds;
     case Part::RenameButton: return w.btnRename;
     case Part::ExitButton: return w.btnExit;
     }
@@ -119,28 +119,29 @@ bool WindowDriver::folderReading() const { return m_window.myPath->isReading(); 
 QString WindowDriver::drive() const { return m_window.myDrive->drive(); }
 void WindowDriver::setDrive(const QString& path) { m_window.myDrive->setDrive(path); }
 
-bool WindowDriver::slideshowRunning() const { return m_window.myTimer->isActive(); }
-int WindowDriver::slideshowIntervalMs() const { return m_window.myTimer->interval(); }
+bool WindowDriver::slideshowRunning() const { return m_window.m_slideshow->isRunning(); }
+int WindowDriver::slideshowIntervalMs() const { return m_window.m_slideshow->intervalMs(); }
 void WindowDriver::startSlideshow() { m_window.startSlideshow(); }
 void WindowDriver::stopSlideshow() { m_window.stopSlideshow(); }
-void WindowDriver::slideshowTick() { m_window.myTimer_Timer(); }
-void WindowDriver::setSlideshowIntervalMs(int ms) { m_window.myTimer->setInterval(ms); }
-int WindowDriver::seconds() const { return m_window.scrSeconds->value(); }
-QString WindowDriver::secondsText() const { return m_window.txtSeconds->text(); }
-void WindowDriver::setSeconds(int seconds) { m_window.scrSeconds->setValue(seconds); }
+void WindowDriver::slideshowTick() { Q_EMIT m_window.m_slideshow->due(); }
+void WindowDriver::setSlideshowIntervalMs(int ms) { m_window.m_slideshow->setIntervalMs(ms); }
+int WindowDriver::seconds() const { return m_window.m_slideshow->seconds(); }
+QString WindowDriver::secondsText() const { return secondsBox()->text(); }
+void WindowDriver::setSeconds(int seconds) { m_window.spnSeconds->setValue(seconds); }
 void WindowDriver::typeSeconds(const QString& text) {
-    m_window.txtSeconds->setFocus();
-    m_window.txtSeconds->selectAll();
-    QTest::keyClicks(m_window.txtSeconds, text);
+    m_window.spnSeconds->setFocus();
+    m_window.spnSeconds->selectAll();
+    QTest::keyClicks(m_window.spnSeconds, text);
 }
-int WindowDriver::minimumSeconds() const { return m_window.scrSeconds->minimum(); }
-int WindowDriver::maximumSeconds() const { return m_window.scrSeconds->maximum(); }
+int WindowDriver::minimumSeconds() const { return m_window.spnSeconds->minimum(); }
+int WindowDriver::maximumSeconds() const { return m_window.spnSeconds->maximum(); }
 void WindowDriver::setSecondsText(const QString& text, int cursor) {
-    m_window.txtSeconds->setText(text);
+    secondsBox()->setText(text);
     if (cursor >= 0)
-        m_window.txtSeconds->setCursorPosition(cursor);
+        secondsBox()->setCursorPosition(cursor);
 }
-int WindowDriver::secondsCursor() const { return m_window.txtSeconds->cursorPosition(); }
+int WindowDriver::secondsCursor() const { return secondsBox()->cursorPosition(); }
+QLineEdit* WindowDriver::secondsBox() const { return m_window.spnSeconds->findChild<QLineEdit*>(); }
 
 void WindowDriver::keyDown(int keyCode, int shift) { m_window.Form_KeyDown(keyCode, shift); }
 void WindowDriver::keyUp(int keyCode, int shift) { m_window.Form_KeyUp(keyCode, shift); }

@@ -12,6 +12,7 @@
 #include "layout/layout.h"
 #include "viewer/startrequest.h"
 
+class QLineEdit;
 class QWidget;
 
 namespace tavlin {
@@ -47,8 +48,7 @@ enum class Part {
     ShowFileSize,
     ShowDimensions,
     StartButton,
-    Seconds,       // where the slideshow's seconds are typed
-    SecondsArrows, // what steps the seconds up and down
+    Seconds, // where the slideshow's seconds are typed or stepped
     RenameButton,
     ExitButton,
 };
@@ -169,6 +169,8 @@ public:
     void toggleControls();
 
 private:
+    QLineEdit* secondsBox() const;
+
     Tavlin& m_window;
 };
 

@@ -9,6 +9,7 @@
 #include "decode/pictureloader.h"
 #include "desktop/help.h"
 #include "desktop/print.h"
+#include "fileops/batchrenamehost.h"
 #include "fileops/frmgetprefix.h"
 #include "fileops/renamesingle.h"
 #include "viewer/filelist.h"
@@ -38,11 +39,45 @@ void Tavlin::RenameSingleFile() {
     }
 }
 
+// What the batch rename asks of the window: its folder and names, a fresh read, the first
+// picture shown, the slideshow paused, the controls it must not be used with, its messages.
+class Tavlin::BatchHost : public BatchRenameHost {
+public:
+    explicit BatchHost(Tavlin& window) : w(window) {}
+
+    // The folder of the names the batch renames, which another folder's read does not change.
+    QString batchFolder() const override { return w.myFiles->folder(); }
+    QStringList batchFileNames() const override { return w.myFiles->names(); }
+    void batchRefreshFiles() override { w.myFiles->refresh(); }
+    void batchSelectFirstFile() override {
+        if (w.myFiles->count() > 0) {
+            w.myFiles->setSelectedIndex(0);
+            // Index 0 may have been selected before the refresh; show the new first file anyway.
+            w.myFiles_Click();
+        }
+    }
+    bool batchSlideshowRunning() const override { return w.m_slideshow->isRunning(); }
+    void batchStopSlideshow() override { w.stopSlideshow(); }
+    void batchStartSlideshow() override { w.startSlideshow(); }
+    void batchSetControlsEnabled(bool enabled) override {
+        for (QWidget* widget : std::initializer_list<QWidget*>{w.myFiles, w.btnExit, w.btnRename,
+                                                               w.btnStartSlideshow})
+            widget->setEnabled(enabled);
+    }
+    void batchShowMessage(const QString& title, const QString& text) override {
+        showWrappedWarning(&w, title, text);
+    }
+
+private:
+    Tavlin& w;
+};
+
 frmGetPrefix* Tavlin::prefixDialog() {
     if (!m_prefixDialog) {
         m_prefixDialog = new frmGetPrefix(this, m_tpp);
+        m_batchHost = std::make_shared<BatchHost>(*this);
         connect(m_prefixDialog, &frmGetPrefix::prefixAccepted, this, [this](QString& svPrefix) {
-            RenameFilesUsingPrefix(*this, svPrefix, m_prefixDialog);
+            RenameFilesUsingPrefix(*m_batchHost, svPrefix, m_prefixDialog);
         });
     }
     return m_prefixDialog;
@@ -50,45 +85,6 @@ frmGetPrefix* Tavlin::prefixDialog() {
 
 void Tavlin::btnRename_Click() {
     prefixDialog()->exec();
-}
-
-QString Tavlin::batchFolder() const {
-    // The folder of the names the batch renames, which another folder's read does not change.
-    return myFiles->folder();
-}
-QStringList Tavlin::batchFileNames() const {
-    return myFiles->names();
-}
-void Tavlin::batchRefreshFiles() {
-    myFiles->refresh();
-}
-
-void Tavlin::batchSelectFirstFile() {
-    if (myFiles->count() > 0) {
-        myFiles->setSelectedIndex(0);
-        // Index 0 may have been selected before the refresh; show the new first file anyway.
-        myFiles_Click();
-    }
-}
-
-bool Tavlin::batchSlideshowRunning() const {
-    return m_slideshow->isRunning();
-}
-void Tavlin::batchStopSlideshow() {
-    stopSlideshow();
-}
-void Tavlin::batchStartSlideshow() {
-    startSlideshow();
-}
-
-void Tavlin::batchSetControlsEnabled(bool enabled) {
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{myFiles, btnExit, btnRename, btnStartSlideshow})
-        widget->setEnabled(enabled);
-}
-
-void Tavlin::batchShowMessage(const QString& title, const QString& text) {
-    showWrappedWarning(this, title, text);
 }
 
 void Tavlin::PrintPicture() {

@@ -87,7 +87,7 @@ void frmMenus::mStopSlideshow_Click() {
 
 void frmMenus::mToggleVisibility_Click() {
     m_window.toggleSettingsPanel();
-    mToggleVisibility->setChecked(!m_window.frameSettings->isHidden());
+    mToggleVisibility->setChecked(m_window.settingsPanelShown());
 }
 
 void frmMenus::mPrint_Click() {

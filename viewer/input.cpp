@@ -60,11 +60,13 @@ int buttonsOf(const QMouseEvent& event) {
            (b & Qt::MiddleButton ? 4 : 0);
 }
 
+} // namespace
+
 // The menu's shortcut keys act whichever widget of the panel has the focus: they
 // reach the window's key handlers as if the window itself had it, and the widget
 // never sees them. Watching the whole application catches them before any widget
 // of the panel can use or swallow them (the drive list would open on F4).
-class PanelShortcuts : public QObject {
+class Tavlin::PanelShortcuts : public QObject {
 public:
     explicit PanelShortcuts(Tavlin& window) : QObject(&window), m_window(window) {}
 
@@ -120,7 +122,6 @@ private:
 
     Tavlin& m_window;
 };
-} // namespace
 
 frmMenus& Tavlin::Menus() {
     if (!m_menus)
@@ -348,6 +349,10 @@ void Tavlin::toggleSettingsPanel() {
     frameSettings->setVisible(bShowControls);
     if (myFiles->selectedIndex() != -1)
         myFiles_Click();
+}
+
+bool Tavlin::settingsPanelShown() const {
+    return !frameSettings->isHidden();
 }
 
 void Tavlin::setTopMost(bool topMost) {

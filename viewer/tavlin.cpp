@@ -30,8 +30,7 @@ namespace tavlin {
 namespace {
 const QColor LineGrey(224, 224, 224);
 
-// The information lines' sizes on a whole screen, in points.
-constexpr double kBoldLinePoints = 9.75;
+// The window's lettering, in points; the information lines have their own.
 constexpr double kLinePoints = 8.25;
 
 using look::paintGreenOnBlack;
@@ -71,42 +70,13 @@ Tavlin::~Tavlin() {
     m_treeReader.waitForDone();
 }
 
-int Tavlin::px(double twips) const {
-    return static_cast<int>(std::lround(twips / m_tpp));
-}
-
-void Tavlin::place(QWidget* widget, const TwipRect& r) {
-    widget->setGeometry(px(r.left), px(r.top), px(r.width), px(r.height));
-}
-
-TwipRect Tavlin::twipGeometry(const QWidget* widget) const {
-    const QRect g = widget->geometry();
-    return {g.x() * m_tpp, g.y() * m_tpp, g.width() * m_tpp, g.height() * m_tpp};
-}
-
-QSizeF Tavlin::screenTwips() const {
-    return QSizeF(m_screen) * m_tpp;
-}
-
-QLabel* Tavlin::makeLabel(const QString& text, bool bold) {
-    auto* label = new QLabel(text, this);
-    if (bold)
-        label->setFont(sansSerif(kBoldLinePoints, true));
+namespace {
+QLabel* makeLabel(QWidget* parent, const QString& text) {
+    auto* label = new QLabel(text, parent);
     paintGreenOnBlack(label, false);
-    label->adjustSize();
     return label;
 }
-
-void Tavlin::sizeInformationLines(double scale) {
-    // Kept large enough to read in the smallest preview.
-    const auto points = [scale](double full) { return std::max(full * scale, 5.0); };
-    for (QLabel* label : {txtPicture, txtFile})
-        label->setFont(sansSerif(points(kBoldLinePoints), true));
-    for (QLabel* label : {txtHeight, txtWidth, txtFileSize})
-        label->setFont(sansSerif(points(kLinePoints), false));
-    for (QLabel* label : {txtFile, txtPicture, txtWidth, txtHeight, txtFileSize})
-        label->adjustSize();
-}
+} // namespace
 
 void Tavlin::buildWidgets() {
     mySeconds = new QTimer(this);
@@ -117,11 +87,12 @@ void Tavlin::buildWidgets() {
     myPicture = new ImageView(this);
     place(myPicture, design::myPicture);
     myPicture->hide();
-    txtPicture = makeLabel(QStringLiteral("Picture:"), true);
-    txtHeight = makeLabel(QStringLiteral("Height:"), false);
-    txtWidth = makeLabel(QStringLiteral("Width:"), false);
-    txtFileSize = makeLabel(QStringLiteral("File Size:"), false);
-    txtFile = makeLabel(QString(), true);
+    txtPicture = makeLabel(this, QStringLiteral("Picture:"));
+    txtHeight = makeLabel(this, QStringLiteral("Height:"));
+    txtWidth = makeLabel(this, QStringLiteral("Width:"));
+    txtFileSize = makeLabel(this, QStringLiteral("File Size:"));
+    txtFile = makeLabel(this, QString());
+    sizeInformationLines(1.0);
     place(txtFile, design::txtFile);
     txtFile->adjustSize();
     for (auto [label, r] : {std::pair{txtPicture, design::txtPicture},
@@ -195,11 +166,14 @@ void Tavlin::connectHandlers() {
     connect(myFiles, &FileList::selectionChanged, this, &Tavlin::myFiles_Click);
     // toggled fires only on a real change of value, by a click or by the program.
     connect(chkCenter, &QCheckBox::toggled, this, &Tavlin::chkCenter_Click);
-    connect(chkStretch, &QCheckBox::toggled, this, &Tavlin::chkStretch_Click);
-    connect(chkShowPictureNumber, &QCheckBox::toggled, this, &Tavlin::chkShowPictureNumber_Click);
-    connect(chkFilename, &QCheckBox::toggled, this, &Tavlin::chkFilename_Click);
-    connect(chkFileSize, &QCheckBox::toggled, this, &Tavlin::chkFileSize_Click);
-    connect(chkDimensions, &QCheckBox::toggled, this, &Tavlin::chkDimensions_Click);
+    connect(chkStretch, &QCheckBox::toggled, this, &Tavlin::chkCenter_Click);
+    // Each information switch shows or hides its lines.
+    for (auto [box, line] : {std::pair{chkShowPictureNumber, txtPicture},
+                             {chkFilename, txtFile},
+                             {chkFileSize, txtFileSize},
+                             {chkDimensions, txtWidth},
+                             {chkDimensions, txtHeight}})
+        connect(box, &QCheckBox::toggled, line, &QWidget::setVisible);
     connect(spnSeconds, &QSpinBox::valueChanged, m_slideshow, &Slideshow::setSeconds);
     connect(chkLoop, &QCheckBox::toggled, m_slideshow, &Slideshow::setLoop);
     connect(btnStartSlideshow, &QPushButton::clicked, this, &Tavlin::btnStartSlideshow_Click);
@@ -207,30 +181,10 @@ void Tavlin::connectHandlers() {
     connect(btnRename, &QPushButton::clicked, this, &Tavlin::btnRename_Click);
 }
 
+// Center or Stretch changed: the picture on show is laid out anew.
 void Tavlin::chkCenter_Click() {
     if (myFiles->selectedIndex() != -1)
         myFiles_Click();
-}
-
-void Tavlin::chkStretch_Click() {
-    chkCenter_Click();
-}
-
-void Tavlin::chkShowPictureNumber_Click() {
-    txtPicture->setVisible(chkShowPictureNumber->isChecked());
-}
-
-void Tavlin::chkFilename_Click() {
-    txtFile->setVisible(chkFilename->isChecked());
-}
-
-void Tavlin::chkFileSize_Click() {
-    txtFileSize->setVisible(chkFileSize->isChecked());
-}
-
-void Tavlin::chkDimensions_Click() {
-    txtWidth->setVisible(chkDimensions->isChecked());
-    txtHeight->setVisible(chkDimensions->isChecked());
 }
 
 } // namespace tavlin

@@ -8,18 +8,16 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
+#include <QSpinBox>
 
 #include "assets/artwork.h"
 #include "assets/look.h"
 #include "registry/settings.h"
 #include "viewer/drivelist.h"
 #include "viewer/folderlist.h"
-#include "viewer/secondsbox.h"
 
 namespace tavlin {
 
@@ -55,8 +53,6 @@ frmScreensaverSettings::frmScreensaverSettings(const Settings& values, double tw
     connect(btnSS_Ok, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Ok_Click);
     connect(btnSS_Cancel, &QPushButton::clicked, this, &frmScreensaverSettings::btnSS_Cancel_Click);
     connect(mySS_Drive, &DriveList::driveChanged, this, &frmScreensaverSettings::mySS_Drive_Change);
-    connect(scrSS_Seconds, &QScrollBar::valueChanged, this,
-            &frmScreensaverSettings::scrSS_Seconds_Change);
     LoadValues();
 }
 
@@ -99,15 +95,12 @@ void frmScreensaverSettings::buildWidgets() {
     paintGreenOnBlack(Label1, false);
     place(Label1, 555, 240, 1065, 195);
     fitText(Label1);
-    // The box lies over the middle of the scroll bar and leaves its two arrows free: a spinner.
-    scrSS_Seconds = new QScrollBar(Qt::Horizontal, Frame1);
-    scrSS_Seconds->setFocusPolicy(Qt::StrongFocus);
-    place(scrSS_Seconds, 600, 480, 975, 285);
-    txtSS_Seconds = new QLineEdit(QStringLiteral("0"), Frame1);
-    txtSS_Seconds->setAlignment(Qt::AlignCenter);
-    paintWhite(txtSS_Seconds);
-    place(txtSS_Seconds, 840, 480, 495, 285);
-    bindSecondsBox(scrSS_Seconds, txtSS_Seconds);
+    // The slideshow's seconds: typed, or stepped with the arrows and Up and Down.
+    spnSS_Seconds = new QSpinBox(Frame1);
+    spnSS_Seconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
+    spnSS_Seconds->setAlignment(Qt::AlignCenter);
+    paintWhite(spnSS_Seconds);
+    place(spnSS_Seconds, 600, 480, 975, 285);
 
     auto check = [this](const QString& caption, int top) {
         auto* box = new QCheckBox(caption, Frame1);
@@ -136,9 +129,9 @@ void frmScreensaverSettings::buildWidgets() {
     }
 
     QWidget* tabOrder[] = {
-        mySS_Path,      mySS_Drive,     txtSS_Seconds,    scrSS_Seconds, chkSS_ShowPictureNumber,
-        chkSS_Filename, chkSS_FileSize, chkSS_Dimensions, chkSS_Shuffle, chkSS_Subfolders,
-        btnSS_Ok,       btnSS_Cancel};
+        mySS_Path,        mySS_Drive,     spnSS_Seconds,    chkSS_ShowPictureNumber,
+        chkSS_Filename,   chkSS_FileSize, chkSS_Dimensions, chkSS_Shuffle,
+        chkSS_Subfolders, btnSS_Ok,       btnSS_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     mySS_Path->setFocus();
@@ -164,12 +157,7 @@ void frmScreensaverSettings::LoadValues() {
     const Settings& s = m_values;
     mySS_Drive->setDrive(s.lastDirectory);
     mySS_Path->setPath(s.lastDirectory);
-    const int seconds = std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds);
-    scrSS_Seconds->setRange(kMinLoopSeconds, kMaxLoopSeconds);
-    if (scrSS_Seconds->value() == seconds)
-        scrSS_Seconds_Change(); // an unchanged value runs no handler, yet the box shows it
-    else
-        scrSS_Seconds->setValue(seconds);
+    spnSS_Seconds->setValue(std::clamp(s.loopSeconds, kMinLoopSeconds, kMaxLoopSeconds));
     chkSS_ShowPictureNumber->setChecked(s.showPictureNumber);
     chkSS_Filename->setChecked(s.showFilename);
     chkSS_FileSize->setChecked(s.showFileSize);
@@ -197,18 +185,12 @@ void frmScreensaverSettings::mySS_Drive_Change() {
                              : DriveList::driveOf(previousFolder, DriveList::volumeRoots()));
 }
 
-void frmScreensaverSettings::scrSS_Seconds_Change() {
-    // Unchanged text stays as it is, so typing in the box keeps its cursor.
-    if (const QString text = QString::number(scrSS_Seconds->value()); txtSS_Seconds->text() != text)
-        txtSS_Seconds->setText(text);
-}
-
 Settings frmScreensaverSettings::values() const {
     Settings values = m_values;
     values.lastDirectory = QDir::toNativeSeparators(mySS_Path->path());
     values.showDimensions = chkSS_Dimensions->checkState() == Qt::Checked;
     values.showFileSize = chkSS_FileSize->checkState() == Qt::Checked;
-    values.loopSeconds = scrSS_Seconds->value();
+    values.loopSeconds = spnSS_Seconds->value();
     values.showFilename = chkSS_Filename->checkState() == Qt::Checked;
     values.showPictureNumber = chkSS_ShowPictureNumber->checkState() == Qt::Checked;
     values.shuffle = chkSS_Shuffle->isChecked();

@@ -9,9 +9,8 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QScrollBar;
+class QSpinBox;
 
 namespace tavlin {
 
@@ -42,8 +41,7 @@ public:
     FolderList* mySS_Path = nullptr;
     QGroupBox* Frame1 = nullptr;
     QLabel* Label1 = nullptr;
-    QScrollBar* scrSS_Seconds = nullptr;
-    QLineEdit* txtSS_Seconds = nullptr;
+    QSpinBox* spnSS_Seconds = nullptr;
     QCheckBox* chkSS_ShowPictureNumber = nullptr;
     QCheckBox* chkSS_Filename = nullptr;
     QCheckBox* chkSS_FileSize = nullptr;
@@ -57,7 +55,6 @@ public:
     void btnSS_Ok_Click();
     void btnSS_Cancel_Click();
     void mySS_Drive_Change();
-    void scrSS_Seconds_Change();
 
 private:
     void buildWidgets();

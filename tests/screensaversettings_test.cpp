@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -151,8 +153,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         {d.mySS_Path, {120, 1920, 2655, 2790}},
         {d.Frame1, {2880, 1440, 2175, 3135}},
         {d.Label1, {555, 240, 1065, 195}},
-        {d.scrSS_Seconds, {600, 480, 975, 285}},
-        {d.txtSS_Seconds, {840, 480, 495, 285}},
+        {d.spnSS_Seconds, {600, 480, 975, 285}},
         {d.chkSS_ShowPictureNumber, {240, 840, 1815, 375}},
         {d.chkSS_Filename, {240, 1200, 1815, 375}},
         {d.chkSS_FileSize, {240, 1560, 1815, 375}},
@@ -172,13 +173,20 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         EXPECT_EQ(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips)
             << widget->metaObject()->className() << " " << widget->objectName().toStdString();
     }
-    for (QWidget* inFrame : {(QWidget*)d.Label1, (QWidget*)d.scrSS_Seconds,
-                             (QWidget*)d.txtSS_Seconds, (QWidget*)d.chkSS_Dimensions})
+    for (QWidget* inFrame :
+         {(QWidget*)d.Label1, (QWidget*)d.spnSS_Seconds, (QWidget*)d.chkSS_Dimensions})
         EXPECT_EQ(inFrame->parentWidget(), d.Frame1);
-    // The box covers the middle of the scroll bar, leaving 240 twips of arrow on each side.
-    EXPECT_EQ(d.txtSS_Seconds->x() - d.scrSS_Seconds->x(), 240 / 15);
-    EXPECT_GT(d.Frame1->children().indexOf(d.txtSS_Seconds),
-              d.Frame1->children().indexOf(d.scrSS_Seconds));
+    // The seconds are in one place: the spin box's own text field is the only one in the frame,
+    // it leaves the arrows their room and is wide enough for the largest number once laid out.
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    const QList<QLineEdit*> fields = d.Frame1->findChildren<QLineEdit*>();
+    ASSERT_EQ(fields.size(), 1);
+    EXPECT_EQ(fields[0]->parentWidget(), d.spnSS_Seconds);
+    EXPECT_NE(d.spnSS_Seconds->buttonSymbols(), QAbstractSpinBox::NoButtons);
+    EXPECT_LT(fields[0]->geometry().right(), d.spnSS_Seconds->width() - 1);
+    EXPECT_GE(fields[0]->width(), fields[0]->fontMetrics().horizontalAdvance(QStringLiteral("30")));
+    EXPECT_EQ(d.spnSS_Seconds->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
 
     const std::pair<QAbstractButton*, const char*> captions[] = {
         {d.chkSS_ShowPictureNumber, "Show Pict Number"},
@@ -193,7 +201,7 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
     for (auto [button, caption] : captions)
         EXPECT_EQ(button->text(), caption);
     EXPECT_EQ(d.Label1->text(), "Slide Seconds:");
-    EXPECT_EQ(d.txtSS_Seconds->text(), "5");
+    EXPECT_EQ(d.spnSS_Seconds->text(), "5");
     EXPECT_TRUE(d.Frame1->title().isEmpty());
     for (QWidget* green :
          {(QWidget*)d.Label1, (QWidget*)d.chkSS_ShowPictureNumber, (QWidget*)d.chkSS_Dimensions}) {
@@ -201,16 +209,16 @@ TEST_F(ScreensaverSettingsTest, HasTheDesignedWidgetsTextsColoursAndGeometry) {
         EXPECT_EQ(green->palette().color(QPalette::Window), QColor(Qt::black));
     }
     for (QWidget* white :
-         {(QWidget*)d.mySS_Drive, (QWidget*)d.mySS_Path, (QWidget*)d.txtSS_Seconds})
+         {(QWidget*)d.mySS_Drive, (QWidget*)d.mySS_Path, (QWidget*)d.spnSS_Seconds})
         EXPECT_EQ(white->palette().color(QPalette::Base), QColor(Qt::white));
     EXPECT_FALSE(d.Image1->pixmap().isNull());
     EXPECT_TRUE(d.Image1->hasScaledContents());
 
-    // Tab order: folder list, drive list, seconds box, spinner, the six boxes, OK, Cancel.
-    QWidget* expected[] = {
-        d.mySS_Drive,       d.txtSS_Seconds,  d.scrSS_Seconds,    d.chkSS_ShowPictureNumber,
-        d.chkSS_Filename,   d.chkSS_FileSize, d.chkSS_Dimensions, d.chkSS_Shuffle,
-        d.chkSS_Subfolders, d.btnSS_Ok,       d.btnSS_Cancel};
+    // Tab order: folder list, drive list, seconds, the six boxes, OK, Cancel.
+    QWidget* expected[] = {d.mySS_Drive,     d.spnSS_Seconds,    d.chkSS_ShowPictureNumber,
+                           d.chkSS_Filename, d.chkSS_FileSize,   d.chkSS_Dimensions,
+                           d.chkSS_Shuffle,  d.chkSS_Subfolders, d.btnSS_Ok,
+                           d.btnSS_Cancel};
     QWidget* at = d.mySS_Path;
     for (QWidget* next : expected) {
         do
@@ -246,10 +254,10 @@ TEST_F(ScreensaverSettingsTest, OkWithoutChangesWritesTheSameSixValuesBack) {
     frmScreensaverSettings d(w->currentSettings());
     EXPECT_EQ(d.mySS_Drive->drive(), viewer.drive());
     EXPECT_EQ(d.mySS_Path->path(), path("holiday"));
-    EXPECT_EQ(d.scrSS_Seconds->minimum(), 1);
-    EXPECT_EQ(d.scrSS_Seconds->maximum(), 30);
-    EXPECT_EQ(d.scrSS_Seconds->value(), 5);
-    EXPECT_EQ(d.txtSS_Seconds->text(), "5");
+    EXPECT_EQ(d.spnSS_Seconds->minimum(), 1);
+    EXPECT_EQ(d.spnSS_Seconds->maximum(), 30);
+    EXPECT_EQ(d.spnSS_Seconds->value(), 5);
+    EXPECT_EQ(d.spnSS_Seconds->text(), "5");
     EXPECT_TRUE(d.chkSS_ShowPictureNumber->isChecked());
     EXPECT_FALSE(d.chkSS_Filename->isChecked());
     EXPECT_FALSE(d.chkSS_FileSize->isChecked());
@@ -292,8 +300,8 @@ TEST_F(ScreensaverSettingsTest, SecondsComeFromTheLeadingNumberOfTheStoredText) 
         test::storeSettings({{QStringLiteral("Loop Seconds"), QString::fromUtf8(text)}});
         auto w = start({dir.path()});
         frmScreensaverSettings d(w->currentSettings());
-        EXPECT_EQ(d.scrSS_Seconds->value(), seconds) << text;
-        EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(seconds)) << text;
+        EXPECT_EQ(d.spnSS_Seconds->value(), seconds) << text;
+        EXPECT_EQ(d.spnSS_Seconds->text(), QString::number(seconds)) << text;
     }
 }
 
@@ -301,38 +309,67 @@ TEST_F(ScreensaverSettingsTest, ANonNumberStoresSecondsTheViewerCanRun) {
     test::storeSettings({{QStringLiteral("Loop Seconds"), QStringLiteral("soon")}});
     auto w = start({dir.path()});
     frmScreensaverSettings d(w->currentSettings());
-    // The spinner shows the slideshow's lowest value and stores exactly that.
-    ASSERT_EQ(d.scrSS_Seconds->value(), 1);
-    EXPECT_EQ(d.txtSS_Seconds->text(), "1");
+    // The spin box shows the slideshow's lowest value and stores exactly that.
+    ASSERT_EQ(d.spnSS_Seconds->value(), 1);
+    EXPECT_EQ(d.spnSS_Seconds->text(), "1");
     d.btnSS_Ok_Click();
     EXPECT_EQ(storedValues().at("Loop Seconds"), "1");
 }
 
-TEST_F(ScreensaverSettingsTest, SpinnerStopsAtItsEndsAndTheBoxFollowsIt) {
+// Steps the spin box as a press on one of its arrows with the mouse does.
+static void clickArrow(QSpinBox* box, QStyle::SubControl arrow) {
+    QStyleOptionSpinBox option;
+    option.initFrom(box);
+    option.subControls = QStyle::SC_All;
+    option.buttonSymbols = box->buttonSymbols();
+    option.stepEnabled = QAbstractSpinBox::StepUpEnabled | QAbstractSpinBox::StepDownEnabled;
+    option.frame = box->hasFrame();
+    const QRect rect = box->style()->subControlRect(QStyle::CC_SpinBox, &option, arrow, box);
+    ASSERT_FALSE(rect.isEmpty());
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, rect.center());
+}
+
+TEST_F(ScreensaverSettingsTest, SpinBoxStopsAtItsEndsAndStoresWhatItShows) {
+    using Step = std::function<void(QSpinBox*)>;
+    const auto key = [](Qt::Key k) -> Step {
+        return [k](QSpinBox* box) { QTest::keyClick(box, k); };
+    };
+    const auto arrow = [](QStyle::SubControl a) -> Step {
+        return [a](QSpinBox* box) { clickArrow(box, a); };
+    };
     const struct {
+        const char* how;
         int from;
-        QAbstractSlider::SliderAction arrow;
+        Step step;
         int to;
     } cases[] = {
-        {30, QAbstractSlider::SliderSingleStepAdd, 30},
-        {1, QAbstractSlider::SliderSingleStepSub, 1},
-        {29, QAbstractSlider::SliderSingleStepAdd, 30},
-        {2, QAbstractSlider::SliderSingleStepSub, 1},
-        {5, QAbstractSlider::SliderSingleStepAdd, 6},
+        {"Up at the top", 30, key(Qt::Key_Up), 30},
+        {"Down at the bottom", 1, key(Qt::Key_Down), 1},
+        {"Up to the top", 29, key(Qt::Key_Up), 30},
+        {"Down to the bottom", 2, key(Qt::Key_Down), 1},
+        {"Up", 5, key(Qt::Key_Up), 6},
+        {"PageUp past the top", 25, key(Qt::Key_PageUp), 30},
+        {"PageDown past the bottom", 5, key(Qt::Key_PageDown), 1},
+        {"up arrow", 5, arrow(QStyle::SC_SpinBoxUp), 6},
+        {"up arrow at the top", 30, arrow(QStyle::SC_SpinBoxUp), 30},
+        {"down arrow", 5, arrow(QStyle::SC_SpinBoxDown), 4},
+        {"down arrow at the bottom", 1, arrow(QStyle::SC_SpinBoxDown), 1},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
         auto w = viewerAt(dir.path(), QString::number(c.from));
         frmScreensaverSettings d(w->currentSettings());
-        d.scrSS_Seconds->triggerAction(c.arrow);
-        EXPECT_EQ(d.scrSS_Seconds->value(), c.to) << c.from;
-        EXPECT_EQ(d.txtSS_Seconds->text(), QString::number(c.to)) << c.from;
+        ASSERT_EQ(d.spnSS_Seconds->value(), c.from);
+        c.step(d.spnSS_Seconds);
+        EXPECT_EQ(d.spnSS_Seconds->value(), c.to);
+        EXPECT_EQ(d.spnSS_Seconds->text(), QString::number(c.to));
         d.btnSS_Ok_Click();
-        // What the spinner shows is what is stored.
-        EXPECT_EQ(storedValues().at("Loop Seconds"), QString::number(c.to)) << c.from;
+        // What the spin box shows is what is stored.
+        EXPECT_EQ(storedValues().at("Loop Seconds"), QString::number(c.to));
     }
 }
 
-TEST_F(ScreensaverSettingsTest, TypingInTheBoxMovesTheSpinnerAndStoresWhatItShows) {
+TEST_F(ScreensaverSettingsTest, ATypedNumberIsTakenAtOnceAndStoredAsShown) {
     const struct {
         const char* typed;
         const char* shown;
@@ -345,21 +382,29 @@ TEST_F(ScreensaverSettingsTest, TypingInTheBoxMovesTheSpinnerAndStoresWhatItShow
         SCOPED_TRACE(c.typed);
         auto w = viewerAt(dir.path(), QStringLiteral("7"));
         frmScreensaverSettings d(w->currentSettings());
-        d.txtSS_Seconds->selectAll();
-        QTest::keyClicks(d.txtSS_Seconds, c.typed);
-        EXPECT_EQ(d.txtSS_Seconds->text(), c.shown);
-        EXPECT_EQ(QString::number(d.scrSS_Seconds->value()), c.shown);
+        d.spnSS_Seconds->selectAll();
+        QTest::keyClicks(d.spnSS_Seconds, c.typed);
+        EXPECT_EQ(d.spnSS_Seconds->text(), c.shown);
+        EXPECT_EQ(QString::number(d.spnSS_Seconds->value()), c.shown);
         d.btnSS_Ok_Click();
         EXPECT_EQ(storedValues().at("Loop Seconds"), c.shown);
     }
-    // A box emptied shows the spinner's value again when the typing ends, and stores it.
-    auto w = viewerAt(dir.path(), QStringLiteral("7"));
-    frmScreensaverSettings d(w->currentSettings());
-    d.txtSS_Seconds->clear();
-    QTest::keyClick(d.txtSS_Seconds, Qt::Key_Return);
-    EXPECT_EQ(d.txtSS_Seconds->text(), "7");
-    d.btnSS_Ok_Click();
-    EXPECT_EQ(storedValues().at("Loop Seconds"), "7");
+    // A box emptied, or left at 0, shows the last number again when the typing ends, and
+    // stores it.
+    for (const char* typed : {"", "0"}) {
+        SCOPED_TRACE(typed);
+        auto w = viewerAt(dir.path(), QStringLiteral("7"));
+        frmScreensaverSettings d(w->currentSettings());
+        d.spnSS_Seconds->selectAll();
+        QTest::keyClick(d.spnSS_Seconds, Qt::Key_Backspace);
+        QTest::keyClicks(d.spnSS_Seconds, typed);
+        EXPECT_EQ(d.spnSS_Seconds->text(), typed);
+        EXPECT_EQ(d.spnSS_Seconds->value(), 7);
+        QTest::keyClick(d.spnSS_Seconds, Qt::Key_Return);
+        EXPECT_EQ(d.spnSS_Seconds->text(), "7");
+        d.btnSS_Ok_Click();
+        EXPECT_EQ(storedValues().at("Loop Seconds"), "7");
+    }
 }
 
 TEST_F(ScreensaverSettingsTest, CancelClosingAndEscapeWriteNothing) {
@@ -374,7 +419,7 @@ TEST_F(ScreensaverSettingsTest, CancelClosingAndEscapeWriteNothing) {
     for (const auto& [way, leave] : ways) {
         frmScreensaverSettings d(w->currentSettings());
         d.mySS_Path->setPath(path("holiday"));
-        d.scrSS_Seconds->setValue(20);
+        d.spnSS_Seconds->setValue(20);
         d.chkSS_Filename->setChecked(!d.chkSS_Filename->isChecked());
         d.show();
         leave(d);
@@ -420,7 +465,7 @@ TEST_F(ScreensaverSettingsTest, SettingsRunShowsTheDialogWithoutSplashStoresOkAn
         }
         beforeOk = storedValues();
         d->chkSS_Dimensions->setChecked(false);
-        d->scrSS_Seconds->setValue(17);
+        d->spnSS_Seconds->setValue(17);
         auto text = [](QCheckBox* box) { return SwitchText(box->checkState() == Qt::Checked); };
         six = {
             {"Last Directory", d->mySS_Path->path()},

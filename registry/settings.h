@@ -51,7 +51,8 @@ Settings LoadRegistrySettings(const QString& svCommandLine, bool store = true);
 bool SaveRegistrySettings(const Settings& settings);
 
 // The screensaver settings dialog's OK: stores only "Last Directory", "Show Dimensions",
-// "Show File Size", "Loop Seconds", "Show Filename" and "Show Picture Number".
+// "Show File Size", "Loop Seconds", "Show Filename" and "Show Picture Number", which the viewer
+// shares, and the screensaver's own "Include Subfolders" and "Shuffle".
 bool SaveScreensaverSettings(const Settings& settings);
 
 // Text forms of the stored values.

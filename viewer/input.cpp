@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>

@@ -73,7 +73,12 @@ for _ in 1 2 3 4 5 6; do no_pointer && break; sleep 0.5; done
 no_pointer || fail "the pointer shows over the screensaver under Wayland"
 kill -0 "$app_pid" || fail "a small move ended the screensaver"
 xdotool mousemove 900 700
-wait_exit || fail "a jump of the mouse did not end the screensaver under Wayland"
+if ! wait_exit 30; then
+  # weston does not always hand the moves above to a surface it has just shown (the program
+  # then sees this jump as the first position it knows): from here a jump must end it.
+  xdotool mousemove 200 150
+  wait_exit || fail "a jump of the mouse did not end the screensaver under Wayland"
+fi
 
 # The headless backend: the screensaver runs and ends on SIGTERM; -root says it needs X.
 start_weston tavlin-headless --backend=headless-backend.so --width=800 --height=600

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <jpeglib.h>
 #include <map>
@@ -144,28 +143,6 @@ std::vector<std::string> djpegArgs(const Case& c) {
             "-outfile",       "/dev/null", c.file.toStdString()};
 }
 
-struct Clock {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-double cpuNowMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t); // all threads: Qt scales on several
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-template <typename F> Clock timed(F&& f) {
-    const double cpu = cpuNowMs();
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    Clock c;
-    c.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    c.cpuMs = cpuNowMs() - cpu;
-    return c;
-}
-
 extern "C" void floorError(j_common_ptr cinfo) {
     (*cinfo->err->output_message)(cinfo);
     std::exit(1);
@@ -201,31 +178,23 @@ void floorJpeg(const Case& c) {
 // the ratios the medians of the per-round ratios.
 void measure(const Case& c, int rounds) {
     QImage screen(kScreen, QImage::Format_RGB32);
-    std::vector<double> ours, floor, cpuRatio, wallRatio;
-    std::vector<double> oursCpu, floorCpu;
     // One of each first, so files are cached and buffers warm.
     showPicture(c.file, screen);
     c.jpeg ? floorJpeg(c) : void(qtFullDecode(c.file));
-    for (int i = 0; i < rounds; ++i) {
-        const Clock a = timed([&] {
+    const bench::Interleaved t = bench::interleaved(
+        rounds,
+        [&] {
             if (!showPicture(c.file, screen))
                 std::exit(1);
-        });
-        const Clock b = timed([&] { c.jpeg ? floorJpeg(c) : void(qtFullDecode(c.file)); });
-        ours.push_back(a.wallMs);
-        floor.push_back(b.wallMs);
-        oursCpu.push_back(a.cpuMs);
-        floorCpu.push_back(b.cpuMs);
-        cpuRatio.push_back(a.cpuMs / b.cpuMs);
-        wallRatio.push_back(a.wallMs / b.wallMs);
-    }
+        },
+        [&] { c.jpeg ? floorJpeg(c) : void(qtFullDecode(c.file)); });
     Figures& f = g_figures[c.name];
-    f.oursMs = median(ours);
-    f.floorMs = median(floor);
-    f.oursCpuMs = median(oursCpu);
-    f.floorCpuMs = median(floorCpu);
-    f.cpuRatio = median(cpuRatio);
-    f.wallRatio = median(wallRatio);
+    f.oursMs = t.oursWall;
+    f.floorMs = t.floorWall;
+    f.oursCpuMs = t.oursCpu;
+    f.floorCpuMs = t.floorCpu;
+    f.cpuRatio = t.cpuRatio;
+    f.wallRatio = t.wallRatio;
 }
 
 std::vector<Case> makeCases(const QDir& dir) {

@@ -18,7 +18,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSpinBox>
 #include <QTimer>
 

@@ -38,7 +38,6 @@ public:
     void setLoop(bool loop) { m_loop = loop; }
 
     // The screensaver's way: random picks in place of the next picture.
-    bool picksAtRandom() const { return m_random; }
     void setPicksAtRandom(bool random) { m_random = random; }
     bool shuffles() const { return m_draw.shuffle(); }
     void setShuffle(bool shuffle) { m_draw.setShuffle(shuffle); }
